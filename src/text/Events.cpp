@@ -1,0 +1,47 @@
+#include "text/Events.h"
+
+#include <chrono>
+#include <utility>
+
+namespace lanshu {
+namespace {
+
+struct Pump {
+  std::function<void()> fn;
+  std::chrono::steady_clock::duration minInterval{};
+  std::chrono::steady_clock::time_point last{};
+};
+
+Pump& ThePump() {
+  static Pump pump;
+  return pump;
+}
+
+}  // namespace
+
+void SetEventPump(std::function<void()> pump, int minIntervalMs) {
+  Pump& p = ThePump();
+  p.fn = std::move(pump);
+  p.minInterval = std::chrono::milliseconds(minIntervalMs < 0 ? 0 : minIntervalMs);
+  p.last = {};
+}
+
+void ProcessPendingEvents() {
+  Pump& p = ThePump();
+  if (!p.fn) return;
+  if (p.minInterval.count() > 0) {
+    auto now = std::chrono::steady_clock::now();
+    if (now - p.last < p.minInterval) return;
+    p.last = now;
+  }
+  p.fn();
+}
+
+void ProcessPendingEventsNow() {
+  Pump& p = ThePump();
+  if (!p.fn) return;
+  p.last = std::chrono::steady_clock::now();
+  p.fn();
+}
+
+}  // namespace lanshu

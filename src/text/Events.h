@@ -1,0 +1,24 @@
+#pragma once
+// Window events inside long work.
+//
+// Collection runs execute on the GUI thread and stay responsive by calling
+// ProcessPendingEvents() at many points. The application installs Qt's event
+// processing; library code and tests leave the default no-op or count calls.
+#include <functional>
+
+namespace lanshu {
+
+// Installs the function that processes pending window events. A call that comes
+// less than minIntervalMs after the previous one that ran is skipped, so tight
+// loops stay fast while the window stays responsive. An empty function restores
+// the no-op.
+void SetEventPump(std::function<void()> pump, int minIntervalMs = 0);
+
+// Processes pending window events through the installed pump (throttled).
+void ProcessPendingEvents();
+
+// Runs the installed pump now, ignoring the throttle (used by waits that sleep
+// between calls anyway).
+void ProcessPendingEventsNow();
+
+}  // namespace lanshu

@@ -1,0 +1,30 @@
+#pragma once
+// Message boxes go through one hook so that tests and batch runs never block.
+// The window installs a hook that shows an application-modal QMessageBox with
+// the given icon, title and text; without a hook the message goes to standard
+// error and the OK button counts as pressed.
+#include <functional>
+#include <string>
+
+namespace lanshu {
+
+// Flag bits, as the message-box flags of the system's routines use them.
+enum MessageBoxFlags : int {
+  kMbOk = 0x0,
+  kMbIconStop = 0x10,
+  kMbIconQuestion = 0x20,
+  kMbIconWarning = 0x30,
+  kMbIconInformation = 0x40,
+  kMbIconMask = 0xF0,
+  kMbSystemModal = 0x1000,
+  kMbTaskModal = 0x2000,
+};
+constexpr int kIdOk = 1;
+
+// text and title are GBK; returns the button pressed (kIdOk for an OK box).
+using MessageBoxHook = std::function<int(const std::string& text, int flags, const std::string& title)>;
+
+void SetMessageBoxHook(MessageBoxHook hook);
+int ShowMessageBox(const std::string& text, int flags, const std::string& title);
+
+}  // namespace lanshu
