@@ -1,0 +1,166 @@
+#pragma once
+// The main window: a strip of picture buttons, a tab control with four pages
+// (rank query, keyword mining, login browser, notice) and a status bar. Every
+// control carries its given name as objectName and member name.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeView>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+class QWebEngineView;
+
+namespace lanshu {
+
+class ImageButton;
+class LinkLabel;
+class TabControl;
+
+// The design values of the save dialog `通用对话框1`, shared by both export
+// buttons; the filter index is the only value that changes at run time.
+struct SaveDialogSpec {
+  QString title;
+  QString filter;          // entries separated by "|" pairs, as designed
+  QString defaultSuffix;
+  int filterIndex = 0;     // 0-based entry shown first
+};
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Design-time address of the user page (the initial content of 编辑框网址).
+  QString UserPageAddress() const { return userPageAddress_; }
+  void SetUserPageAddress(const QString& address);
+
+  // Status bar part 0.
+  void SetStatusText(const QString& text) { 状态条文字->setText(text); }
+  QString StatusText() const { return 状态条文字->text(); }
+
+  // The two enabling rules.
+  void ApplyExportModeRule();
+  void ApplySaveDirectoryRule();
+
+  // Window level.
+  QWidget* 图片框1 = nullptr;
+  QLabel* 标签9 = nullptr;
+  TabControl* 选择夹 = nullptr;
+  QStatusBar* 状态条 = nullptr;
+  // Top strip.
+  ImageButton* 图片保存配置 = nullptr;
+  LinkLabel* 文字保存配置 = nullptr;
+  ImageButton* 图片疑点说明 = nullptr;
+  LinkLabel* 文字疑点说明 = nullptr;
+  ImageButton* 图片青篱软件 = nullptr;
+  QTimer* 时钟官网 = nullptr;
+  // Page 1 "百度排名".
+  QLabel* 标签4 = nullptr;
+  QLineEdit* 编辑框域名 = nullptr;
+  QComboBox* 组合框排序 = nullptr;
+  QWidget* 图片框2 = nullptr;
+  QPushButton* 按钮开始采集 = nullptr;
+  QLabel* 标签10 = nullptr;
+  QLineEdit* 编辑框表达式 = nullptr;
+  QComboBox* 组合框导出模式 = nullptr;
+  QPushButton* 按钮导出 = nullptr;
+  QPushButton* 按钮复制 = nullptr;
+  QCheckBox* 选择框自动过滤重复关键字 = nullptr;
+  QCheckBox* 选择框转换百度链接 = nullptr;
+  QTreeView* 列表框 = nullptr;
+  SaveDialogSpec 通用对话框1;
+  // Page 2 "关键词挖掘".
+  QLabel* 标签6 = nullptr;
+  QPushButton* 按钮粘贴 = nullptr;
+  QPlainTextEdit* 编辑框关键词列表 = nullptr;
+  QLabel* 标签5 = nullptr;
+  QCheckBox* 选择框搜索量 = nullptr;
+  QCheckBox* 选择框收录量 = nullptr;
+  QCheckBox* 选择框第一位 = nullptr;
+  QCheckBox* 选择框第二位 = nullptr;
+  QCheckBox* 选择框优化难度 = nullptr;
+  QLabel* 标签8 = nullptr;
+  QLineEdit* 编辑框限定数量 = nullptr;
+  QWidget* 图片框3 = nullptr;
+  QPushButton* 按钮开始挖掘 = nullptr;
+  QPushButton* 按钮复制1 = nullptr;
+  QPushButton* 按钮1 = nullptr;
+  QPlainTextEdit* 编辑框结果关键词 = nullptr;
+  QCheckBox* 选择框自动保存目录 = nullptr;
+  QLineEdit* 编辑框目录 = nullptr;
+  QPushButton* 按钮选择 = nullptr;
+  QLineEdit* 编辑框扩展名 = nullptr;
+  QCheckBox* 选择框独立保存 = nullptr;
+  QCheckBox* 选择框保留加入 = nullptr;
+  QLabel* 标签2 = nullptr;
+  QLineEdit* 编辑框页间隔 = nullptr;
+  QLabel* 标签3 = nullptr;
+  QLineEdit* 编辑框关键词间隔 = nullptr;
+  // Page 3 "登录览数".
+  QLabel* 标签1 = nullptr;
+  QPushButton* 按钮跳到 = nullptr;
+  QLineEdit* 编辑框网址 = nullptr;
+  QWebEngineView* 浏览框 = nullptr;
+  QTimer* 时钟1 = nullptr;
+  // Page 4 "无法获取数据请看".
+  QLabel* 标签7 = nullptr;
+  LinkLabel* 超级链接框2 = nullptr;
+  LinkLabel* 超级链接框3 = nullptr;
+  // The hidden menu "文件", shown as the list's popup menu.
+  QMenu* 文件 = nullptr;
+  QAction* 菜单复制一行 = nullptr;
+  QAction* 菜单查找定位 = nullptr;
+  QAction* 菜单百度一下 = nullptr;
+  QAction* 菜单访问收录页 = nullptr;
+  QAction* 菜单清空列表 = nullptr;
+
+ signals:
+  // The window is about to close (after the settings were saved by a handler).
+  void closing();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ public:
+  // Handlers that other parts of the program install; each runs on the GUI
+  // thread when its control's event fires. Unset handlers do nothing.
+  struct Handlers {
+    std::function<void()> saveSettingsCommand, showIntroduction, startStopRank, exportRank, copyRank,
+        startStopMining, exportMining, chooseFolder, copyRow, openFind, searchKeyword, visitPage,
+        clearList, aboutToClose, openRankSiteHome, openKeywordSiteHome;
+    std::function<void(int)> headerClicked;
+  } handlers;
+
+  // Relayout for the current client size (also called on every resize).
+  void Relayout();
+  // One tick of the logo timer.
+  void MoveLogo();
+  // The user-page loading of 时钟1 (runs once).
+  void LoadUserPage();
+
+ private:
+  void CreateTopStrip();
+  void CreateRankPage(QWidget* page);
+  void CreateMiningPage(QWidget* page);
+  void CreateLoginPage(QWidget* page);
+  void CreateNoticePage(QWidget* page);
+  void CreatePopupMenu();
+  void Connect();
+
+  QLabel* 状态条文字 = nullptr;
+  QString userPageAddress_;
+  bool logoToRight_ = true;
+};
+
+}  // namespace lanshu
