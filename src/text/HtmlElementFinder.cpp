@@ -1,0 +1,373 @@
+#include "text/HtmlElementFinder.h"
+
+#include <algorithm>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+
+#include "text/Codec.h"
+#include "text/Events.h"
+
+namespace lanshu {
+namespace {
+
+constexpr std::size_t npos = std::string::npos;
+
+// "#青篱头#" and "#青篱尾#": stand-ins for the start and the end of a text.
+const char kHeadMarker[] = "#\xC7\xE0\xC0\xE9\xCD\xB7#";
+const char kTailMarker[] = "#\xC7\xE0\xC0\xE9\xCE\xB2#";
+const char kFullWidthSpace[] = "\xA1\xA1";
+
+// First character start at or after pos, walking forward from the character
+// start known; pos itself when it lies beyond the text.
+std::size_t CharStartFrom(const std::string& s, std::size_t known, std::size_t pos) {
+  if (pos > s.size()) return pos;
+  while (known < pos) known += GbkCharLen(s, known);
+  return known;
+}
+
+// Every occurrence of what (at character starts) replaced by with.
+std::string ReplaceAll(const std::string& text, const std::string& what, const std::string& with) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t p = GbkFind(text, what, 0); p != npos; p = GbkFind(text, what, from)) {
+    out.append(text, from, p - from).append(with);
+    from = p + what.size();
+  }
+  return out.append(text, from, npos);
+}
+
+bool IsSpaceAt(const std::string& s, std::size_t i, std::size_t len) {
+  return len == 1 ? s[i] == ' ' : s.compare(i, 2, kFullWidthSpace) == 0;
+}
+
+// text without leading and trailing ASCII and full-width spaces.
+std::string TrimSpaces(const std::string& text) {
+  std::size_t begin = 0;
+  while (begin < text.size() && IsSpaceAt(text, begin, GbkCharLen(text, begin))) {
+    begin += GbkCharLen(text, begin);
+  }
+  std::size_t end = begin;
+  for (std::size_t i = begin; i < text.size();) {
+    std::size_t len = GbkCharLen(text, i);
+    i += len;
+    if (!IsSpaceAt(text, i - len, len)) end = i;
+  }
+  return text.substr(begin, end - begin);
+}
+
+std::vector<std::string> SplitAtBar(const std::string& text) {
+  std::vector<std::string> pieces;
+  std::size_t from = 0;
+  for (std::size_t p = GbkFind(text, "|", 0); p != npos; p = GbkFind(text, "|", from)) {
+    pieces.push_back(text.substr(from, p - from));
+    from = p + 1;
+  }
+  pieces.push_back(text.substr(from));
+  return pieces;
+}
+
+// One pass of TextBetween: the 0-based starts of head and tail, or false.
+bool FindMarkers(const std::string& hay, const std::string& head, const std::string& tail,
+                 std::size_t from, bool reverse, std::size_t& headAt, std::size_t& tailAt) {
+  // A marker made only of quotes has nothing left to look for in the second pass.
+  if (head.empty() || tail.empty()) return false;
+  from = CharStartFrom(hay, 0, from);
+  if (reverse) {
+    tailAt = GbkFindNoCase(hay, tail, from);
+    if (tailAt == npos) return false;
+    headAt = GbkFindLast(hay, head, tailAt, true);
+    return headAt != npos;
+  }
+  headAt = GbkFindNoCase(hay, head, from);
+  if (headAt == npos) return false;
+  tailAt = GbkFindNoCase(hay, tail, CharStartFrom(hay, headAt, headAt + head.size()));
+  return tailAt != npos;
+}
+
+// Candidate k (0..3) of an attribute's value after head (" name=" or
+// "name="): double-quoted, single-quoted, ended by a blank, ended by ">".
+std::string AttributeCandidate(const std::string& tag, const std::string& head, int k) {
+  switch (k) {
+    case 0: return TextBetween(tag, head + "\"", "\"");
+    case 1: return TextBetween(tag, head + "'", "'");
+    case 2: return TextBetween(tag, head, " ");
+    default: return TextBetween(tag, head, ">");
+  }
+}
+
+bool AttributesPass(const std::string& tag, const std::vector<std::string>& names,
+                    const std::vector<std::string>& values, bool partial, bool matchAll) {
+  if (names.empty()) return true;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const std::string head = " " + names[k] + "=";
+    bool ok;
+    if (values[k].empty()) {
+      ok = GbkFind(tag, head) != npos;
+    } else {
+      ok = HtmlElementFinder::AttributeMatches(values[k], AttributeCandidate(tag, head, 0),
+                                               AttributeCandidate(tag, head, 1),
+                                               AttributeCandidate(tag, head, 2),
+                                               AttributeCandidate(tag, head, 3), partial);
+    }
+    if (ok != matchAll) return ok;  // first failure (matchAll) or first success decides
+  }
+  return matchAll;
+}
+
+bool TextPasses(const std::string& tag, const std::vector<std::string>& pieces, bool matchAll) {
+  if (pieces.empty()) return true;
+  for (const std::string& piece : pieces) {
+    bool ok = GbkFindNoCase(tag, piece) != npos;
+    if (ok != matchAll) return ok;
+  }
+  return matchAll;
+}
+
+// Occurrences of needle starting at 0-based positions lo <= p < hi.
+int CountStarts(const std::string& buf, const std::string& needle, std::size_t lo, std::size_t hi) {
+  GbkScanner scan(buf);
+  int n = 0;
+  for (std::size_t p = scan.Find(needle, lo); p != npos && p < hi; p = scan.Find(needle, p + 1)) ++n;
+  return n;
+}
+
+// The page being walked: where its tags begin, and, per tag name, where
+// "<" + name and "</" + name + ">" occur, so that the closing tag of an
+// element is found by binary search instead of counting the span between
+// every candidate pair again.
+class PageIndex {
+ public:
+  explicit PageIndex(const std::string& page) : page_(page), gtScan_(page) {
+    GbkScanner scan(page);
+    for (std::size_t p = scan.Find("<", 0); p != npos; p = scan.Find("<", p + 1)) lts_.push_back(p);
+  }
+
+  const std::vector<std::size_t>& TagStarts() const { return lts_; }
+
+  // First ">" at or after from; calls must come with increasing from.
+  std::size_t NextGt(std::size_t from) { return gtScan_.Find(">", from); }
+
+  // End (0-based, exclusive) of the first "</" + name + ">" at or after
+  // bodyStart that balances the element starting at start, or npos.
+  std::size_t ClosingEnd(const std::string& name, std::size_t start, std::size_t bodyStart) {
+    const Tag& tag = TagFor(name);
+    // Closer j at t balances when the opens and closers strictly between start
+    // and t are equal in number, that is when opensBefore(t) - j equals
+    // opensAfterStart - closersAfterStart below.
+    const long target = static_cast<long>(UpperBound(tag.opens, start)) -
+                        static_cast<long>(UpperBound(tag.closers, start));
+    const std::size_t first = LowerBound(tag.closers, bodyStart);
+    auto it = std::lower_bound(tag.levels.begin(), tag.levels.end(), std::make_pair(target, first));
+    if (it == tag.levels.end() || it->first != target) return npos;
+    return tag.closers[it->second] + name.size() + 3;
+  }
+
+ private:
+  struct Tag {
+    std::vector<std::size_t> opens;    // "<" + name
+    std::vector<std::size_t> closers;  // "</" + name + ">"
+    std::vector<std::pair<long, std::size_t>> levels;  // (opens before closer j - j, j), sorted
+  };
+
+  static std::size_t LowerBound(const std::vector<std::size_t>& v, std::size_t x) {
+    return static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), x) - v.begin());
+  }
+  static std::size_t UpperBound(const std::vector<std::size_t>& v, std::size_t x) {
+    return static_cast<std::size_t>(std::upper_bound(v.begin(), v.end(), x) - v.begin());
+  }
+
+  const Tag& TagFor(const std::string& name) {
+    auto found = tags_.find(name);
+    if (found != tags_.end()) return found->second;
+    Tag& tag = tags_[name];
+    const std::string closer = "</" + name + ">";
+    for (std::size_t p : lts_) {
+      if (page_.compare(p + 1, name.size(), name) == 0) tag.opens.push_back(p);
+      if (page_.compare(p, closer.size(), closer) == 0) tag.closers.push_back(p);
+    }
+    std::size_t opensBefore = 0;
+    for (std::size_t j = 0; j < tag.closers.size(); ++j) {
+      while (opensBefore < tag.opens.size() && tag.opens[opensBefore] < tag.closers[j]) ++opensBefore;
+      tag.levels.emplace_back(static_cast<long>(opensBefore) - static_cast<long>(j), j);
+    }
+    std::sort(tag.levels.begin(), tag.levels.end());
+    return tag;
+  }
+
+  const std::string& page_;
+  GbkScanner gtScan_;
+  std::vector<std::size_t> lts_;  // every "<" at a character start
+  std::unordered_map<std::string, Tag> tags_;
+};
+
+// Name of a tag found by "<" alone: the text after "<" up to the first blank
+// within the tag, or up to its ">".
+std::string TagNameAt(const std::string& page, std::size_t lt, std::size_t gt) {
+  std::size_t i = lt + 1;
+  while (i < gt && page[i] != ' ') i += GbkCharLen(page, i);
+  return page.substr(lt + 1, std::min(i, gt) - lt - 1);
+}
+
+bool EndsWith(const std::string& s, const char* tail, std::size_t n) {
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+}  // namespace
+
+std::string HtmlElementFinder::FindElements(const std::string& html, const std::string& tagName,
+                                            const std::vector<std::string>& attrNames,
+                                            const std::vector<std::string>& attrValues,
+                                            const std::string& containsText, bool partial,
+                                            bool matchAll, int index, bool ignoreCase,
+                                            bool innerOnly) {
+  const bool listMode = index == -1;
+  // The walk keeps its own copies, so that a search started from an event
+  // handler on this object cannot pull the page away from under it.
+  std::string source = html;
+  const auto page = std::make_shared<const std::string>(ignoreCase ? GbkToLowerAscii(html) : html);
+  const std::string name = ignoreCase ? GbkToLowerAscii(tagName) : tagName;
+  std::vector<std::string> values = attrValues;
+  values.resize(attrNames.size());
+  const std::vector<std::string> pieces =
+      containsText.empty() ? std::vector<std::string>() : SplitAtBar(containsText);
+
+  const std::shared_ptr<const std::string> outerSearch = search_;
+  search_ = page;
+  PageIndex walk(*page);
+  const std::string opening = "<" + name;
+  std::vector<std::int32_t> starts, ends;
+  std::string result;
+  int matches = 0;
+
+  for (std::size_t start : walk.TagStarts()) {
+    if (page->compare(start, opening.size(), opening) != 0) continue;
+    ProcessPendingEvents();
+    const std::size_t gt = walk.NextGt(start + 1);
+    if (gt == npos) break;  // no later tag has a ">" either
+    if (page->compare(start, 2, "</") == 0) continue;
+    std::string elementName = name;
+    if (name.empty()) {
+      const char c = (*page)[start + 1];
+      if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) continue;
+      elementName = TagNameAt(*page, start, gt);
+    }
+    const std::string tag = source.substr(start, gt - start + 1);
+    if (!AttributesPass(tag, attrNames, values, partial, matchAll)) continue;
+    if (!TextPasses(tag, pieces, matchAll)) continue;
+    if (!listMode) {
+      ++matches;
+      if (index > 0 && matches != index) continue;
+    }
+
+    // Only a match needs its end.
+    std::size_t end = npos;
+    if (!EndsWith(tag, "/>", 2)) end = walk.ClosingEnd(elementName, start, gt + 1);
+    const bool closed = end != npos;
+    if (!closed) end = gt + 1;
+    const std::size_t innerBegin = gt + 1;
+    const std::size_t innerEnd = closed ? end - elementName.size() - 3 : innerBegin;
+    if (!listMode) {
+      result = innerOnly ? source.substr(innerBegin, innerEnd - innerBegin) : source.substr(start, end - start);
+      break;
+    }
+    starts.push_back(static_cast<std::int32_t>((innerOnly ? innerBegin : start) + 1));
+    ends.push_back(static_cast<std::int32_t>((innerOnly ? innerEnd : end) + 1));
+  }
+  ProcessPendingEvents();
+
+  search_ = outerSearch;  // the lower-cased copy is released here
+  if (!listMode) return result;
+  source_ = std::move(source);
+  starts_ = std::move(starts);
+  ends_ = std::move(ends);
+  return std::to_string(starts_.size());
+}
+
+int HtmlElementFinder::FindAll(const std::string& html, const std::string& tagName, bool ignoreCase) {
+  return std::stoi(FindElements(html, tagName, {}, {}, std::string(), false, false, -1, ignoreCase));
+}
+
+std::string HtmlElementFinder::GetElement(int i) const {
+  if (i < 1 || i > Count()) return std::string();
+  const std::size_t begin = static_cast<std::size_t>(starts_[i - 1] - 1);
+  const std::size_t end = static_cast<std::size_t>(ends_[i - 1] - 1);
+  if (begin >= end || end > source_.size()) return std::string();
+  return source_.substr(begin, end - begin);
+}
+
+std::string HtmlElementFinder::GetAttribute(const std::string& tag, const std::string& name) {
+  std::string value;
+  for (int k = 0; k < 4 && value.empty(); ++k) value = AttributeCandidate(tag, name + "=", k);
+  if (value == "\"\"") return std::string();
+  return TrimSpaces(value);
+}
+
+bool HtmlElementFinder::AttributeMatches(const std::string& wanted, const std::string& candidate1,
+                                         const std::string& candidate2, const std::string& candidate3,
+                                         const std::string& candidate4, bool partial) {
+  const std::string lowWanted = GbkToLowerAscii(wanted);
+  for (const std::string* c : {&candidate1, &candidate2, &candidate3, &candidate4}) {
+    if (partial ? GbkFindNoCase(*c, wanted) != npos : GbkToLowerAscii(TrimSpaces(*c)) == lowWanted) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool HtmlElementFinder::IsBalanced(const std::string& tagName, int from, int to) const {
+  if (!search_) return true;
+  const std::size_t lo = from > 0 ? static_cast<std::size_t>(from) : 0;  // 1-based from < p + 1
+  const std::size_t hi = to > 1 ? static_cast<std::size_t>(to - 1) : 0;  // p + 1 < to
+  return CountStarts(*search_, "<" + tagName, lo, hi) == CountStarts(*search_, "</" + tagName + ">", lo, hi);
+}
+
+std::string TextBetween(const std::string& text, const std::string& head, const std::string& tail,
+                        int& position, bool reverse, int headOffset, int tailOffset, bool keepQuotes) {
+  std::string h = keepQuotes ? head : QuotePairsToQuote(head);
+  std::string t = keepQuotes ? tail : QuotePairsToQuote(tail);
+  std::string extended;
+  const std::string* hay = &text;
+  if (h.empty() || t.empty()) {
+    if (h.empty()) {
+      h = kHeadMarker;
+      extended = h;
+    }
+    extended += text;
+    if (t.empty()) {
+      t = kTailMarker;
+      extended += t;
+    }
+    hay = &extended;
+  }
+
+  const std::size_t from = position > 1 ? static_cast<std::size_t>(position - 1) : 0;
+  std::size_t headAt = 0, tailAt = 0;
+  bool found = FindMarkers(*hay, h, t, from, reverse, headAt, tailAt);
+  if (!found) {
+    std::string h2 = ReplaceAll(h, "\"", ""), t2 = ReplaceAll(t, "\"", "");
+    if (h2 != h || t2 != t) {
+      h.swap(h2);
+      t.swap(t2);
+      found = FindMarkers(*hay, h, t, from, reverse, headAt, tailAt);
+    }
+  }
+  if (!found) return std::string();
+
+  position = static_cast<int>(tailAt + t.size() + 1);
+  // Offsets may reach past the markers; the cut stays inside the text.
+  const long long size = static_cast<long long>(hay->size());
+  const long long begin = std::clamp(static_cast<long long>(headAt + h.size()) + headOffset, 0LL, size);
+  const long long end = std::clamp(static_cast<long long>(tailAt) - tailOffset, 0LL, size);
+  if (end <= begin) return std::string();
+  return hay->substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+}
+
+std::string TextBetween(const std::string& text, const std::string& head, const std::string& tail) {
+  int position = 0;
+  return TextBetween(text, head, tail, position);
+}
+
+std::string QuotePairsToQuote(const std::string& text) { return ReplaceAll(text, "''", "\""); }
+
+}  // namespace lanshu
