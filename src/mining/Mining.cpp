@@ -1,0 +1,195 @@
+#include "mining/Mining.h"
+
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "rank/PumpedWait.h"
+#include "rank/RankQuery.h"
+#include "text/Codec.h"
+#include "text/Entities.h"
+#include "text/Events.h"
+#include "text/HtmlElementFinder.h"
+#include "text/MessageBox.h"
+#include "text/Numbers.h"
+#include "text/Regex.h"
+#include "web/Coding.h"
+
+namespace lanshu {
+namespace {
+
+struct Texts {
+  std::string idle = Utf8TextToGbk("开始挖掘");
+  std::string running = Utf8TextToGbk("停止挖掘");
+  std::string stopping = Utf8TextToGbk("停止中");
+  std::string info = Utf8TextToGbk("信息：");
+  std::string fullWidthComma = Utf8TextToGbk("，");
+  std::string blankPattern = Utf8TextToGbk("^[　 \\t]*$(\\r\\n)|^[ 　\\t]+|[ 　\\t]+$|\\r\\n|\\r|\\n");
+};
+
+const Texts& T() {
+  static const Texts texts;
+  return texts;
+}
+
+std::tm LocalNow() {
+  std::time_t t = std::time(nullptr);
+  std::tm out{};
+#ifdef _WIN32
+  localtime_s(&out, &t);
+#else
+  localtime_r(&t, &out);
+#endif
+  return out;
+}
+
+void ReplaceCommas(std::string& html) {
+  // "," is below 0x40, never the second byte of a double-byte character.
+  std::string out;
+  out.reserve(html.size());
+  for (char c : html) {
+    if (c == ',') out += T().fullWidthComma;
+    else out.push_back(c);
+  }
+  html.swap(out);
+}
+
+}  // namespace
+
+KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
+    : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {}
+
+bool KeywordMining::Running() const { return ui_.StartCaption() != T().idle; }
+
+void KeywordMining::OpenResultFile(const std::string& name) { state.outputFile.OpenForRewrite(name); }
+
+void KeywordMining::StartOrStopMining() {
+  if (ui_.StartCaption() != T().idle) {
+    ui_.SetStartCaption(T().stopping);
+    state.stopRequested = true;
+    return;
+  }
+  const std::string list = ui_.KeywordListText();
+  if (list.empty()) {
+    ShowMessageBox(Utf8TextToGbk("请先输入要挖掘的关键词列表！"), kMbOk | kMbTaskModal, T().info);
+    return;
+  }
+  state.stopRequested = false;
+  ui_.SetStartCaption(T().running);
+  ui_.SetStatusText(Utf8TextToGbk("开始挖掘.."));
+
+  std::vector<std::string> seeds;
+  std::size_t from = 0;
+  for (std::size_t p; (p = list.find("\r\n", from)) != std::string::npos; from = p + 2)
+    seeds.push_back(list.substr(from, p - from));
+  if (from < list.size()) seeds.push_back(list.substr(from));
+
+  ui_.ClearResults();
+  state.resultTotal = 0;
+
+  std::string header = Utf8TextToGbk("关键词");
+  if (ui_.VolumeChecked()) header += Utf8TextToGbk(",搜索量");
+  if (ui_.IndexedChecked()) header += Utf8TextToGbk(",收录量");
+  if (ui_.FirstSiteChecked()) header += Utf8TextToGbk(",第一位");
+  if (ui_.SecondSiteChecked()) header += Utf8TextToGbk(",第二位");
+  if (ui_.DifficultyChecked()) header += Utf8TextToGbk(",优化难度");
+  state.csvHeader = header;
+
+  std::string dir = ui_.DirectoryText();
+  if (dir.empty() || dir.back() != kPathSeparator) dir.push_back(kPathSeparator);
+  MakeDirectoryPath(dir);
+
+  if (ui_.AutoSaveChecked() && !ui_.SeparateFilesChecked())
+    OpenResultFile(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()) + "." + ui_.ExtensionText());
+
+  for (const std::string& seed : seeds) {
+    state.currentKeyword = seed;
+    if (ui_.AutoSaveChecked() && ui_.SeparateFilesChecked())
+      OpenResultFile(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()) + "." +
+                     ui_.ExtensionText());
+    state.keywordResultCount = 0;
+    MineKeyword();
+    if (ui_.SeparateFilesChecked()) state.outputFile.Close();
+    if (state.stopRequested) break;
+    PumpedWait(ToInteger(ui_.KeywordIntervalText()) * 1000);
+  }
+  if (!ui_.SeparateFilesChecked()) state.outputFile.Close();
+
+  ui_.SetStartCaption(T().idle);
+  ShowMessageBox(Utf8TextToGbk("获取完成！总共 ") + std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！"),
+                 kMbOk | kMbTaskModal, T().info);
+}
+
+std::string KeywordMining::PageAddress(int n) const {
+  return keywordSite_ + UrlEncodeUtf8(state.currentKeyword) + "/" + std::to_string(n) + "/";
+}
+
+std::string KeywordMining::FetchMiningPage(int n) {
+  const std::string body = fetch ? fetch(PageAddress(n)) : std::string();
+  return Utf8ToGbk(body);
+}
+
+void KeywordMining::MineKeyword() {
+  std::string page = FetchMiningPage(1);
+  const int last = DetectLastPage(page, PageLinkForm::kMining);
+  state.currentPage = 0;
+  while (!state.stopRequested) {
+    ++state.currentPage;
+    ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
+                      std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(last));
+    if (state.currentPage != 1) page = FetchMiningPage(state.currentPage);
+    ParseMiningPage(page, state.currentPage == 1 ? state.currentKeyword : std::string());
+    PumpedWait(ToInteger(ui_.PageIntervalText()) * 1000);
+    const int limit = ToInteger(ui_.LimitText());
+    if (limit > 0 && state.keywordResultCount >= limit) break;
+    ProcessPendingEvents();
+    if (state.currentPage >= last) break;
+  }
+}
+
+void KeywordMining::ParseMiningPage(const std::string& page, const std::string& seed) {
+  HtmlElementFinder finder;
+  RegexObject tags;
+  RegexObject blanks;
+  tags.Compile("<[\\s\\S]+?>");
+  blanks.Compile(T().blankPattern);
+  auto clean = [&](const std::string& html) { return blanks.Replace(tags.Replace(html, ""), ""); };
+  auto cell = [&](const std::string& row, int k) {
+    return finder.FindElements(row, "td", {}, {}, std::string(), false, false, k);
+  };
+  auto site = [&](const std::string& row, int k) {
+    std::string v = cell(row, k);
+    ReplaceCommas(v);
+    return clean(DecodeEntities(v));
+  };
+
+  if (finder.FindElements(page, "div", {"class"}, {"box_05"}).empty()) return;
+  const int n = std::atoi(finder.FindElements(page, "tr", {}, {}, std::string(), false, false, -1).c_str());
+  for (int i = 1; i <= n; ++i) {
+    if (state.stopRequested) return;
+    if (i == 1) continue;  // the header row
+    const std::string row = finder.GetElement(i);
+    if (row.empty()) {
+      ProcessPendingEvents();
+      continue;
+    }
+    std::string keyword = clean(cell(row, 2));
+    if (keyword.empty() && ui_.KeepSeedChecked() && !seed.empty()) keyword = seed;
+    std::string line = keyword;
+    if (ui_.VolumeChecked()) line += "," + clean(cell(row, 3));
+    if (ui_.IndexedChecked()) line += "," + clean(cell(row, 4));
+    if (ui_.FirstSiteChecked()) line += "," + site(row, 5);
+    if (ui_.SecondSiteChecked()) line += "," + site(row, 6);
+    if (ui_.DifficultyChecked()) line += "," + TextBetween(cell(row, 7), "images/keyword/l", ".");
+    line += "\r\n";
+    ui_.AppendResult(line);
+    if (ui_.AutoSaveChecked()) state.outputFile.Write(line);
+    ++state.resultTotal;
+    ++state.keywordResultCount;
+    const int limit = ToInteger(ui_.LimitText());
+    if (limit > 0 && state.keywordResultCount >= limit) return;
+    ProcessPendingEvents();
+  }
+}
+
+}  // namespace lanshu

@@ -1,0 +1,87 @@
+#pragma once
+// Keyword mining: for each seed keyword, fetch the keyword site's related-
+// keyword pages over HTTP and write one line per related keyword. Runs on the
+// GUI thread inside the start button's click handler; a second click asks
+// the run to stop.
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "mining/ResultFiles.h"
+
+namespace lanshu {
+
+// What keyword mining reads and sets in the window. Texts are GBK with
+// "\r\n" line ends.
+class MiningUi {
+ public:
+  virtual ~MiningUi() = default;
+  virtual std::string StartCaption() const = 0;
+  virtual void SetStartCaption(const std::string& caption) = 0;
+  virtual std::string KeywordListText() const = 0;
+  virtual void ClearResults() = 0;
+  // Appends text at the end of the result box and scrolls it into view.
+  virtual void AppendResult(const std::string& text) = 0;
+  virtual bool VolumeChecked() const = 0;      // 选择框搜索量
+  virtual bool IndexedChecked() const = 0;     // 选择框收录量
+  virtual bool FirstSiteChecked() const = 0;   // 选择框第一位
+  virtual bool SecondSiteChecked() const = 0;  // 选择框第二位
+  virtual bool DifficultyChecked() const = 0;  // 选择框优化难度
+  virtual bool KeepSeedChecked() const = 0;    // 选择框保留加入
+  virtual bool AutoSaveChecked() const = 0;    // 选择框自动保存目录
+  virtual bool SeparateFilesChecked() const = 0;  // 选择框独立保存
+  virtual std::string LimitText() const = 0;
+  virtual std::string DirectoryText() const = 0;
+  virtual std::string ExtensionText() const = 0;
+  virtual std::string PageIntervalText() const = 0;
+  virtual std::string KeywordIntervalText() const = 0;
+  virtual void SetStatusText(const std::string& text) = 0;
+};
+
+// The program-wide state of a mining run; its fields keep their values
+// between runs.
+struct MiningState {
+  bool stopRequested = false;
+  int resultTotal = 0;
+  std::string csvHeader;
+  ResultFile outputFile;
+  std::string currentKeyword;
+  int keywordResultCount = 0;
+  int currentPage = 0;
+};
+
+class KeywordMining {
+ public:
+  // keywordSite: root address of the keyword site, ending in "/".
+  KeywordMining(MiningUi& ui, std::string keywordSite);
+
+  // Click handler of the start button.
+  void StartOrStopMining();
+  // Walks the pages of state.currentKeyword.
+  void MineKeyword();
+  // Fetches page n of the current seed; GBK HTML, empty on failure.
+  std::string FetchMiningPage(int n);
+  // Writes one line per related keyword of a page; seed is the seed keyword
+  // on its page 1 and empty on later pages.
+  void ParseMiningPage(const std::string& page, const std::string& seed);
+
+  bool Running() const;
+  void SetKeywordSite(std::string keywordSite) { keywordSite_ = std::move(keywordSite); }
+  std::string PageAddress(int n) const;
+
+  // GET of an address (UTF-8 body, empty on failure); the program's HTTP
+  // engine unless a test installs another.
+  std::function<std::string(const std::string& url)> fetch;
+  // The local time (a test may install a fixed clock).
+  std::function<std::tm()> now;
+
+  MiningState state;
+
+ private:
+  void OpenResultFile(const std::string& name);
+
+  MiningUi& ui_;
+  std::string keywordSite_;
+};
+
+}  // namespace lanshu

@@ -1,0 +1,99 @@
+#include "mining/ResultFiles.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+
+#include "text/Codec.h"
+#include "text/Entities.h"
+
+#ifdef _WIN32
+#include <direct.h>
+#endif
+
+namespace lanshu {
+
+std::string NativePath(const std::string& gbkPath) {
+#ifdef _WIN32
+  return gbkPath;
+#else
+  return GbkToUtf8Text(gbkPath);
+#endif
+}
+
+namespace {
+
+bool Exists(const std::string& nativePath) {
+  struct stat st;
+  return ::stat(nativePath.c_str(), &st) == 0;
+}
+
+bool MakeDirectory(const std::string& nativePath) {
+#ifdef _WIN32
+  return _mkdir(nativePath.c_str()) == 0;
+#else
+  return ::mkdir(nativePath.c_str(), 0777) == 0 || errno == EEXIST;
+#endif
+}
+
+}  // namespace
+
+bool MakeDirectoryPath(const std::string& path) {
+  // The separator is ASCII below 0x40, so it is never the second byte of a
+  // double-byte character and a byte search is exact.
+  for (std::size_t p = path.find(kPathSeparator); p != std::string::npos;
+       p = path.find(kPathSeparator, p + 1)) {
+    const std::string prefix = path.substr(0, p);
+#ifdef _WIN32
+    if (prefix.size() == 2) continue;  // a drive such as C:
+#else
+    if (prefix.empty()) continue;  // the root
+#endif
+    const std::string native = NativePath(prefix);
+    if (!Exists(native) && !MakeDirectory(native)) return false;
+  }
+  return true;
+}
+
+std::string CleanFileName(const std::string& text) {
+  std::string name = text;
+  // "\" and "|" can be second bytes of double-byte characters: ReplaceList
+  // steps over those.
+  ReplaceList(name, Utf8TextToGbk("\\,/,:,*,?,|,<,>"), Utf8TextToGbk("＼,／,：,＊,？,｜,＜,＞"), true, false, ",");
+  ReplaceList(name, "\"|\r\n|\r|\n|\t", "", true);
+  return name;
+}
+
+std::string DateTimeText(const std::tm& t) {
+  std::string s = std::to_string(t.tm_year + 1900) + "年" + std::to_string(t.tm_mon + 1) + "月" +
+                  std::to_string(t.tm_mday) + "日";
+  if (t.tm_sec != 0) {
+    s += std::to_string(t.tm_hour) + "时" + std::to_string(t.tm_min) + "分" + std::to_string(t.tm_sec) + "秒";
+  } else if (t.tm_min != 0) {
+    s += std::to_string(t.tm_hour) + "时" + std::to_string(t.tm_min) + "分";
+  } else if (t.tm_hour != 0) {
+    s += std::to_string(t.tm_hour) + "时";
+  }
+  return Utf8TextToGbk(s);
+}
+
+bool ResultFile::OpenForRewrite(const std::string& name) {
+  Close();
+  file_ = std::fopen(NativePath(name).c_str(), "wb");
+  return file_ != nullptr;
+}
+
+void ResultFile::Write(const std::string& bytes) {
+  if (!file_) return;
+  std::fwrite(bytes.data(), 1, bytes.size(), file_);
+  std::fflush(file_);  // hand the line to the operating system now
+}
+
+void ResultFile::Close() {
+  if (!file_) return;
+  std::fclose(file_);
+  file_ = nullptr;
+}
+
+}  // namespace lanshu

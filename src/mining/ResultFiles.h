@@ -1,0 +1,52 @@
+#pragma once
+// Result files of keyword mining: names, directories and the line writer.
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace lanshu {
+
+// The path separator where the program builds or walks a path.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// Creates every directory along path (GBK; ends in the separator). True when
+// all exist or were created; false at the first that cannot be created. The
+// root ("/") and, on Windows, a drive ("C:") are not created.
+bool MakeDirectoryPath(const std::string& path);
+
+// The text made usable as a file name: \ / : * ? | < > become their
+// full-width forms, double quotes go, line breaks and tabs go.
+std::string CleanFileName(const std::string& text);
+
+// "2024年3月5日14时7分9秒"; trailing zero parts are left out (GBK).
+std::string DateTimeText(const std::tm& time);
+
+// A result file opened for rewriting. Each line reaches the operating system
+// at once, so a crash keeps every line written before it. Writing to or
+// closing a file that is not open does nothing.
+class ResultFile {
+ public:
+  ResultFile() = default;
+  ~ResultFile() { Close(); }
+  ResultFile(const ResultFile&) = delete;
+  ResultFile& operator=(const ResultFile&) = delete;
+
+  // name is GBK; converted to the file system's encoding. Closes a file that
+  // is still open first. False when the file cannot be opened.
+  bool OpenForRewrite(const std::string& name);
+  void Write(const std::string& bytes);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+// The file system's form of a GBK path.
+std::string NativePath(const std::string& gbkPath);
+
+}  // namespace lanshu

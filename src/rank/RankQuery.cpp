@@ -1,0 +1,252 @@
+#include "rank/RankQuery.h"
+
+#include <cstdlib>
+
+#include "rank/PumpedWait.h"
+#include "text/Codec.h"
+#include "text/Entities.h"
+#include "text/Events.h"
+#include "text/HtmlElementFinder.h"
+#include "text/MessageBox.h"
+#include "text/Regex.h"
+
+namespace lanshu {
+namespace {
+
+// System texts, GBK.
+const std::string& Gbk(const char* utf8) {
+  thread_local std::vector<std::pair<const char*, std::string>> cache;
+  for (auto& [key, value] : cache)
+    if (key == utf8) return value;
+  cache.emplace_back(utf8, Utf8TextToGbk(utf8));
+  return cache.back().second;
+}
+
+const char* const kIdle = "开始采集";
+const char* const kRunning = "停止";
+const char* const kStopping = "停止中";
+
+void RemoveAll(std::string& text, const std::string& what) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t from = 0;
+  for (std::size_t p; (p = text.find(what, from)) != std::string::npos; from = p + what.size())
+    out.append(text, from, p - from);
+  out.append(text, from, std::string::npos);
+  text.swap(out);
+}
+
+// Removes ASCII spaces and ideographic spaces (A1 A1) at both ends.
+std::string TrimSpaces(const std::string& text) {
+  std::size_t begin = 0;
+  std::size_t end = 0;  // end of the last character that is not a blank
+  bool leading = true;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = GbkCharLen(text, i);
+    const bool blank = (n == 1 && text[i] == ' ') ||
+                       (n == 2 && text[i] == '\xA1' && text[i + 1] == '\xA1');
+    if (!blank) {
+      if (leading) begin = i;
+      leading = false;
+      end = i + n;
+    }
+    i += n;
+  }
+  return leading ? std::string() : text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+int DetectLastPage(const std::string& html, PageLinkForm form, const std::string& sortWord) {
+  for (int n = 50; n >= 1; --n) {
+    const std::string num = std::to_string(n);
+    const std::string needle = form == PageLinkForm::kRank
+                                   ? num + "/" + sortWord + "/\">" + num + "</a>"
+                                   : "/" + num + "/\">" + num + "</a>";
+    if (GbkFindNoCase(html, needle) != std::string::npos) return n;
+  }
+  return 0;
+}
+
+std::string TrimBlank(const std::string& text, int mode, RegexGbk& regex) {
+  static const char* const kPatterns[] = {"^[ 　9]+", "[ 　9]+$", "^[ 　9]+|[ 　9]+$", "[ 　9]+",
+                                          "^[ 　9]*$\r\n"};
+  if (mode < 0 || mode > 4) return text;
+  std::string pattern = Utf8TextToGbk(kPatterns[mode]);
+  for (char& c : pattern)
+    if (c == '9') c = '\t';
+  regex.Create(pattern, true, true, true);
+  return regex.Replace(text, std::string());
+}
+
+int ShowNotice(const std::string& text, int flags, const std::string& title) {
+  if ((flags & kMbIconMask) == 0) flags |= kMbIconInformation;
+  flags |= kMbSystemModal;
+  return ShowMessageBox(text, flags, title.empty() ? Gbk("青篱：") : title);
+}
+
+std::string SortWord(int sortIndex) {
+  switch (sortIndex) {
+    case 1: return "ip";
+    case 2: return "zhishu";
+    default: return "position";
+  }
+}
+
+RankQuery::RankQuery(RankUi& ui, PageLoader& loader, std::string rankSite, std::string searchSite)
+    : ui_(ui),
+      loader_(loader),
+      rankSite_(std::move(rankSite)),
+      searchSite_(std::move(searchSite)) {}
+
+void RankQuery::SetSites(std::string rankSite, std::string searchSite) {
+  rankSite_ = std::move(rankSite);
+  searchSite_ = std::move(searchSite);
+}
+
+bool RankQuery::StopRequested() const { return ui_.StartCaption() != Gbk(kRunning); }
+
+bool RankQuery::Running() const { return ui_.StartCaption() != Gbk(kIdle); }
+
+void RankQuery::StartStopRankQuery() {
+  if (ui_.StartCaption() == Gbk(kIdle)) {
+    const std::string domains = ui_.DomainText();
+    if (domains.empty()) {
+      ShowMessageBox(Gbk("请先输入要查询站点的域名！"), kMbOk, Gbk("信息："));
+      return;
+    }
+    ui_.SetStartCaption(Gbk(kRunning));
+    ui_.SetStatusText(Gbk("开始采集.."));
+
+    // An empty piece between two bars stays; one after a trailing bar is dropped.
+    std::vector<std::string> pieces;
+    std::size_t from = 0;
+    for (std::size_t bar; (bar = domains.find('|', from)) != std::string::npos; from = bar + 1)
+      pieces.push_back(domains.substr(from, bar - from));
+    if (from < domains.size()) pieces.push_back(domains.substr(from));
+
+    ui_.List().Clear();
+    for (const std::string& piece : pieces) {
+      currentDomain = piece;
+      seenKeywords.clear();
+      seenIndex_.clear();
+      QueryDomain();
+      if (StopRequested()) break;
+    }
+    ui_.SetStartCaption(Gbk(kIdle));
+  } else {
+    ui_.SetStartCaption(Gbk(kStopping));
+  }
+  ShowNotice(Gbk("查询完成！"));
+}
+
+void RankQuery::QueryDomain() {
+  std::string html = LoadRankPage(1);
+  const int total = DetectLastPage(html, PageLinkForm::kRank, SortWord(ui_.SortIndex()));
+  currentPage = 0;
+  do {
+    if (StopRequested()) return;
+    ++currentPage;
+    ui_.SetStatusText(Gbk("域名：") + currentDomain + Gbk("  当前页：") + std::to_string(currentPage) +
+                      Gbk("  总：") + std::to_string(total));
+    if (currentPage != 1) html = LoadRankPage(currentPage);
+    ParseRankPage(html);
+    ResultTable& list = ui_.List();
+    list.ScrollToRow(list.RowCount() - 1);
+    ProcessPendingEvents();
+  } while (currentPage < total);
+}
+
+std::string RankQuery::PageAddress(int page) const {
+  return rankSite_ + "/baidu/" + currentDomain + "/" + std::to_string(page) + "/" +
+         SortWord(ui_.SortIndex()) + "/";
+}
+
+std::string RankQuery::LoadRankPage(int page) {
+  const std::string address = PageAddress(page);
+  documentReady = false;
+  loader_.Navigate(address);
+  PumpedWait(500);
+  int polls = 0;
+  while (!documentReady) {
+    if (StopRequested()) break;
+    if (++polls > 100) {  // not ready after about ten seconds: ask again
+      polls = 0;
+      loader_.Navigate(address);
+      PumpedWait(500);
+    }
+    PumpedWait(100);
+    ProcessPendingEvents();
+  }
+  return loader_.DocumentHtml();
+}
+
+bool RankQuery::SeenBefore(const std::string& keyword) {
+  if (seenIndex_.size() != seenKeywords.size()) seenIndex_ = {seenKeywords.begin(), seenKeywords.end()};
+  if (seenIndex_.count(keyword)) return true;
+  seenKeywords.push_back(keyword);
+  seenIndex_.insert(keyword);
+  return false;
+}
+
+void RankQuery::ParseRankPage(const std::string& html) {
+  HtmlElementFinder finder;
+  RegexObject hint;
+  RegexLite tags;
+  RegexGbk blanks;
+
+  const std::string body = finder.FindElements(html, "div", {"class"}, {"box_05"});
+  hint.Compile(Gbk("此关键词包含:.+"));
+  if (body.empty()) return;
+  tags.Create("<[\\s\\S]+?>|\r\n|\r|\n", true, true, true);
+
+  const int n = std::atoi(finder.FindElements(body, "tr", {}, {}, std::string(), false, false, -1).c_str());
+  const std::string redirectPrefix = searchSite_ + "/link?url=";
+  for (int i = 1; i <= n; ++i) {
+    if (StopRequested()) break;
+    if (i == 1) continue;  // the header row
+    const std::string row = finder.GetElement(i);
+    if (!row.empty()) {
+      int position = 0;
+      const std::string serial = TextBetween(row, "<td>", "</td>", position);
+      std::string keyword = finder.FindElements(row, "td", {"class"}, {"blue t_l word"});
+      keyword = TrimBlank(hint.Replace(tags.Replace(keyword, std::string()), std::string()), 2, blanks);
+      if (ui_.FilterDuplicates() && SeenBefore(keyword)) continue;
+
+      ResultTable& list = ui_.List();
+      currentRow = list.AppendRow(serial);
+      SetRankCell(1, currentDomain);
+      SetRankCell(2, keyword);
+      SetRankCell(3, tags.Replace(finder.FindElements(row, "td", {"class"}, {"blue"}), std::string()));
+      SetRankCell(4, DecodeEntities(tags.Replace(finder.FindElements(row, "td", {"align"}, {"right"}),
+                                                 std::string())));
+      SetRankCell(5, DecodeEntities(tags.Replace(
+                         finder.FindElements(row, "td", {"align"}, {"right"}, std::string(), false, false, 2),
+                         std::string())));
+      const std::string titleCell = finder.FindElements(row, "td", {"class"}, {"blue t_l"});
+      std::string title = tags.Replace(titleCell, std::string());
+      ReplaceList(title, ",", Gbk("，"), true);
+      SetRankCell(6, title);
+
+      const std::string href = HtmlElementFinder::GetAttribute(titleCell, "href");
+      std::string link = href;
+      if (ui_.ConvertLinks() && GbkFind(href, redirectPrefix) != std::string::npos && resolveLink)
+        link = resolveLink(href);
+      if (link.empty()) link = href;
+      SetRankCell(7, link);
+    }
+    ProcessPendingEvents();
+  }
+}
+
+void RankQuery::SetRankCell(int column, const std::string& text) {
+  std::string cell = text;
+  RemoveAll(cell, "\t");
+  RemoveAll(cell, "&nbsp;");
+  RemoveAll(cell, "\r\n");
+  RemoveAll(cell, "\n");
+  RemoveAll(cell, "\r");
+  ui_.List().SetCellText(currentRow, column, TrimSpaces(cell));
+}
+
+}  // namespace lanshu

@@ -1,0 +1,106 @@
+#pragma once
+// The rank query: for each domain, walk the site's ranking pages in the
+// embedded browser and list every ranking keyword. Runs on the GUI thread
+// inside the start button's click handler; the button's caption is the run
+// state ("开始采集" idle, "停止" running, "停止中" stopping).
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "results/ResultTable.h"
+
+namespace lanshu {
+
+class RegexGbk;
+
+// The embedded browser as the rank query needs it.
+class PageLoader {
+ public:
+  virtual ~PageLoader() = default;
+  // Starts loading address (GBK) and returns at once.
+  virtual void Navigate(const std::string& address) = 0;
+  // Outer HTML of the current document's root element as GBK; empty when
+  // there is no document.
+  virtual std::string DocumentHtml() = 0;
+};
+
+// What the rank query reads and sets in the window. Texts are GBK.
+class RankUi {
+ public:
+  virtual ~RankUi() = default;
+  virtual std::string StartCaption() const = 0;
+  virtual void SetStartCaption(const std::string& caption) = 0;
+  virtual std::string DomainText() const = 0;
+  virtual int SortIndex() const = 0;
+  virtual void SetStatusText(const std::string& text) = 0;
+  virtual bool FilterDuplicates() const = 0;  // 选择框自动过滤重复关键字
+  virtual bool ConvertLinks() const = 0;      // 选择框转换百度链接
+  virtual ResultTable& List() = 0;
+};
+
+enum class PageLinkForm { kRank, kMining };
+
+// Number of result pages (1..50) linked from a first page, 0 when none.
+int DetectLastPage(const std::string& html, PageLinkForm form, const std::string& sortWord = std::string());
+
+// Trims blanks (space, ideographic space, tab): mode 0 leading, 1 trailing,
+// 2 both ends, 3 all, 4 blank lines.
+std::string TrimBlank(const std::string& text, int mode, RegexGbk& regex);
+
+// The program's own message routine: information icon unless another icon
+// is given, system-modal, title "青篱：" unless another is given.
+int ShowNotice(const std::string& text, int flags = 0, const std::string& title = std::string());
+
+// Sort word for a selection index of the sort combo box ("position" as the
+// fallback without a valid selection).
+std::string SortWord(int sortIndex);
+
+class RankQuery {
+ public:
+  // rankSite: scheme and host of the ranking pages; searchSite: scheme and
+  // host of the search engine (its redirect links start with searchSite +
+  // "/link?url=").
+  RankQuery(RankUi& ui, PageLoader& loader, std::string rankSite, std::string searchSite);
+
+  // Click handler of the start button.
+  void StartStopRankQuery();
+  // Collects all pages of currentDomain.
+  void QueryDomain();
+  // Loads one ranking page in the browser and returns its HTML.
+  std::string LoadRankPage(int page);
+  // Appends the rows of one ranking page to the list.
+  void ParseRankPage(const std::string& html);
+  // Cleans text and writes it into column of row currentRow.
+  void SetRankCell(int column, const std::string& text);
+  // The browser's document-ready event.
+  void OnDocumentReady() { documentReady = true; }
+  // Address of a ranking page of currentDomain under the current sort.
+  std::string PageAddress(int page) const;
+
+  bool Running() const;
+  void SetSites(std::string rankSite, std::string searchSite);
+
+  // Resolves a search-engine redirect link; the program installs its link
+  // resolver here. Without one, links are listed as found.
+  std::function<std::string(const std::string&)> resolveLink;
+
+  // Query state, one set per program.
+  std::string currentDomain;
+  int currentPage = 0;
+  std::vector<std::string> seenKeywords;
+  int currentRow = -1;
+  bool documentReady = false;
+
+ private:
+  bool StopRequested() const;
+  bool SeenBefore(const std::string& keyword);
+
+  RankUi& ui_;
+  PageLoader& loader_;
+  std::string rankSite_;
+  std::string searchSite_;
+  std::unordered_set<std::string> seenIndex_;  // mirrors seenKeywords for fast lookup
+};
+
+}  // namespace lanshu

@@ -1,0 +1,186 @@
+#include "mining/Mining.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "text/Codec.h"
+#include "text/Events.h"
+#include "text/MessageBox.h"
+
+using namespace lanshu;
+
+namespace {
+
+std::string G(const char* utf8) { return Utf8TextToGbk(utf8); }
+
+class FakeUi : public MiningUi {
+ public:
+  std::string caption = G("开始挖掘");
+  std::string keywords = G("减肥\r\n丰胸");
+  std::string results;
+  bool volume = false, indexed = false, first = false, second = false, difficulty = false;
+  bool keepSeed = true, autoSave = false, separate = false;
+  std::string limit = "0", dir = "/tmp", ext = "csv", pageInterval = "0.1", keywordInterval = "0.5";
+  std::vector<std::string> statuses;
+  std::string StartCaption() const override { return caption; }
+  void SetStartCaption(const std::string& c) override { caption = c; }
+  std::string KeywordListText() const override { return keywords; }
+  void ClearResults() override { results.clear(); }
+  void AppendResult(const std::string& t) override { results += t; }
+  bool VolumeChecked() const override { return volume; }
+  bool IndexedChecked() const override { return indexed; }
+  bool FirstSiteChecked() const override { return first; }
+  bool SecondSiteChecked() const override { return second; }
+  bool DifficultyChecked() const override { return difficulty; }
+  bool KeepSeedChecked() const override { return keepSeed; }
+  bool AutoSaveChecked() const override { return autoSave; }
+  bool SeparateFilesChecked() const override { return separate; }
+  std::string LimitText() const override { return limit; }
+  std::string DirectoryText() const override { return dir; }
+  std::string ExtensionText() const override { return ext; }
+  std::string PageIntervalText() const override { return pageInterval; }
+  std::string KeywordIntervalText() const override { return keywordInterval; }
+  void SetStatusText(const std::string& t) override { statuses.push_back(t); }
+};
+
+// A keyword page as the site sends it (UTF-8).
+std::string KeywordRow(const std::string& kw, const std::string& first, const std::string& second, int level) {
+  return "<tr><td>1</td><td>\r\n   <a href=\"/x/\">" + kw + "</a>\r\n  </td><td> 120 </td><td>3400</td><td><a>" +
+         first + "</a></td><td>" + second + "</td><td><img src=\"/images/keyword/l" + std::to_string(level) +
+         ".gif\"></td></tr>";
+}
+
+std::string KeywordPage(const std::string& rows, const std::string& links = "") {
+  return "<html><div class=\"box_05\">box</div><table><tr><th>h</th></tr>" + rows + "</table>" + links + "</html>";
+}
+
+std::string ReadAll(const std::string& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct Fixture : ::testing::Test {
+  FakeUi ui;
+  KeywordMining mining{ui, "http://kw.test/"};
+  std::map<std::string, std::string> pages;
+  std::vector<std::string> fetched;
+  std::vector<std::string> messages;
+  std::function<void()> onPump;
+
+  void SetUp() override {
+    mining.fetch = [this](const std::string& url) {
+      fetched.push_back(url);
+      auto it = pages.find(url);
+      return it == pages.end() ? std::string() : it->second;
+    };
+    mining.now = [] {
+      std::tm t{};
+      t.tm_year = 124;
+      t.tm_mon = 2;
+      t.tm_mday = 5;
+      t.tm_hour = 14;
+      t.tm_min = 7;
+      t.tm_sec = 9;
+      return t;
+    };
+    SetEventPump([this] {
+      if (onPump) onPump();
+    });
+    SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
+      messages.push_back(GbkToUtf8Text(title) + "|" + std::to_string(flags) + "|" + GbkToUtf8Text(text));
+      return kIdOk;
+    });
+  }
+  void TearDown() override {
+    SetEventPump(nullptr);
+    SetMessageBoxHook(nullptr);
+  }
+  std::string Results() { return GbkToUtf8Text(ui.results); }
+};
+
+const char* const kJianFei1 = "http://kw.test/%E5%87%8F%E8%82%A5/1/";
+const char* const kJianFei2 = "http://kw.test/%E5%87%8F%E8%82%A5/2/";
+
+}  // namespace
+
+TEST_F(Fixture, MinesEverySeedPageByPageWithTheTickedColumns) {
+  ui.keywords = G("减肥\r\n\r\nab\r\n");
+  ui.volume = ui.indexed = ui.first = ui.second = ui.difficulty = true;
+  pages[kJianFei1] = KeywordPage(KeywordRow("瘦身", "a.com, b", "x&amp;y", 3), "<a href=\"/z/2/\">2</a>");
+  pages[kJianFei2] = KeywordPage(KeywordRow("减肥茶", "&lt;b&gt;hidden&lt;/b&gt;s", "p&#44;q", 5));
+  mining.StartOrStopMining();
+  EXPECT_EQ(fetched, (std::vector<std::string>{kJianFei1, kJianFei2, "http://kw.test//1/", "http://kw.test/ab/1/"}));
+  EXPECT_EQ(Results(),
+            "瘦身,120,3400,a.com， b,x&y,3\r\n"
+            "减肥茶,120,3400,hiddens,p,q,5\r\n");
+  EXPECT_EQ(GbkToUtf8Text(mining.state.csvHeader), "关键词,搜索量,收录量,第一位,第二位,优化难度");
+  EXPECT_EQ(GbkToUtf8Text(ui.statuses[2]), "关键词：减肥  当前页：2  总：2");
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取完成！总共 2 个关键词！"}));
+  EXPECT_EQ(ui.caption, G("开始挖掘"));
+}
+
+TEST_F(Fixture, EmptyListAndKeepSeedRule) {
+  ui.keywords = "";
+  mining.StartOrStopMining();
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|请先输入要挖掘的关键词列表！"}));
+  EXPECT_EQ(ui.caption, G("开始挖掘"));
+
+  const std::string emptyRow = "<tr></tr>";
+  mining.ParseMiningPage(KeywordPage(emptyRow), G("种子"));
+  mining.ParseMiningPage(KeywordPage(emptyRow), "");
+  ui.keepSeed = false;
+  mining.ParseMiningPage(KeywordPage(emptyRow), G("种子"));
+  EXPECT_EQ(Results(), "种子\r\n\r\n\r\n");
+  mining.ParseMiningPage("<table><tr><td>h</td></tr><tr><td>1</td><td>k</td></tr></table>", "");
+  EXPECT_EQ(Results(), "种子\r\n\r\n\r\n");  // no box_05: nothing
+}
+
+TEST_F(Fixture, LimitStopsTheSeedAfterThePageThatReachedIt) {
+  ui.keywords = G("减肥");
+  ui.limit = G("５");
+  std::string rows;
+  for (int i = 0; i < 8; ++i) rows += KeywordRow("k" + std::to_string(i), "", "", 1);
+  pages[kJianFei1] = KeywordPage(rows, "<a href=\"/z/2/\">2</a>");
+  mining.StartOrStopMining();
+  EXPECT_EQ(fetched.size(), 1u);
+  EXPECT_EQ(Results(), "k0\r\nk1\r\nk2\r\nk3\r\nk4\r\n");
+}
+
+TEST_F(Fixture, StopDuringASeedEndsTheRunAfterTheCurrentRow) {
+  ui.keywords = G("减肥\r\nb");
+  pages[kJianFei1] = KeywordPage(KeywordRow("k1", "", "", 1) + KeywordRow("k2", "", "", 1),
+                                 "<a href=\"/z/2/\">2</a>");
+  onPump = [&] {
+    if (ui.results.size() > 0 && ui.caption == G("停止挖掘")) mining.StartOrStopMining();
+  };
+  mining.StartOrStopMining();
+  EXPECT_EQ(Results(), "k1\r\n");
+  EXPECT_EQ(fetched.size(), 1u);
+  EXPECT_EQ(ui.caption, G("开始挖掘"));
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取完成！总共 1 个关键词！"}));
+}
+
+TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {
+  char tmpl[] = "/tmp/lanshu-mining-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  ui.dir = dir + "/out";  // no trailing separator
+  ui.autoSave = true;
+  ui.keywords = G("减肥\r\na/b\r\na／b");
+  pages[kJianFei1] = KeywordPage(KeywordRow("k1", "", "", 1));
+  pages["http://kw.test/a%2Fb/1/"] = KeywordPage(KeywordRow("k2", "", "", 1));
+  mining.StartOrStopMining();
+  EXPECT_EQ(ReadAll(dir + "/out/全部结果_2024年3月5日14时7分9秒.csv"), "k1\r\nk2\r\n");
+
+  ui.separate = true;
+  ui.ext = "";
+  mining.StartOrStopMining();
+  EXPECT_EQ(ReadAll(dir + "/out/减肥_2024年3月5日14时7分9秒."), "k1\r\n");
+  // "a/b" and "a／b" clean to the same name: the second seed's open empties it.
+  EXPECT_EQ(ReadAll(dir + "/out/a／b_2024年3月5日14时7分9秒."), "");
+}

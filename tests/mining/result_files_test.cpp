@@ -1,0 +1,90 @@
+#include "mining/ResultFiles.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "text/Codec.h"
+
+using namespace lanshu;
+
+namespace {
+
+std::string TempDir() {
+  char tmpl[] = "/tmp/lanshu-files-XXXXXX";
+  return mkdtemp(tmpl);
+}
+
+bool IsDir(const std::string& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ReadAll(const std::string& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::tm At(int y, int mo, int d, int h, int mi, int s) {
+  std::tm t{};
+  t.tm_year = y - 1900;
+  t.tm_mon = mo - 1;
+  t.tm_mday = d;
+  t.tm_hour = h;
+  t.tm_min = mi;
+  t.tm_sec = s;
+  return t;
+}
+
+}  // namespace
+
+TEST(ResultFiles, DateTimeTextLeavesOutTrailingZeroParts) {
+  EXPECT_EQ(GbkToUtf8Text(DateTimeText(At(2024, 3, 5, 14, 7, 9))), "2024年3月5日14时7分9秒");
+  EXPECT_EQ(GbkToUtf8Text(DateTimeText(At(2024, 3, 5, 14, 0, 9))), "2024年3月5日14时0分9秒");
+  EXPECT_EQ(GbkToUtf8Text(DateTimeText(At(2024, 3, 5, 14, 7, 0))), "2024年3月5日14时7分");
+  EXPECT_EQ(GbkToUtf8Text(DateTimeText(At(2024, 3, 5, 14, 0, 0))), "2024年3月5日14时");
+  EXPECT_EQ(GbkToUtf8Text(DateTimeText(At(2024, 12, 31, 0, 0, 0))), "2024年12月31日");
+}
+
+TEST(ResultFiles, CleanFileNameUsesFullWidthFormsAndDropsBreaks) {
+  EXPECT_EQ(GbkToUtf8Text(CleanFileName("a/b:c")), "a／b：c");
+  EXPECT_EQ(GbkToUtf8Text(CleanFileName("\\*?|<>")), "＼＊？｜＜＞");
+  EXPECT_EQ(CleanFileName("say \"hi\"\r\nx\ty\rz\n"), "say hixyz");
+  EXPECT_EQ(CleanFileName(""), "");
+  // 0xB0 0x5C is one character whose second byte is a backslash: kept whole.
+  EXPECT_EQ(CleanFileName("\xB0\x5C"), "\xB0\x5C");
+}
+
+TEST(ResultFiles, MakeDirectoryPathCreatesEveryLevel) {
+  const std::string base = TempDir();
+  const std::string path = base + "/a/" + Utf8TextToGbk("挖掘的关键词") + "/";
+  EXPECT_TRUE(MakeDirectoryPath(path));
+  EXPECT_TRUE(IsDir(base + "/a/挖掘的关键词"));
+  EXPECT_TRUE(MakeDirectoryPath(path));  // existing levels are fine
+  std::ofstream(base + "/file") << "x";
+  EXPECT_FALSE(MakeDirectoryPath(base + "/file/sub/"));
+}
+
+TEST(ResultFiles, LinesReachTheFileAtOnceAndRewriteTruncates) {
+  const std::string name = TempDir() + "/" + Utf8TextToGbk("全部结果_1") + ".csv";
+  const std::string native = NativePath(name);
+  {
+    ResultFile file;
+    ASSERT_TRUE(file.OpenForRewrite(name));
+    file.Write("one\r\n");
+    EXPECT_EQ(ReadAll(native), "one\r\n");  // visible before close
+    file.Write("two\r\n");
+  }
+  EXPECT_EQ(ReadAll(native), "one\r\ntwo\r\n");
+  ResultFile again;
+  ASSERT_TRUE(again.OpenForRewrite(name));
+  again.Close();
+  EXPECT_EQ(ReadAll(native), "");
+  again.Write("ignored");  // writing to a closed file does nothing
+  EXPECT_FALSE(ResultFile().OpenForRewrite("/nonexistent-dir/x.csv"));
+}

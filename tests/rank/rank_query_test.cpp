@@ -1,0 +1,242 @@
+#include "rank/RankQuery.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "text/Codec.h"
+#include "text/Events.h"
+#include "text/MessageBox.h"
+#include "text/Regex.h"
+
+using namespace lanshu;
+
+namespace {
+
+std::string G(const char* utf8) { return Utf8TextToGbk(utf8); }
+
+class StoreTable : public ResultTable {
+ public:
+  RowStore store{{"序号", "域名", "关键字", "排名", "搜索量", "收录量", "网页标题", "链接"}};
+  int RowCount() const override { return store.RowCount(); }
+  int ColumnCount() const override { return store.ColumnCount(); }
+  std::string ColumnTitle(int c) const override { return store.ColumnTitle(c); }
+  std::string CellText(int r, int c) const override { return store.CellText(r, c); }
+  void SetCellText(int r, int c, const std::string& t) override { store.SetCellText(r, c, t); }
+  int AppendRow(const std::string& first) override { return store.AppendRow(first); }
+  void Clear() override { store.Clear(); }
+  int SelectedRow() const override { return -1; }
+  void SelectRow(int) override {}
+  void ScrollToRow(int) override {}
+  void FocusList() override {}
+};
+
+class FakeUi : public RankUi {
+ public:
+  std::string caption = G("开始采集");
+  std::string domains;
+  int sort = 0;
+  std::vector<std::string> statuses;
+  bool filter = false, convert = false;
+  StoreTable table;
+  std::string StartCaption() const override { return caption; }
+  void SetStartCaption(const std::string& c) override { caption = c; }
+  std::string DomainText() const override { return domains; }
+  int SortIndex() const override { return sort; }
+  void SetStatusText(const std::string& t) override { statuses.push_back(t); }
+  bool FilterDuplicates() const override { return filter; }
+  bool ConvertLinks() const override { return convert; }
+  ResultTable& List() override { return table; }
+};
+
+// A browser whose documents become ready at the next event processing.
+class FakeLoader : public PageLoader {
+ public:
+  std::map<std::string, std::string> pages;
+  std::vector<std::string> navigated;
+  std::string current;
+  bool pendingReady = false;
+  void Navigate(const std::string& address) override {
+    navigated.push_back(address);
+    auto it = pages.find(address);
+    current = it == pages.end() ? "<html>not found</html>" : it->second;
+    pendingReady = true;
+  }
+  std::string DocumentHtml() override { return current; }
+};
+
+std::string Row(const std::string& serial, const std::string& keyword, const std::string& rank,
+                const std::string& volume, const std::string& count, const std::string& title,
+                const std::string& href) {
+  return "<tr>\r\n<td>" + serial + "</td><td class=\"blue t_l word\">\r\n  " + keyword +
+         "\r\n</td><td class='blue'>" + rank + "</td><td align=right>" + volume +
+         "</td><td align=\"right\">" + count + "</td><td class=\"blue t_l\"><a href=\"" + href +
+         "\" target=_blank>" + title + "</a></td></tr>\r\n";
+}
+
+std::string Page(const std::string& rows, const std::string& links = "") {
+  return "<html><body><table><tr><td>nav</td></tr></table><div class=\"box_05\"><div>x</div><table>"
+         "<tr><th>head</th></tr>" + rows + "</table></div>" + links + "</body></html>";
+}
+
+struct Fixture : ::testing::Test {
+  FakeUi ui;
+  FakeLoader loader;
+  RankQuery query{ui, loader, "http://rank.test", "http://se.test"};
+  std::vector<std::string> messages;
+  std::function<void()> onPump;
+
+  void SetUp() override {
+    SetEventPump([this] {
+      if (loader.pendingReady) {
+        loader.pendingReady = false;
+        query.OnDocumentReady();
+      }
+      if (onPump) onPump();
+    });
+    SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
+      messages.push_back(GbkToUtf8Text(title) + "|" + std::to_string(flags) + "|" + GbkToUtf8Text(text));
+      return kIdOk;
+    });
+  }
+  void TearDown() override {
+    SetEventPump(nullptr);
+    SetMessageBoxHook(nullptr);
+  }
+  std::string Cell(int r, int c) { return GbkToUtf8Text(ui.table.CellText(r, c)); }
+};
+
+}  // namespace
+
+TEST(RankQueryHelpers, DetectLastPageReadsPageLinks) {
+  const std::string link7 = "<a href=\"/baidu/x/7/position/\">7</a>";
+  EXPECT_EQ(DetectLastPage(link7 + "<a href=\"/baidu/x/2/position/\">2</a>", PageLinkForm::kRank, "position"), 7);
+  EXPECT_EQ(DetectLastPage(link7, PageLinkForm::kRank, "ip"), 0);  // another sort word
+  EXPECT_EQ(DetectLastPage("no links", PageLinkForm::kRank, "position"), 0);
+  EXPECT_EQ(DetectLastPage("<a href=\"/baidu/x/51/position/\">51</a>", PageLinkForm::kRank, "position"), 0);
+  EXPECT_EQ(DetectLastPage("<A HREF=\"/baidu/x/12/POSITION/\">12</A>", PageLinkForm::kRank, "position"), 12);
+  std::string all;
+  for (int n = 2; n <= 60; ++n) all += "/" + std::to_string(n) + "/\">" + std::to_string(n) + "</a>";
+  EXPECT_EQ(DetectLastPage(all, PageLinkForm::kMining), 50);
+  EXPECT_EQ(DetectLastPage("<a href=\"/kw/7/\">7</A>", PageLinkForm::kMining), 7);
+}
+
+TEST(RankQueryHelpers, TrimBlankModes) {
+  RegexGbk re;
+  const std::string s = G(" \t　a b　 \t");
+  EXPECT_EQ(TrimBlank(s, 0, re), G("a b　 \t"));
+  EXPECT_EQ(TrimBlank(s, 1, re), G(" \t　a b"));
+  EXPECT_EQ(TrimBlank(s, 2, re), "a b");
+  EXPECT_EQ(TrimBlank(s, 3, re), "ab");
+  EXPECT_EQ(TrimBlank("a\r\n \t\r\nb\r\n", 4, re), "a\r\nb\r\n");
+  EXPECT_EQ(SortWord(0), "position");
+  EXPECT_EQ(SortWord(1), "ip");
+  EXPECT_EQ(SortWord(2), "zhishu");
+  EXPECT_EQ(SortWord(-1), "position");
+}
+
+TEST_F(Fixture, EmptyDomainTextShowsAMessageOnly) {
+  ui.domains = "";
+  query.StartStopRankQuery();
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|0|请先输入要查询站点的域名！"}));
+  EXPECT_EQ(ui.caption, G("开始采集"));
+  EXPECT_TRUE(loader.navigated.empty());
+}
+
+TEST_F(Fixture, ParsesRowsCellsAndPagesOfEveryDomain) {
+  ui.sort = 2;
+  ui.domains = "a.test||b.test|";
+  loader.pages["http://rank.test/baidu/a.test/1/zhishu/"] =
+      Page(Row("1", G("减肥") + G("此关键词包含:减肥,瘦身"), "1", "&nbsp;120&nbsp;", "3&#44;000",
+               "Title, one", "http://se.test/link?url=abc"),
+           "<a href=\"/baidu/a.test/2/zhishu/\">2</a>");
+  loader.pages["http://rank.test/baidu/a.test/2/zhishu/"] =
+      Page(Row("2", "<a href='#'>diet</a>", "<b>3</b>", "7", "8", "T2", "/rel"));
+  loader.pages["http://rank.test/baidu/b.test/1/zhishu/"] = Page("");  // header row only
+  query.StartStopRankQuery();
+
+  EXPECT_EQ(loader.navigated,
+            (std::vector<std::string>{"http://rank.test/baidu/a.test/1/zhishu/", "http://rank.test/baidu/a.test/2/zhishu/",
+                                      "http://rank.test/baidu//1/zhishu/", "http://rank.test/baidu/b.test/1/zhishu/"}));
+  ASSERT_EQ(ui.table.RowCount(), 2);
+  EXPECT_EQ(Cell(0, 0), "1");
+  EXPECT_EQ(Cell(0, 1), "a.test");
+  EXPECT_EQ(Cell(0, 2), "减肥");
+  EXPECT_EQ(Cell(0, 3), "1");
+  EXPECT_EQ(Cell(0, 4), "120");
+  EXPECT_EQ(Cell(0, 5), "3,000");
+  EXPECT_EQ(Cell(0, 6), "Title， one");
+  EXPECT_EQ(Cell(0, 7), "http://se.test/link?url=abc");  // conversion off
+  EXPECT_EQ(Cell(1, 2), "diet");
+  EXPECT_EQ(Cell(1, 3), "3");
+  EXPECT_EQ(Cell(1, 7), "/rel");
+  EXPECT_EQ(GbkToUtf8Text(ui.statuses[1]), "域名：a.test  当前页：1  总：2");
+  EXPECT_EQ(GbkToUtf8Text(ui.statuses[2]), "域名：a.test  当前页：2  总：2");
+  EXPECT_EQ(GbkToUtf8Text(ui.statuses[3]), "域名：  当前页：1  总：0");
+  EXPECT_EQ(messages, (std::vector<std::string>{"青篱：|4160|查询完成！"}));
+  EXPECT_EQ(ui.caption, G("开始采集"));
+}
+
+TEST_F(Fixture, DuplicateFilteringIsPerDomainAndLinksResolveOnlyWithThePrefix) {
+  ui.filter = true;
+  ui.convert = true;
+  ui.domains = "a|b";
+  std::vector<std::string> resolved;
+  query.resolveLink = [&](const std::string& link) {
+    resolved.push_back(link);
+    return link == "http://se.test/link?url=fail" ? std::string() : "http://target/" + link.substr(link.size() - 1);
+  };
+  const std::string rows = Row("1", "k1", "1", "1", "1", "t", "http://se.test/link?url=1") +
+                           Row("2", "k1", "1", "1", "1", "t", "http://se.test/link?url=2") +
+                           Row("3", "k2", "1", "1", "1", "t", "http://other/link?url=3") +
+                           Row("4", "k3", "1", "1", "1", "t", "http://se.test/link?url=fail");
+  loader.pages["http://rank.test/baidu/a/1/position/"] = Page(rows);
+  loader.pages["http://rank.test/baidu/b/1/position/"] = Page(rows);
+  query.StartStopRankQuery();
+  ASSERT_EQ(ui.table.RowCount(), 6);
+  EXPECT_EQ(Cell(0, 7), "http://target/1");
+  EXPECT_EQ(Cell(1, 2), "k2");
+  EXPECT_EQ(Cell(1, 7), "http://other/link?url=3");  // not the redirect prefix: no request
+  EXPECT_EQ(Cell(2, 7), "http://se.test/link?url=fail");
+  EXPECT_EQ(Cell(3, 1), "b");
+  EXPECT_EQ(Cell(3, 2), "k1");
+  EXPECT_EQ(resolved.size(), 4u);
+  EXPECT_EQ(query.seenKeywords, (std::vector<std::string>{"k1", "k2", "k3"}));
+}
+
+TEST_F(Fixture, AClickDuringARunStopsItAndTheNoticeComesTwice) {
+  ui.domains = "a|b|c";
+  loader.pages["http://rank.test/baidu/a/1/position/"] =
+      Page(Row("1", "k", "1", "1", "1", "t", "u"), "<a href=\"/baidu/a/3/position/\">3</a>");
+  loader.pages["http://rank.test/baidu/a/2/position/"] = Page(Row("2", "k2", "1", "1", "1", "t", "u"));
+  bool clicked = false;
+  onPump = [&] {
+    if (!clicked && loader.navigated.size() == 2) {
+      clicked = true;
+      query.StartStopRankQuery();  // the stop click, as a nested event
+    }
+  };
+  query.StartStopRankQuery();
+  EXPECT_EQ(loader.navigated.size(), 2u);  // no page 3, no further domain
+  EXPECT_EQ(ui.table.RowCount(), 1);
+  EXPECT_EQ(messages.size(), 2u);
+  EXPECT_EQ(ui.caption, G("开始采集"));
+}
+
+TEST_F(Fixture, SetRankCellRemovesBreaksAndOuterBlanks) {
+  ui.table.AppendRow("");
+  query.currentRow = 0;
+  query.SetRankCell(2, G("　 a\tb&nbsp;c\r\nd\re\nf 　"));
+  EXPECT_EQ(Cell(0, 2), "abcdef");
+  query.SetRankCell(3, G("　"));
+  EXPECT_EQ(Cell(0, 3), "");
+  query.SetRankCell(4, "\xB0\xA1\xA1");  // a character ending in A1, then a lone A1
+  EXPECT_EQ(ui.table.CellText(0, 4), "\xB0\xA1\xA1");
+}
+
+TEST_F(Fixture, APageWithoutResultsAddsNothing) {
+  query.ParseRankPage("<html><div class=box_06><table><tr><td>1</td></tr><tr><td>2</td></tr></table></div></html>");
+  ui.caption = G("停止");
+  query.ParseRankPage("<div class=\"box_05\"><table><tr><td>h</td></tr></table></div>");
+  EXPECT_EQ(ui.table.RowCount(), 0);
+}
