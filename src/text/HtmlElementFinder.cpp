@@ -132,6 +132,11 @@ int CountStarts(const std::string& buf, const std::string& needle, std::size_t l
   return n;
 }
 
+// True if s holds what at pos; the first byte is checked before the rest.
+inline bool StartsWithAt(const std::string& s, std::size_t pos, const std::string& what) {
+  return pos < s.size() && (what.empty() || s[pos] == what[0]) && s.compare(pos, what.size(), what) == 0;
+}
+
 // The page being walked: where its tags begin, and, per tag name, where
 // "<" + name and "</" + name + ">" occur, so that the closing tag of an
 // element is found by binary search instead of counting the span between
@@ -183,8 +188,8 @@ class PageIndex {
     Tag& tag = tags_[name];
     const std::string closer = "</" + name + ">";
     for (std::size_t p : lts_) {
-      if (page_.compare(p + 1, name.size(), name) == 0) tag.opens.push_back(p);
-      if (page_.compare(p, closer.size(), closer) == 0) tag.closers.push_back(p);
+      if (StartsWithAt(page_, p + 1, name)) tag.opens.push_back(p);
+      if (StartsWithAt(page_, p, closer)) tag.closers.push_back(p);
     }
     std::size_t opensBefore = 0;
     for (std::size_t j = 0; j < tag.closers.size(); ++j) {
@@ -207,10 +212,6 @@ std::string TagNameAt(const std::string& page, std::size_t lt, std::size_t gt) {
   std::size_t i = lt + 1;
   while (i < gt && page[i] != ' ') i += GbkCharLen(page, i);
   return page.substr(lt + 1, std::min(i, gt) - lt - 1);
-}
-
-bool EndsWith(const std::string& s, const char* tail, std::size_t n) {
-  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
 }
 
 }  // namespace
@@ -240,29 +241,33 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
   std::string result;
   int matches = 0;
 
+  const bool filtered = !attrNames.empty() || !pieces.empty();
   for (std::size_t start : walk.TagStarts()) {
-    if (page->compare(start, opening.size(), opening) != 0) continue;
+    if (!StartsWithAt(*page, start, opening)) continue;
     ProcessPendingEvents();
     const std::size_t gt = walk.NextGt(start + 1);
     if (gt == npos) break;  // no later tag has a ">" either
-    if (page->compare(start, 2, "</") == 0) continue;
-    std::string elementName = name;
+    if ((*page)[start + 1] == '/') continue;
+    std::string anyName;
     if (name.empty()) {
       const char c = (*page)[start + 1];
       if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) continue;
-      elementName = TagNameAt(*page, start, gt);
+      anyName = TagNameAt(*page, start, gt);
     }
-    const std::string tag = source.substr(start, gt - start + 1);
-    if (!AttributesPass(tag, attrNames, values, partial, matchAll)) continue;
-    if (!TextPasses(tag, pieces, matchAll)) continue;
+    const std::string& elementName = name.empty() ? anyName : name;
+    if (filtered) {
+      const std::string tag = source.substr(start, gt - start + 1);
+      if (!AttributesPass(tag, attrNames, values, partial, matchAll)) continue;
+      if (!TextPasses(tag, pieces, matchAll)) continue;
+    }
     if (!listMode) {
       ++matches;
       if (index > 0 && matches != index) continue;
     }
 
-    // Only a match needs its end.
+    // Only a match needs its end; a tag ending in "/>" is the whole element.
     std::size_t end = npos;
-    if (!EndsWith(tag, "/>", 2)) end = walk.ClosingEnd(elementName, start, gt + 1);
+    if ((*page)[gt - 1] != '/') end = walk.ClosingEnd(elementName, start, gt + 1);
     const bool closed = end != npos;
     if (!closed) end = gt + 1;
     const std::size_t innerBegin = gt + 1;
