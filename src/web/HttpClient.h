@@ -1,0 +1,238 @@
+#pragma once
+// The HTTP request engine.
+//
+// One GET or POST per call over libcurl (one easy handle per request), with
+// browser-like default headers, the raw response header block returned as text
+// and cookies kept in the program-wide store (web/CookieJar.h). The guarded
+// request runs on a worker thread of its own while the calling (GUI) thread
+// keeps processing window events, and gives up after a time-out counted from
+// the start of the request.
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "web/Coding.h"
+
+namespace lanshu {
+
+// Bounds on what one response may deliver; beyond them the request fails.
+struct HttpLimits {
+  std::size_t maxBodyBytes = std::size_t{64} << 20;
+  std::size_t maxHeaderBytes = std::size_t{256} << 10;  // the final response's header block
+};
+
+// The in-memory stream through which the caller and the worker of one guarded
+// request talk: typed fields written and read in sequence at one position. A
+// text field is its bytes up to the first zero byte followed by a zero byte; a
+// bytes field is its length (32-bit little-endian) followed by its bytes.
+// Reads past the end give the empty value.
+class RequestExchange {
+ public:
+  void Rewind() { pos_ = 0; }
+  void Clear() {
+    data_.clear();
+    pos_ = 0;
+  }
+  std::size_t Size() const { return data_.size(); }
+  void WriteText(const std::string& text);
+  void WriteBytes(const std::string& bytes);
+  std::string ReadText();
+  std::string ReadBytes();
+
+ private:
+  void Put(const char* p, std::size_t n);
+  std::string data_;
+  std::size_t pos_ = 0;
+};
+
+class HttpClient {
+ public:
+  explicit HttpClient(HttpLimits limits = HttpLimits());
+  // Waits for workers that were given up at their time-out (they were told to
+  // stop and end promptly), so that no worker outlives the engine.
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Members follow the order of the engine's operation table.
+
+  // --- Form and character-set coding (web/Coding.h). ---
+  std::string FormDecodeUtf8(const std::string& t) const { return lanshu::FormDecodeUtf8(t); }
+  std::string FormEncodeUtf8(const std::string& t) const { return lanshu::FormEncodeUtf8(t); }
+  std::string FormEncodeGbk(const std::string& t) const { return lanshu::FormEncodeGbk(t); }
+  std::string FormDecodeGbk(const std::string& t) const { return lanshu::FormDecodeGbk(t); }
+  std::string ReadTextFileAs(const std::string& path, const std::string& charset) const {
+    return lanshu::ReadTextFileAs(path, charset);
+  }
+  std::string TextToCharset(const std::string& text, const std::string& charset,
+                            int skip = -1) const {
+    return lanshu::TextToCharset(text, charset, skip);
+  }
+  std::string CharsetToText(const std::string& bytes, const std::string& charset) const {
+    return lanshu::CharsetToText(bytes, charset);
+  }
+  std::string ConvertCharset(const std::string& bytes, const std::string& fromCharset,
+                             const std::string& toCharset, int skip = -1) const {
+    return lanshu::ConvertCharset(bytes, fromCharset, toCharset, skip);
+  }
+
+  // Cookies of the address's host ("name=value; name2=value2"), or with a name
+  // the value of that cookie; the empty text when there is none.
+  std::string GetCookie(const std::string& url, const std::string& name = std::string()) const;
+
+  // --- Requests. Texts are GBK; "bytes" are raw byte strings. ---
+
+  // The guarded request: body of the response, or empty bytes when the request
+  // failed or was not done within the time-out (0 means 90 seconds).
+  // *responseHeaders always receives the raw header block of the final
+  // response ("status line\r\nName: value\r\n...\r\n\r\n"), or the empty text.
+  std::string Request(const std::string& url, const std::string& method = std::string(),
+                      const std::string& proxy = std::string(),
+                      const std::string& userName = std::string(),
+                      const std::string& password = std::string(),
+                      const std::string& headers = std::string(),
+                      const std::string& body = std::string(), int timeoutSeconds = 0,
+                      std::string* responseHeaders = nullptr) const;
+  // Request, with the body cut at its first zero byte.
+  std::string RequestText(const std::string& url, const std::string& method = std::string(),
+                          const std::string& proxy = std::string(),
+                          const std::string& userName = std::string(),
+                          const std::string& password = std::string(),
+                          const std::string& headers = std::string(),
+                          const std::string& body = std::string(), int timeoutSeconds = 0,
+                          std::string* responseHeaders = nullptr) const;
+  // Same as Request (the address is split by the public UrlHost/UrlPath/UrlPort).
+  std::string RequestUsingUrlParts(const std::string& url,
+                                   const std::string& method = std::string(),
+                                   const std::string& proxy = std::string(),
+                                   const std::string& userName = std::string(),
+                                   const std::string& password = std::string(),
+                                   const std::string& headers = std::string(),
+                                   const std::string& body = std::string(),
+                                   int timeoutSeconds = 0,
+                                   std::string* responseHeaders = nullptr) const;
+  // Same as Request, with a POST body of raw bytes (zero bytes included).
+  std::string RequestBytesBody(const std::string& url, const std::string& method = std::string(),
+                               const std::string& proxy = std::string(),
+                               const std::string& userName = std::string(),
+                               const std::string& password = std::string(),
+                               const std::string& headers = std::string(),
+                               const std::string& body = std::string(), int timeoutSeconds = 0,
+                               std::string* responseHeaders = nullptr) const;
+  // The unguarded request on the calling thread, processing window events
+  // during the transfer; no time-out and no credentials. On failure it returns
+  // 255 zero bytes and leaves *responseHeaders alone.
+  std::string RequestDirect(const std::string& url, const std::string& method = std::string(),
+                            const std::string& proxy = std::string(),
+                            const std::string& headers = std::string(),
+                            const std::string& body = std::string(),
+                            std::string* responseHeaders = nullptr) const;
+  // RequestDirect, with the body cut at its first zero byte.
+  std::string RequestDirectText(const std::string& url, const std::string& method = std::string(),
+                                const std::string& proxy = std::string(),
+                                const std::string& headers = std::string(),
+                                const std::string& body = std::string(),
+                                std::string* responseHeaders = nullptr) const;
+
+  // --- URL coding and conversions (web/Coding.h, text/Codec.h). ---
+  bool OpenInExplorer(const std::string& address) const { return lanshu::OpenInExplorer(address); }
+  std::string UrlEncodeUtf8(const std::string& t) const { return lanshu::UrlEncodeUtf8(t); }
+  std::string UrlEncodeGbk(const std::string& t) const { return lanshu::UrlEncodeGbk(t); }
+  std::string UrlDecodeUtf8(const std::string& t) const { return lanshu::UrlDecodeUtf8(t); }
+  std::string UrlDecodeGbk(const std::string& t) const { return lanshu::UrlDecodeGbk(t); }
+  std::string GbkToUtf8(const std::string& text) const { return lanshu::GbkToUtf8(text); }
+  std::string Utf8ToGbk(const std::string& utf8) const { return lanshu::Utf8ToGbk(utf8); }
+  std::string UnicodeToUtf8(const std::string& u) const { return lanshu::UnicodeToUtf8(u); }
+  std::string GbkToUnicode(const std::string& text) const { return lanshu::GbkToUnicode(text); }
+  std::string UnicodeToGbk(const std::string& u) const { return lanshu::UnicodeToGbk(u); }
+  std::string Utf8ToUnicode(const std::string& utf8) const { return lanshu::Utf8ToUnicode(utf8); }
+
+  // --- Address splitting ("http://" or "https://", or no scheme at all). ---
+  static std::string UrlHost(const std::string& url, bool keepPort = false);
+  static std::string UrlPath(const std::string& url);
+  static std::int32_t UrlPort(const std::string& url);
+
+  // The time-out a guarded request waits for: the argument when positive, else 90.
+  static int EffectiveTimeoutSeconds(int timeoutSeconds);
+
+ private:
+  std::string Guarded(const std::string& url, const std::string& method,
+                      const std::string& proxy, const std::string& userName,
+                      const std::string& password, const std::string& headers,
+                      const std::string& body, bool bytesBody, int timeoutSeconds,
+                      std::string* responseHeaders) const;
+
+  HttpLimits limits_;
+};
+
+// --- Building blocks shared with the link resolver. ---
+
+// Tells one transfer to give up. Set by the waiting thread, read by the worker.
+class StopSignal {
+ public:
+  bool Requested() const { return requested_.load(std::memory_order_acquire); }
+  // Thread-safe; also wakes the transfer if it is waiting on the network.
+  void Request();
+
+ private:
+  friend struct TransferAccess;
+  std::atomic<bool> requested_{false};
+  std::mutex mutex_;
+  CURLM* multi_ = nullptr;
+};
+
+// Runs `work` on a worker thread of its own and waits for it on the calling
+// thread, processing window events all the while. Returns true when the work
+// ended within `limit` from the call. Otherwise the work is told to stop and
+// abandoned: it must keep everything it touches in data of its own (shared
+// ownership), since nobody reads it any more. Abandoned workers are joined by
+// JoinGuardedWorkers, ~HttpClient and at exit.
+bool RunGuarded(std::function<void(StopSignal&)> work, std::chrono::milliseconds limit);
+// Workers started by RunGuarded that have not ended yet.
+std::size_t GuardedWorkersRunning();
+void JoinGuardedWorkers();
+
+struct TransferWatch {
+  bool pumpEvents = false;        // process window events while the transfer waits
+  int pollMs = 1000;              // longest wait on the network between checks
+  std::function<bool()> giveUp;   // asked between waits; true ends the transfer
+};
+
+// Runs a prepared easy handle to its end on the calling thread; stops early
+// (CURLE_ABORTED_BY_CALLBACK) when `stop` is requested or the watch gives up.
+CURLcode RunTransfer(CURL* easy, StopSignal* stop, const TransferWatch& watch);
+
+// Collects the raw header block of the last response a transfer received,
+// each line ended by CRLF, the blank line included; trailers are left out.
+class ResponseHeaderBlock {
+ public:
+  // A block larger than `cap` fails the transfer. With `endAtBlock` the
+  // transfer ends as soon as a final (non-1xx) block is complete. `body`, when
+  // given, is emptied whenever a new response starts (redirects).
+  explicit ResponseHeaderBlock(std::size_t cap, bool endAtBlock = false,
+                               std::string* body = nullptr)
+      : cap_(cap), endAtBlock_(endAtBlock), body_(body) {}
+  void Attach(CURL* easy);
+  const std::string& Text() const { return text_; }
+  bool Complete() const { return complete_; }
+  // Value of the first header line called `name` (ignoring case), trimmed.
+  std::string Field(const std::string& name) const;
+
+ private:
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+  std::size_t Take(const char* data, std::size_t len);
+  std::size_t cap_;
+  bool endAtBlock_;
+  std::string* body_;
+  std::string text_;
+  bool complete_ = false;
+  bool interim_ = false;  // the current block is a 1xx answer
+};
+
+}  // namespace lanshu

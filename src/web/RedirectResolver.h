@@ -1,0 +1,16 @@
+#pragma once
+// Resolves the search engine's redirect links without following them.
+#include <string>
+
+namespace lanshu {
+
+// Asks for `link` (an "http://" or "https://" address) without following the
+// redirect and returns the "Location" header of the answer unchanged (absolute
+// or relative as sent); the empty text on any failure or without the header.
+// No cookie and no referrer are sent. The request runs on a worker thread
+// while window events keep being processed; it gives up after 5 s without a
+// resolved name, 5 s more without a connection, 10 s for sending and 5 s
+// without an answer.
+std::string ResolveRedirectLink(const std::string& link);
+
+}  // namespace lanshu

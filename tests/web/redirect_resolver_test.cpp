@@ -1,0 +1,97 @@
+#include "web/RedirectResolver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "text/Events.h"
+#include "web/CookieJar.h"
+#include "web/TestServers.h"
+
+namespace lanshu {
+namespace {
+
+using testing::Answer;
+using testing::HttpResponse;
+using testing::PeerClosed;
+using testing::RawServer;
+using testing::RequestTarget;
+using testing::WriteAll;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class ResolverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetEventPump(nullptr); }
+  void TearDown() override { SetEventPump(nullptr); }
+};
+
+TEST_F(ResolverTest, LocationIsReturnedUnchanged) {
+  RawServer server(Answer([](const std::string& request) {
+    const std::string target = RequestTarget(request);
+    if (target == "/link?url=abs")
+      return HttpResponse("302 Found", "Location: http://target.example/page?a=1\r\n", "moved");
+    if (target == "/link?url=rel")
+      return HttpResponse("301 Moved Permanently", "location:   /next?x=1  \r\n", "");
+    return HttpResponse("200 OK", "", "no redirect");
+  }));
+  // The shared store holds a cookie for the host; it is not sent.
+  Cookie c;
+  c.domain = "127.0.0.1";
+  c.name = "k";
+  c.value = "v";
+  ASSERT_TRUE(CookieJar::Instance().Import(c));
+
+  EXPECT_EQ(ResolveRedirectLink(server.Url("/link?url=abs")), "http://target.example/page?a=1");
+  EXPECT_EQ(ResolveRedirectLink(server.Url("/link?url=rel")), "/next?x=1");
+  EXPECT_EQ(ResolveRedirectLink(server.Url("/page")), "");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);  // nothing followed
+  EXPECT_EQ(requests[0],
+            "GET /link?url=abs HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
+                "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1)\r\n"
+                "Accept-Language: zh-cn\r\nConnection: Keep-Alive\r\n"
+                "Accept: image/gif, image/x-xbitmap, image/jpeg, imagepeg, "
+                "application/x-shockwave-flash, application/x-silverlight, */*\r\n\r\n");
+}
+
+TEST_F(ResolverTest, TheBodyIsNotWaitedFor) {
+  RawServer server([](int fd, RawServer& s) {
+    s.ReadRequest(fd);
+    WriteAll(fd, "HTTP/1.1 302 Found\r\nLocation: /there\r\nContent-Length: 1000\r\n\r\n");
+    s.Pause(3000);
+  });
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(ResolveRedirectLink(server.Url("/link?url=x")), "/there");
+  EXPECT_LT(SecondsSince(start), 2.0);
+}
+
+TEST_F(ResolverTest, FailuresGiveTheEmptyText) {
+  RawServer closed([](int, RawServer&) {});
+  const std::string refused = closed.Url("/link");
+  closed.Stop();
+  EXPECT_EQ(ResolveRedirectLink(refused), "");
+  EXPECT_EQ(ResolveRedirectLink("ftp://127.0.0.1/link"), "");
+  EXPECT_EQ(ResolveRedirectLink("127.0.0.1/link"), "");
+
+  // A server that never answers: given up after the 5 s receive limit, with
+  // window events processed meanwhile.
+  RawServer silent([](int fd, RawServer& s) {
+    s.ReadRequest(fd);
+    PeerClosed(fd, 15000);
+  });
+  int pumps = 0;
+  SetEventPump([&] { ++pumps; });
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(ResolveRedirectLink(silent.Url("/link?url=x")), "");
+  const double took = SecondsSince(start);
+  EXPECT_GE(took, 4.9);
+  EXPECT_LT(took, 8.0);
+  EXPECT_GT(pumps, 100);
+}
+
+}  // namespace
+}  // namespace lanshu
