@@ -2,6 +2,40 @@
 
 namespace lanshu {
 
+bool IsRowPermutation(const std::vector<int>& order, int rowCount) {
+  if (order.size() > static_cast<std::size_t>(rowCount < 0 ? 0 : rowCount)) return false;
+  std::vector<char> seen(order.size(), 0);
+  for (int i : order) {
+    if (i < 0 || static_cast<std::size_t>(i) >= order.size() || seen[i]) return false;
+    seen[i] = 1;
+  }
+  return true;
+}
+
+void ResultTable::ReorderRows(const std::vector<int>& order) {
+  if (!IsRowPermutation(order, RowCount())) return;
+  // Follows each cycle of the permutation, holding one row aside.
+  const int cols = ColumnCount();
+  std::vector<char> done(order.size(), 0);
+  std::vector<std::string> held(cols);
+  for (std::size_t start = 0; start < order.size(); ++start) {
+    if (done[start] || order[start] == static_cast<int>(start)) continue;
+    const int first = static_cast<int>(start);
+    for (int c = 0; c < cols; ++c) held[c] = CellText(first, c);
+    int row = first;
+    while (true) {
+      done[row] = 1;
+      const int from = order[row];
+      if (from == first) {
+        for (int c = 0; c < cols; ++c) SetCellText(row, c, held[c]);
+        break;
+      }
+      for (int c = 0; c < cols; ++c) SetCellText(row, c, CellText(from, c));
+      row = from;
+    }
+  }
+}
+
 const std::string& RowStore::ColumnTitle(int column) const {
   static const std::string kEmpty;
   return (column >= 0 && column < ColumnCount()) ? titles_[column] : kEmpty;
@@ -51,6 +85,16 @@ std::vector<std::string> RowStore::RowCells(int row) const {
   cells.reserve(ColumnCount());
   for (int c = 0; c < ColumnCount(); ++c) cells.push_back(CellText(row, c));
   return cells;
+}
+
+bool RowStore::PermuteRows(const std::vector<int>& order) {
+  if (!IsRowPermutation(order, RowCount())) return false;
+  std::vector<RowData> moved;
+  moved.reserve(rows_.size());
+  for (int from : order) moved.push_back(std::move(rows_[from]));
+  for (std::size_t i = order.size(); i < rows_.size(); ++i) moved.push_back(std::move(rows_[i]));
+  rows_.swap(moved);
+  return true;
 }
 
 }  // namespace lanshu

@@ -25,7 +25,15 @@ class ResultTable {
   virtual void SelectRow(int row) = 0;  // -1 clears the selection
   virtual void ScrollToRow(int row) = 0;
   virtual void FocusList() = 0;
+  // Rearranges the first order.size() rows at once: row i takes the cells row
+  // order[i] held. Ignored unless order is a permutation of 0..size-1 with
+  // size <= RowCount(). The default rewrites cell by cell; a table over a
+  // RowStore should forward to PermuteRows.
+  virtual void ReorderRows(const std::vector<int>& order);
 };
+
+// True when order holds each of 0..order.size()-1 once and fits in rowCount.
+bool IsRowPermutation(const std::vector<int>& order, int rowCount);
 
 // Compact row storage: each row keeps its cells in one byte string with end
 // offsets, so 100,000 rows of eight cells stay a few tens of megabytes.
@@ -43,6 +51,9 @@ class RowStore {
   // Replaces all cells of a row at once (used by sorting).
   void SetRow(int row, const std::vector<std::string>& cells);
   std::vector<std::string> RowCells(int row) const;
+  // Moves whole rows (see ResultTable::ReorderRows); false, and nothing
+  // moved, when order is not a permutation of the first rows.
+  bool PermuteRows(const std::vector<int>& order);
 
  private:
   struct RowData {

@@ -1,0 +1,50 @@
+#pragma once
+// Export and copy of the result lists: column templates, the rank list's
+// export text, the mining results' export text and the file write.
+#include <string>
+
+#include "results/ResultTable.h"
+
+namespace lanshu {
+
+// Messages the window shows after an export or copy (GBK).
+inline constexpr char kExportDoneText[] = "\xB5\xBC\xB3\xF6\xCD\xEA\xB1\xCF\xA3\xA1";    // 导出完毕！
+inline constexpr char kExportFailedText[] = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC\xA3\xA1";  // 导出失败！
+inline constexpr char kExportSucceededText[] = "\xB5\xBC\xB3\xF6\xB3\xC9\xB9\xA6\xA3\xA1";  // 导出成功！
+// 已根据列组合表达式将列表复制到剪辑板！
+inline constexpr char kCopiedByTemplateText[] =
+    "\xD2\xD1\xB8\xF9\xBE\xDD\xC1\xD0\xD7\xE9\xBA\xCF\xB1\xED\xB4\xEF\xCA\xBD\xBD\xAB\xC1\xD0"
+    "\xB1\xED\xB8\xB4\xD6\xC6\xB5\xBD\xBC\xF4\xBC\xAD\xB0\xE5\xA3\xA1";
+inline constexpr char kCsvTemplate[] = "#1,#2,#3,#4,#5,#6,#7,#8";
+
+// Export modes of the rank list (index of the mode combo box).
+enum RankExportMode { kExportCsv = 0, kExportTemplate = 1 };
+
+// One line per row: in the template, every "#k" (k = 1 … column count, in
+// this order) is replaced by the cell of column k. Text inserted for k is not
+// searched again for k, but later numbers see it: "#12" is cell 1 then "2",
+// and a cell reading "#2" put in by "#1" becomes cell 2. Lines are joined by
+// "\r\n", which only follows text that is not empty, so leading empty lines
+// vanish. Window events are processed after each row.
+std::string ApplyColumnTemplate(const ResultTable& list, const std::string& templateText);
+
+// Mode 0: the column titles joined by "," and "\r\n", then the rows through
+// kCsvTemplate; no quoting. Other modes: the rows through templateText only.
+std::string BuildRankExport(const ResultTable& list, int exportMode, const std::string& templateText);
+
+// Cells 0..7 of a row joined by ","; a comma only follows text that is not
+// empty. Empty for a row out of range (no row selected).
+std::string RowText(const ResultTable& list, int row);
+
+// The mining lines, with csvHeader and "\r\n" in front when the file name
+// ends in ".csv" in any letter case.
+std::string MiningExportText(const std::string& resultText, const std::string& csvHeader,
+                             const std::string& fileName);
+
+// Replaces the file at gbkPath with bytes: written to a temporary file beside
+// it, flushed and renamed over it, so an existing file is either replaced
+// whole or left untouched. A symbolic link stays a link; its target is
+// replaced. False when anything fails (the temporary file is then removed).
+bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes);
+
+}  // namespace lanshu

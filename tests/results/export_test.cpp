@@ -1,0 +1,206 @@
+#include "results/Export.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "results/store_table.h"
+#include "text/Events.h"
+
+using namespace lanshu;
+using lanshu::testing::G;
+using lanshu::testing::StoreTable;
+namespace fs = std::filesystem;
+
+namespace {
+
+StoreTable Twelve() {
+  std::vector<std::string> titles;
+  for (int i = 1; i <= 12; ++i) titles.push_back("t" + std::to_string(i));
+  StoreTable t(titles);
+  t.Add({"c1", "c2", "c3", "c4", "c5", "c6", "c7", "c8", "c9", "c10", "c11", "c12"});
+  return t;
+}
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("lanshu_export_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string GbkPath(const std::string& utf8Name) const { return Utf8TextToGbk((dir_ / utf8Name).string()); }
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST(ColumnTemplate, PlaceholdersAreReplacedInColumnOrder) {
+  StoreTable t;
+  t.Add({"a", "b", "c"});
+  EXPECT_EQ(ApplyColumnTemplate(t, "#2 - #1"), "b - a");
+  EXPECT_EQ(ApplyColumnTemplate(t, "#1#1 #9 # #0 x"), "aa #9 # #0 x");
+  // "#1" goes first, so longer numbers start with it, even with 12 columns.
+  StoreTable wide = Twelve();
+  EXPECT_EQ(ApplyColumnTemplate(wide, "#12|#10|#2"), "c12|c10|c2");
+  StoreTable eight;
+  eight.Add({"x", "y"});
+  EXPECT_EQ(ApplyColumnTemplate(eight, "#12,#20"), "x2,y0");
+}
+
+TEST(ColumnTemplate, InsertedCellsAreSeenByLaterNumbersOnly) {
+  StoreTable t;
+  t.Add({"#2", "two", "#4#1", "four", "#1#4"});
+  EXPECT_EQ(ApplyColumnTemplate(t, "#1"), "two");     // column 1's text replaced by column 2
+  EXPECT_EQ(ApplyColumnTemplate(t, "#3"), "four#1");  // 4 comes after 3, 1 before it
+  EXPECT_EQ(ApplyColumnTemplate(t, "#5"), "#1#4");    // column 5 comes last
+  t.SetCellText(0, 0, "#1!");
+  EXPECT_EQ(ApplyColumnTemplate(t, "#1#1"), "#1!#1!");       // not searched again for the same number
+  // A cell ending in "#" joins the digit after it into a new placeholder.
+  t.SetCellText(0, 2, "C");
+  t.SetCellText(0, 0, "x");
+  EXPECT_EQ(ApplyColumnTemplate(t, "#13"), "x3");
+  t.SetCellText(0, 0, "x#");
+  EXPECT_EQ(ApplyColumnTemplate(t, "#13"), "xC");
+  // A cell put in after a "#" completes a placeholder with it.
+  t.SetCellText(0, 0, "3");
+  EXPECT_EQ(ApplyColumnTemplate(t, "##1 #1#"), "C 3#");
+  t.SetCellText(0, 0, "y");
+  EXPECT_EQ(ApplyColumnTemplate(t, "##1#"), "#y#");
+}
+
+TEST(ColumnTemplate, PlaceholdersStartOnCharacterBoundaries) {
+  StoreTable t;
+  t.Add({"\xD6", "two"});  // a lone lead byte pairs with the "#" after it
+  EXPECT_EQ(ApplyColumnTemplate(t, "#1#2"), "\xD6#2");
+  t.SetCellText(0, 0, G("中"));
+  EXPECT_EQ(ApplyColumnTemplate(t, "#1#2"), G("中") + "two");
+  EXPECT_EQ(ApplyColumnTemplate(t, G("键#2值#1")), G("键two值中"));
+  EXPECT_EQ(ApplyColumnTemplate(t, "\xD6\xD6\xD6#2"), "\xD6\xD6\xD6#2");
+}
+
+TEST(ColumnTemplate, LinesAreJoinedOnlyAfterText) {
+  StoreTable t;
+  t.Add({"1", ""});
+  t.Add({"2", ""});
+  t.Add({"3", "b"});
+  t.Add({"4", ""});
+  t.Add({"5", "c"});
+  int pumps = 0;
+  SetEventPump([&] { ++pumps; });
+  EXPECT_EQ(ApplyColumnTemplate(t, "#2"), "b\r\n\r\nc");
+  SetEventPump(nullptr);
+  EXPECT_EQ(pumps, 5);
+  EXPECT_EQ(ApplyColumnTemplate(t, ""), "");
+  EXPECT_EQ(ApplyColumnTemplate(t, "#1"), "1\r\n2\r\n3\r\n4\r\n5");
+  EXPECT_EQ(ApplyColumnTemplate(StoreTable(), "#1"), "");
+}
+
+TEST(RankExport, CsvHasTitlesAndNoQuoting) {
+  StoreTable t;
+  EXPECT_EQ(BuildRankExport(t, kExportCsv, "ignored"),
+            G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n");
+  EXPECT_EQ(BuildRankExport(t, kExportTemplate, "#1"), "");
+  t.Add({"1", "a.example", G("词,语"), "3", "", "", "\"t\"", "u"});
+  t.Add({"2"});
+  EXPECT_EQ(BuildRankExport(t, kExportCsv, "ignored"),
+            G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n1,a.example," + G("词,语") +
+                ",3,,,\"t\",u\r\n2,,,,,,,");
+  EXPECT_EQ(BuildRankExport(t, kExportTemplate, "#3"), G("词,语") + "\r\n");
+  // The header skips the comma while it is empty; the fixed template only
+  // knows the columns that exist.
+  StoreTable two({"", "b"});
+  two.Add({"x", "y"});
+  EXPECT_EQ(BuildRankExport(two, kExportCsv, ""), "b\r\nx,y,#3,#4,#5,#6,#7,#8");
+}
+
+TEST(RankExport, RowTextJoinsAfterTextOnly) {
+  StoreTable t;
+  t.Add({"1", "2", "3", "4", "5", "6", "7", "8"});
+  t.Add({"", "", "c", "", "e"});
+  EXPECT_EQ(RowText(t, 0), "1,2,3,4,5,6,7,8");
+  EXPECT_EQ(RowText(t, 1), "c,,e,,,");
+  EXPECT_EQ(RowText(t, -1), "");
+  EXPECT_EQ(RowText(t, 2), "");
+}
+
+TEST(MiningExport, HeaderOnlyForCsvNamesInAnyCase) {
+  const std::string lines = "k1,1\r\nk2,2\r\n";
+  EXPECT_EQ(MiningExportText(lines, "kw,n", "out.CSV"), "kw,n\r\n" + lines);
+  EXPECT_EQ(MiningExportText(lines, "kw,n", G("结果.cSv")), "kw,n\r\n" + lines);
+  EXPECT_EQ(MiningExportText(lines, "kw,n", "out.txt"), lines);
+  EXPECT_EQ(MiningExportText(lines, "kw,n", "outcsv"), lines);
+  EXPECT_EQ(MiningExportText(lines, "kw,n", "csv"), lines);
+  EXPECT_EQ(MiningExportText(lines, "", ".csv"), "\r\n" + lines);
+}
+
+TEST(ExportTexts, MessagesAreTheirGbkTexts) {
+  EXPECT_EQ(kExportDoneText, G("导出完毕！"));
+  EXPECT_EQ(kExportFailedText, G("导出失败！"));
+  EXPECT_EQ(kExportSucceededText, G("导出成功！"));
+  EXPECT_EQ(kCopiedByTemplateText, G("已根据列组合表达式将列表复制到剪辑板！"));
+}
+
+TEST_F(TempDir, WriteReplacesWholeFileKeepingModeAndLink) {
+  const std::string path = GbkPath("导出.csv");
+  ASSERT_TRUE(WriteFileAtomically(path, "first version, rather long\r\n"));
+  EXPECT_EQ(ReadFile(dir_ / "导出.csv"), "first version, rather long\r\n");
+  ::chmod((dir_ / "导出.csv").c_str(), 0640);
+  ASSERT_TRUE(WriteFileAtomically(path, std::string("\xB5\xBC\0x", 4)));
+  EXPECT_EQ(ReadFile(dir_ / "导出.csv"), std::string("\xB5\xBC\0x", 4));
+  EXPECT_EQ(fs::status(dir_ / "导出.csv").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ASSERT_TRUE(WriteFileAtomically(path, ""));
+  EXPECT_EQ(fs::file_size(dir_ / "导出.csv"), 0u);
+
+  fs::create_symlink(dir_ / "导出.csv", dir_ / "link.txt");
+  ASSERT_TRUE(WriteFileAtomically(GbkPath("link.txt"), "through the link"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
+  EXPECT_EQ(ReadFile(dir_ / "导出.csv"), "through the link");
+  EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"link.txt", "导出.csv"}));
+}
+
+TEST_F(TempDir, FailedWriteLeavesEverythingAsItWas) {
+  EXPECT_FALSE(WriteFileAtomically(GbkPath("missing/out.txt"), "x"));
+  EXPECT_FALSE(WriteFileAtomically("", "x"));
+  fs::create_directory(dir_ / "sub");
+  std::ofstream(dir_ / "sub" / "inner.txt") << "inner";
+  EXPECT_FALSE(WriteFileAtomically(GbkPath("sub"), "x"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "sub"));
+  EXPECT_EQ(ReadFile(dir_ / "sub" / "inner.txt"), "inner");
+  EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"sub"}));
+
+  // A disk that fills up in the middle of the write (a file size limit).
+  std::ofstream(dir_ / "old.txt") << "the good old export";
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = WriteFileAtomically(GbkPath("old.txt"), std::string(100000, 'n'));
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(ReadFile(dir_ / "old.txt"), "the good old export");
+  EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"old.txt", "sub"}));
+}
