@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-webengine-dev
   libcurl4-openssl-dev libpcre2-dev libicu-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth fonts-wqy-microhei
 )
 
 missing=()

@@ -324,7 +324,10 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (handlers.aboutToClose) handlers.aboutToClose();
+  if (handlers.aboutToClose && !handlers.aboutToClose()) {
+    event->ignore();
+    return;
+  }
   emit closing();
   event->accept();
 }

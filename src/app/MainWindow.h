@@ -138,8 +138,10 @@ class MainWindow : public QWidget {
   struct Handlers {
     std::function<void()> saveSettingsCommand, showIntroduction, startStopRank, exportRank, copyRank,
         startStopMining, exportMining, chooseFolder, copyRow, openFind, searchKeyword, visitPage,
-        clearList, aboutToClose, openRankSiteHome, openKeywordSiteHome;
+        clearList, openRankSiteHome, openKeywordSiteHome;
     std::function<void(int)> headerClicked;
+    // The close query; false keeps the window open for now.
+    std::function<bool()> aboutToClose;
   } handlers;
 
   // Relayout for the current client size (also called on every resize).

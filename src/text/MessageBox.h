@@ -25,6 +25,9 @@ constexpr int kIdOk = 1;
 using MessageBoxHook = std::function<int(const std::string& text, int flags, const std::string& title)>;
 
 void SetMessageBoxHook(MessageBoxHook hook);
+// While muted (the window is closing and nobody is there to answer), every
+// message counts as answered with OK and is not shown.
+void SetMessagesMuted(bool muted);
 int ShowMessageBox(const std::string& text, int flags, const std::string& title);
 
 }  // namespace lanshu

@@ -1,0 +1,242 @@
+#include "app/Application.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+#include <cstdio>
+
+#include "demo/DemoSite.h"
+#include "app/Adapters.h"
+#include "app/BrowserPageLoader.h"
+#include "app/MainWindow.h"
+#include "app/QtText.h"
+#include "app/ResultListModel.h"
+#include "mining/Mining.h"
+#include "rank/RankQuery.h"
+#include "store/ConfigStore.h"
+#include "text/Events.h"
+#include "text/MessageBox.h"
+#include "web/Coding.h"
+#include "web/HttpClient.h"
+#include "web/RedirectResolver.h"
+
+namespace lanshu {
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+  CommandLine cl;
+  auto value = [&](int& i, const QString& name) -> std::string {
+    if (i + 1 >= arguments.size()) {
+      cl.error = "missing value after " + name.toStdString();
+      return {};
+    }
+    return arguments[++i].toStdString();
+  };
+  for (int i = 1; i < arguments.size() && cl.error.empty(); ++i) {
+    const QString a = arguments[i];
+    if (a == QLatin1String("--settings")) cl.settingsFile = value(i, a);
+    else if (a == QLatin1String("--rank-site")) cl.rankSite = value(i, a);
+    else if (a == QLatin1String("--keyword-site")) cl.keywordSite = value(i, a);
+    else if (a == QLatin1String("--search-site")) cl.searchSite = value(i, a);
+    else if (a == QLatin1String("--demo")) cl.demo = true;
+    else if (a == QLatin1String("--batch")) cl.batch = value(i, a);
+    else if (a == QLatin1String("--out")) cl.outFile = value(i, a);
+    else cl.error = "unknown argument: " + a.toStdString();
+  }
+  if (!cl.error.empty()) return cl;
+  if (!cl.batch.empty() && cl.batch != "rank" && cl.batch != "mine")
+    cl.error = "--batch takes rank or mine, not " + cl.batch;
+  else if (!cl.batch.empty() && cl.outFile.empty())
+    cl.error = "--batch needs --out FILE";
+  else if (cl.batch.empty() && !cl.outFile.empty())
+    cl.error = "--out is only used with --batch";
+  if (!cl.keywordSite.empty() && cl.keywordSite.back() != '/') cl.keywordSite += '/';
+  return cl;
+}
+
+namespace {
+
+// Trailing "/" off a scheme-and-host address.
+std::string WithoutTrailingSlash(std::string s) {
+  while (!s.empty() && s.back() == '/') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+void Application::InstallWindowHooks() {
+  SetEventPump([] { QCoreApplication::processEvents(); }, 5);
+  SetMessageBoxHook([](const std::string& text, int flags, const std::string& title) {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (flags & kMbIconMask) {
+      case kMbIconStop: icon = QMessageBox::Critical; break;
+      case kMbIconQuestion: icon = QMessageBox::Question; break;
+      case kMbIconWarning: icon = QMessageBox::Warning; break;
+      case kMbIconInformation: icon = QMessageBox::Information; break;
+      default: break;
+    }
+    QMessageBox box(icon, FromGbk(title), GbkToControlText(text), QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+    return kIdOk;
+  });
+  SetUrlOpener([](const std::string& address) { return QDesktopServices::openUrl(QUrl(FromGbk(address))); });
+}
+
+Application::Application(const CommandLine& options, QObject* parent) : QObject(parent) {
+  if (!options.error.empty()) {
+    error_ = options.error;
+    return;
+  }
+  // Program-wide objects, in their order.
+  store_ = std::make_unique<ConfigStore>();
+  http_ = std::make_unique<HttpClient>();
+  if (!OpenSettings(options)) return;
+
+  sites_ = LoadSiteAddresses(*store_);
+  SaveSiteAddresses(*store_, sites_);
+  if (options.demo) {
+    demo_ = std::make_unique<demo::DemoSite>();
+    if (!demo_->Start()) {
+      error_ = "the demo site could not be started";
+      return;
+    }
+    sites_.rankSite = demo_->BaseUrl();
+    sites_.keywordSite = demo_->BaseUrl() + "/";
+    sites_.searchSite = demo_->BaseUrl();
+  }
+  if (!options.rankSite.empty()) sites_.rankSite = Utf8TextToGbk(WithoutTrailingSlash(options.rankSite));
+  if (!options.keywordSite.empty()) sites_.keywordSite = Utf8TextToGbk(options.keywordSite);
+  if (!options.searchSite.empty()) sites_.searchSite = Utf8TextToGbk(WithoutTrailingSlash(options.searchSite));
+
+  CreateWindow();
+  Wire();
+  LoadSettings(*store_, *window_);
+}
+
+Application::~Application() {
+  delete window_.data();
+  // The exit routine: program-wide objects go in their order of creation.
+  store_.reset();
+  http_.reset();
+  mining_.reset();
+  rank_.reset();
+  miningUi_.reset();
+  rankUi_.reset();
+  loader_.reset();
+  list_.reset();
+  model_.reset();
+  if (demo_) demo_->Stop();
+}
+
+bool Application::OpenSettings(const CommandLine& options) {
+  if (!options.settingsFile.empty()) {
+    settingsPath_ = QString::fromStdString(options.settingsFile);
+    if (QFileInfo(settingsPath_).isDir()) {
+      error_ = "the settings file is a directory: " + options.settingsFile;
+      return false;
+    }
+    if (!store_->Open(ToGbk(settingsPath_))) {
+      error_ = "the settings file cannot be read or written: " + options.settingsFile;
+      return false;
+    }
+    return true;
+  }
+  const QString name = FromGbk(SettingsFileName());
+  settingsPath_ = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+  if (store_->Open(ToGbk(settingsPath_))) return true;
+  // The program's directory cannot be written: keep the settings with the user.
+  const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  QDir().mkpath(dir);
+  const QString fallback = dir + QLatin1Char('/') + name;
+  std::fprintf(stderr, "lanshu-collector: %s cannot be written; settings are kept in %s\n",
+               settingsPath_.toUtf8().constData(), fallback.toUtf8().constData());
+  settingsPath_ = fallback;
+  store_->Open(ToGbk(settingsPath_));  // a failure leaves the settings in memory only
+  return true;
+}
+
+void Application::CreateWindow() {
+  window_ = new MainWindow();
+  window_->SetUserPageAddress(FromGbk(sites_.rankSite + "/user.php"));
+
+  // The browser keeps its own profile, so a login survives between runs.
+  QWebEngineView* view = window_->浏览框;
+  profile_ = new QWebEngineProfile(QStringLiteral("lanshu-collector"), view);
+  profile_->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
+  view->setPage(new QWebEnginePage(profile_, view));
+  view->setUrl(QUrl(QStringLiteral("about:blank")));
+  cookies_ = new CookieBridge(profile_, this);
+
+  model_ = std::make_unique<ResultListModel>(
+      std::vector<std::string>{G("序号"), G("域名"), G("关键字"), G("排名"), G("搜索量"), G("收录量"),
+                               G("网页标题"), G("链接")},
+      nullptr);
+  window_->列表框->setModel(model_.get());
+  const int widths[] = {50, 100, 150, 100, 60, 60, 300, 200};
+  for (int c = 0; c < 8; ++c) window_->列表框->header()->resizeSection(c, widths[c]);
+  window_->Relayout();
+  list_ = std::make_unique<ListViewTable>(model_.get(), window_->列表框);
+
+  loader_ = std::make_unique<BrowserPageLoader>(view);
+  rankUi_ = std::make_unique<RankWindowUi>(*window_, *list_);
+  miningUi_ = std::make_unique<MiningWindowUi>(*window_);
+  rank_ = std::make_unique<RankQuery>(*rankUi_, *loader_, sites_.rankSite, sites_.searchSite);
+  rank_->resolveLink = [](const std::string& link) { return ResolveRedirectLink(link); };
+  mining_ = std::make_unique<KeywordMining>(*miningUi_, sites_.keywordSite);
+  mining_->fetch = [this](const std::string& url) { return http_->Request(url); };
+}
+
+void Application::Wire() {
+  MainWindow& w = *window_;
+  connect(w.浏览框, &QWebEngineView::loadFinished, this, [this] { rank_->OnDocumentReady(); });
+  w.handlers.saveSettingsCommand = [this] { SaveSettingsCommand(*store_, *window_); };
+  w.handlers.startStopRank = [this] {
+    rank_->StartStopRankQuery();
+    FinishPendingClose();
+  };
+  w.handlers.startStopMining = [this] {
+    mining_->StartOrStopMining();
+    FinishPendingClose();
+  };
+  w.handlers.clearList = [this] { list_->Clear(); };
+  w.handlers.aboutToClose = [this] { return OnAboutToClose(); };
+  w.handlers.openRankSiteHome = [this] { OpenInExplorer(sites_.rankSite + "/"); };
+  w.handlers.openKeywordSiteHome = [this] { OpenInExplorer(sites_.keywordSite); };
+}
+
+bool Application::OnAboutToClose() {
+  SaveSettings(*store_, *window_);
+  const bool rankRunning = rank_->Running();
+  const bool miningRunning = mining_->Running();
+  if (!rankRunning && !miningRunning) return true;
+  // Stop the runs as their buttons would; the window closes when they end.
+  closePending_ = true;
+  SetMessagesMuted(true);
+  if (rankRunning) window_->按钮开始采集->setText(QStringLiteral("停止中"));
+  if (miningRunning) {
+    window_->按钮开始挖掘->setText(QStringLiteral("停止中"));
+    mining_->state.stopRequested = true;
+  }
+  return false;
+}
+
+void Application::FinishPendingClose() {
+  if (!closePending_ || rank_->Running() || mining_->Running()) return;
+  closePending_ = false;
+  SetMessagesMuted(false);
+  QPointer<MainWindow> w = window_;
+  QTimer::singleShot(0, this, [w] {
+    if (w) w->close();
+  });
+}
+
+}  // namespace lanshu

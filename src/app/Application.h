@@ -1,0 +1,95 @@
+#pragma once
+// Start-up and shutdown: the program-wide objects in their order, the
+// settings file, the window and its wiring to the two collection runs.
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+#include "app/Settings.h"
+
+class QWebEngineProfile;
+
+namespace lanshu {
+
+class BrowserPageLoader;
+class ConfigStore;
+class CookieBridge;
+class HttpClient;
+class KeywordMining;
+class ListViewTable;
+class MainWindow;
+class MiningWindowUi;
+class RankQuery;
+class RankWindowUi;
+class ResultListModel;
+namespace demo {
+class DemoSite;
+}
+
+struct CommandLine {
+  std::string settingsFile;  // empty: beside the program
+  std::string rankSite, keywordSite, searchSite;  // empty: from the settings file
+  bool demo = false;
+  std::string batch;  // "", "rank" or "mine"
+  std::string outFile;
+  std::string error;  // not empty when the arguments are bad
+};
+
+// Parses the program's arguments (UTF-8 as given by the system).
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+class Application : public QObject {
+  Q_OBJECT
+ public:
+  // Creates the program-wide objects, opens the settings and creates the
+  // window (not shown). Returns with an error text on failure.
+  explicit Application(const CommandLine& options, QObject* parent = nullptr);
+  ~Application() override;
+
+  bool Ok() const { return error_.empty(); }
+  const std::string& Error() const { return error_; }
+  MainWindow* Window() const { return window_; }
+  ConfigStore& Store() { return *store_; }
+  HttpClient& Http() { return *http_; }
+  RankQuery& Rank() { return *rank_; }
+  KeywordMining& Mining() { return *mining_; }
+  ListViewTable& List() { return *list_; }
+  const SiteAddresses& Sites() const { return sites_; }
+  demo::DemoSite* Demo() const { return demo_.get(); }
+  // The path the settings are kept in (UTF-8, native).
+  QString SettingsPath() const { return settingsPath_; }
+
+  // Installs the window's message boxes, URL opener and event processing.
+  static void InstallWindowHooks();
+
+ private:
+  bool OpenSettings(const CommandLine& options);
+  void CreateWindow();
+  void Wire();
+  // The close query: saves the settings; a running collection is asked to
+  // stop first and the window closes once it has ended.
+  bool OnAboutToClose();
+  void FinishPendingClose();
+
+  std::string error_;
+  QString settingsPath_;
+  SiteAddresses sites_;
+  std::unique_ptr<demo::DemoSite> demo_;
+  // Program-wide objects, created in this order and destroyed in reverse.
+  std::unique_ptr<ConfigStore> store_;
+  std::unique_ptr<HttpClient> http_;
+  QPointer<MainWindow> window_;
+  QWebEngineProfile* profile_ = nullptr;
+  std::unique_ptr<ResultListModel> model_;
+  std::unique_ptr<ListViewTable> list_;
+  std::unique_ptr<BrowserPageLoader> loader_;
+  std::unique_ptr<RankWindowUi> rankUi_;
+  std::unique_ptr<MiningWindowUi> miningUi_;
+  std::unique_ptr<RankQuery> rank_;
+  std::unique_ptr<KeywordMining> mining_;
+  CookieBridge* cookies_ = nullptr;
+  bool closePending_ = false;
+};
+
+}  // namespace lanshu

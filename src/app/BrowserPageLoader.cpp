@@ -1,0 +1,94 @@
+#include "app/BrowserPageLoader.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QNetworkCookie>
+#include <QThread>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+#include <memory>
+
+#include "app/QtText.h"
+#include "web/CookieJar.h"
+
+namespace lanshu {
+
+void BrowserPageLoader::Navigate(const std::string& address) {
+  if (view_) view_->load(QUrl(FromGbk(address)));
+}
+
+std::string BrowserPageLoader::DocumentHtml() {
+  if (!view_ || !view_->page()) return {};
+  struct Answer {
+    bool done = false;
+    QString html;
+  };
+  auto answer = std::make_shared<Answer>();
+  view_->page()->runJavaScript(QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''"),
+                               [answer](const QVariant& result) {
+                                 answer->html = result.toString();
+                                 answer->done = true;
+                               });
+  QElapsedTimer clock;
+  clock.start();
+  while (!answer->done && view_ && clock.elapsed() < timeoutMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!answer->done) QThread::msleep(1);
+  }
+  return answer->done ? ToGbk(answer->html) : std::string();
+}
+
+namespace {
+
+Cookie ToJarCookie(const QNetworkCookie& c) {
+  Cookie out;
+  out.domain = c.domain().toStdString();
+  out.path = c.path().isEmpty() ? "/" : c.path().toStdString();
+  out.name = c.name().toStdString();
+  out.value = c.value().toStdString();
+  out.expires = c.isSessionCookie() ? 0 : c.expirationDate().toSecsSinceEpoch();
+  out.secure = c.isSecure();
+  out.httpOnly = c.isHttpOnly();
+  return out;
+}
+
+QNetworkCookie ToBrowserCookie(const Cookie& c) {
+  QNetworkCookie out(QByteArray::fromStdString(c.name), QByteArray::fromStdString(c.value));
+  out.setDomain(QString::fromStdString(c.domain));
+  out.setPath(QString::fromStdString(c.path));
+  if (c.expires > 0) out.setExpirationDate(QDateTime::fromSecsSinceEpoch(c.expires));
+  out.setSecure(c.secure);
+  out.setHttpOnly(c.httpOnly);
+  return out;
+}
+
+QUrl OriginOf(const Cookie& c) {
+  QString host = QString::fromStdString(c.domain);
+  if (host.startsWith(QLatin1Char('.'))) host.remove(0, 1);
+  return QUrl((c.secure ? QStringLiteral("https://") : QStringLiteral("http://")) + host + QStringLiteral("/"));
+}
+
+}  // namespace
+
+CookieBridge::CookieBridge(QWebEngineProfile* profile, QObject* parent) : QObject(parent), profile_(profile) {
+  QWebEngineCookieStore* store = profile->cookieStore();
+  connect(store, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie& c) {
+    CookieJar::Instance().Import(ToJarCookie(c));  // the jar does not echo imports
+  });
+  connect(store, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie& c) {
+    CookieJar::Instance().Remove(ToJarCookie(c));
+  });
+  CookieJar::Instance().SetObserver([this](const std::vector<Cookie>& changed, const std::vector<Cookie>& removed) {
+    if (!profile_) return;
+    QWebEngineCookieStore* s = profile_->cookieStore();
+    for (const Cookie& c : changed) s->setCookie(ToBrowserCookie(c), OriginOf(c));
+    for (const Cookie& c : removed) s->deleteCookie(ToBrowserCookie(c), OriginOf(c));
+  });
+  store->loadAllCookies();
+}
+
+CookieBridge::~CookieBridge() { CookieJar::Instance().SetObserver(nullptr); }
+
+}  // namespace lanshu

@@ -1,0 +1,43 @@
+#pragma once
+// The embedded browser of the login tab as the rank query's page loader, and
+// the two-way cookie connection between its profile and the HTTP engine.
+#include <QObject>
+#include <QPointer>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+#include <functional>
+
+#include "rank/RankQuery.h"
+
+class QWebEngineView;
+class QWebEngineProfile;
+
+namespace lanshu {
+
+class BrowserPageLoader : public PageLoader {
+ public:
+  explicit BrowserPageLoader(QWebEngineView* view) : view_(view) {}
+  void Navigate(const std::string& address) override;
+  // Waits, processing window events, for the page's answer to
+  // document.documentElement.outerHTML (at most timeoutMs).
+  std::string DocumentHtml() override;
+  int timeoutMs = 15000;
+
+ private:
+  QPointer<QWebEngineView> view_;
+};
+
+// Keeps the browser profile's cookie store and the program's cookie jar in
+// step: a login made in the browser applies to every HTTP request, and a
+// cookie set by a response reaches the browser.
+class CookieBridge : public QObject {
+  Q_OBJECT
+ public:
+  CookieBridge(QWebEngineProfile* profile, QObject* parent);
+  ~CookieBridge() override;
+
+ private:
+  QPointer<QWebEngineProfile> profile_;
+};
+
+}  // namespace lanshu

@@ -1,0 +1,105 @@
+#include "app/Settings.h"
+
+#include "app/MainWindow.h"
+#include "app/QtText.h"
+#include "store/ConfigStore.h"
+#include "text/MessageBox.h"
+
+namespace lanshu {
+namespace {
+
+// A check box as the store sees it: keyed on its caption.
+class CheckBoxControl : public CheckableControl {
+ public:
+  explicit CheckBoxControl(QCheckBox* box) : box_(box) {}
+  std::string Caption() const override { return ToGbk(box_->text()); }
+  bool Checked() const override { return box_->isChecked(); }
+  void SetChecked(bool checked) override { box_->setChecked(checked); }
+
+ private:
+  QCheckBox* box_;
+};
+
+std::vector<QCheckBox*> StoredCheckBoxes(MainWindow& w) {
+  return {w.选择框搜索量, w.选择框收录量, w.选择框第一位, w.选择框第二位, w.选择框优化难度,
+          w.选择框自动过滤重复关键字, w.选择框转换百度链接, w.选择框自动保存目录, w.选择框独立保存};
+}
+
+std::string Text(QLineEdit* e) { return ControlTextToGbk(e->text()); }
+std::string Text(QPlainTextEdit* e) { return ControlTextToGbk(e->toPlainText()); }
+
+void ReadInto(ConfigStore& s, const char* key, QLineEdit* e) {
+  e->setText(GbkToControlText(s.ReadText(G(key), Text(e))));
+}
+void ReadInto(ConfigStore& s, const char* key, QPlainTextEdit* e) {
+  e->setPlainText(GbkToControlText(s.ReadText(G(key), Text(e))));
+}
+void ReadInto(ConfigStore& s, const char* key, QComboBox* c) {
+  // A stored index outside the items is passed on unchanged (Qt then shows no item).
+  c->setCurrentIndex(static_cast<int>(s.ReadNumber(G(key), c->currentIndex())));
+}
+
+}  // namespace
+
+std::string SettingsFileName() { return G("青篱·览数数据采集器.ini"); }
+
+void SaveSettings(ConfigStore& s, MainWindow& w) {
+  s.SetSection(G("基本参数"));
+  s.WriteText(G("域名"), Text(w.编辑框域名));
+  s.WriteNumber(G("排序"), w.组合框排序->currentIndex());
+  s.WriteNumber(G("导出模式"), w.组合框导出模式->currentIndex());
+  s.WriteText(G("表达式"), Text(w.编辑框表达式));
+
+  s.SetSection(G("基本配置_挖掘"));
+  s.WriteText(G("关键词"), Text(w.编辑框关键词列表));
+  s.WriteText(G("限定数量"), Text(w.编辑框限定数量));
+  for (QCheckBox* box : StoredCheckBoxes(w)) s.SaveCheckBox(CheckBoxControl(box));
+  s.WriteText(G("保存目录"), Text(w.编辑框目录));
+  s.WriteText(G("扩展名"), Text(w.编辑框扩展名));
+  s.WriteText(G("关键词间隔"), Text(w.编辑框关键词间隔));
+  s.WriteText(G("页间隔"), Text(w.编辑框页间隔));
+}
+
+void LoadSettings(ConfigStore& s, MainWindow& w) {
+  s.SetSection(G("基本参数"));
+  ReadInto(s, "域名", w.编辑框域名);
+  ReadInto(s, "排序", w.组合框排序);
+  ReadInto(s, "导出模式", w.组合框导出模式);
+  w.ApplyExportModeRule();
+  ReadInto(s, "表达式", w.编辑框表达式);
+
+  s.SetSection(G("基本配置_挖掘"));
+  ReadInto(s, "关键词", w.编辑框关键词列表);
+  ReadInto(s, "限定数量", w.编辑框限定数量);
+  for (QCheckBox* box : StoredCheckBoxes(w)) {
+    CheckBoxControl control(box);
+    s.LoadCheckBox(control);
+  }
+  ReadInto(s, "保存目录", w.编辑框目录);
+  ReadInto(s, "扩展名", w.编辑框扩展名);
+  ReadInto(s, "关键词间隔", w.编辑框关键词间隔);
+  ReadInto(s, "页间隔", w.编辑框页间隔);
+  w.ApplySaveDirectoryRule();
+}
+
+void SaveSettingsCommand(ConfigStore& s, MainWindow& w) {
+  SaveSettings(s, w);
+  ShowMessageBox(G("保存完毕！"), kMbOk, G("信息："));
+}
+
+SiteAddresses LoadSiteAddresses(ConfigStore& s, SiteAddresses sites) {
+  s.SetSection(G("站点"));
+  sites.rankSite = s.ReadText(G("排名站"), sites.rankSite);
+  sites.keywordSite = s.ReadText(G("挖掘站"), sites.keywordSite);
+  sites.searchSite = s.ReadText(G("搜索引擎"), sites.searchSite);
+  return sites;
+}
+
+void SaveSiteAddresses(ConfigStore& s, const SiteAddresses& sites) {
+  s.SetSection(G("站点"));
+  s.WriteText(G("排名站"), sites.rankSite);
+  s.WriteText(G("挖掘站"), sites.keywordSite);
+  s.WriteText(G("搜索引擎"), sites.searchSite);
+}
+
+}  // namespace lanshu

@@ -1,0 +1,31 @@
+#pragma once
+// The window's settings in the settings file: which control goes under which
+// section and key, loaded when the window is created and saved on every close.
+#include <string>
+
+namespace lanshu {
+
+class ConfigStore;
+class MainWindow;
+
+// Base addresses of the three sites (section "站点"); texts are GBK.
+struct SiteAddresses {
+  std::string rankSite = "http://rank.example.com";     // scheme and host
+  std::string keywordSite = "http://kw.example.com/";   // root, ends in "/"
+  std::string searchSite = "http://search.example.com"; // scheme and host
+};
+
+// The settings file's name beside the program.
+std::string SettingsFileName();  // GBK
+
+void SaveSettings(ConfigStore& store, MainWindow& window);
+void LoadSettings(ConfigStore& store, MainWindow& window);
+// SaveSettings, then "保存完毕！".
+void SaveSettingsCommand(ConfigStore& store, MainWindow& window);
+
+// Reads the site addresses (missing keys keep the values given) and writes
+// them back, so the file always shows them.
+SiteAddresses LoadSiteAddresses(ConfigStore& store, SiteAddresses defaults = SiteAddresses());
+void SaveSiteAddresses(ConfigStore& store, const SiteAddresses& sites);
+
+}  // namespace lanshu

@@ -1,0 +1,309 @@
+// Drives the window as a user would: the real embedded browser against the
+// demo site started in-process.
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "app/QtText.h"
+#include "app/ResultListModel.h"
+#include "app/Widgets.h"
+#include "demo/DemoSite.h"
+#include "rank/RankQuery.h"
+#include "store/ConfigStore.h"
+#include "text/Events.h"
+#include "text/MessageBox.h"
+#include "web/HttpClient.h"
+
+using namespace lanshu;
+
+namespace {
+
+struct Message {
+  QString title, text;
+  int flags;
+};
+
+// Keeps the window's event processing going while a test waits.
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QTest::qWait(20);
+  return done();
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  std::vector<Message> messages_;
+  std::function<void(const Message&)> onMessage_;
+
+  std::unique_ptr<Application> Start(const QString& settingsName, bool demo = true) {
+    CommandLine cl;
+    cl.settingsFile = (dir_.path() + QLatin1Char('/') + settingsName).toStdString();
+    cl.demo = demo;
+    auto app = std::make_unique<Application>(cl);
+    if (app->Ok()) {
+      MainWindow* w = app->Window();
+      w->show();
+      // Like a user, start after the login tab has loaded the user page.
+      WaitFor([w] { return !w->时钟1->isActive(); }, 5000);
+      QTest::qWait(800);
+    }
+    return app;
+  }
+
+  void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+ private slots:
+  void initTestCase() {
+    SetEventPump([] { QCoreApplication::processEvents(); }, 5);
+    SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
+      Message m{FromGbk(title), FromGbk(text), flags};
+      messages_.push_back(m);
+      if (onMessage_) onMessage_(m);
+      return kIdOk;
+    });
+  }
+  void init() {
+    messages_.clear();
+    onMessage_ = nullptr;
+  }
+
+  void rankQueryListsEveryPageOfEveryDomain() {
+    auto app = Start("rank.ini");
+    QVERIFY(app->Ok());
+    demo::DemoSite& site = *app->Demo();
+    site.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 2;
+      o.rankRowsPerPage = 4;
+      o.rankPagesByDomain["b.test"] = 1;
+    });
+    MainWindow& w = *app->Window();
+    w.组合框排序->setCurrentIndex(2);
+    w.编辑框域名->setText(QStringLiteral("a.test||b.test|"));
+    site.ClearLog();
+    Click(w.按钮开始采集);
+    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 60000));
+
+    // Pages asked for, in order: two of a.test, one of the empty piece, one of b.test.
+    QStringList paths;
+    for (const auto& r : site.Requests())
+      if (r.target.rfind("/baidu/", 0) == 0) paths << QString::fromStdString(r.target);
+    QCOMPARE(paths, QStringList({"/baidu/a.test/1/zhishu/", "/baidu/a.test/2/zhishu/", "/baidu//1/zhishu/",
+                                 "/baidu//2/zhishu/", "/baidu/b.test/1/zhishu/"}));
+    std::vector<demo::RankRow> expected;
+    for (auto [d, p] : std::vector<std::pair<std::string, int>>{{"a.test", 1}, {"a.test", 2}, {"", 1}, {"", 2}, {"b.test", 1}})
+      for (const auto& row : site.ExpectedRankRows(d, p, "zhishu")) expected.push_back(row);
+    ListViewTable& list = app->List();
+    QCOMPARE(list.RowCount(), static_cast<int>(expected.size()));
+    for (int i = 0; i < list.RowCount(); ++i) {
+      QCOMPARE(list.CellText(i, 0), expected[i].serial);
+      QCOMPARE(list.CellText(i, 2), expected[i].keyword);
+      QCOMPARE(list.CellText(i, 3), expected[i].rank);
+      QCOMPARE(list.CellText(i, 4), expected[i].volume);
+      QCOMPARE(list.CellText(i, 5), expected[i].indexed);
+      QCOMPARE(list.CellText(i, 7), expected[i].href);
+    }
+    QCOMPARE(messages_.size(), size_t(1));
+    QCOMPARE(messages_[0].text, QStringLiteral("查询完成！"));
+    QCOMPARE(messages_[0].title, QStringLiteral("青篱："));
+    QCOMPARE(messages_[0].flags, 0x1040);
+    QCOMPARE(w.按钮开始采集->text(), QStringLiteral("开始采集"));
+    QCOMPARE(w.StatusText(), QStringLiteral("域名：b.test  当前页：1  总：0"));
+  }
+
+  void stopDuringARunShowsTheNoticeTwice() {
+    auto app = Start("stop.ini");
+    demo::DemoSite& site = *app->Demo();
+    site.UpdateOptions([](demo::Options& o) { o.rankPages = 5; });
+    MainWindow& w = *app->Window();
+    w.编辑框域名->setText(QStringLiteral("a.test|b.test"));
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      if (w.StatusText().contains(QStringLiteral("当前页：2"))) {
+        poll.stop();
+        Click(w.按钮开始采集);  // the stop request, while the run is going
+      }
+    });
+    poll.start(20);
+    QTimer::singleShot(0, [&] { Click(w.按钮开始采集); });
+    QVERIFY(WaitFor([&] { return messages_.size() == 2; }, 60000));
+    QCOMPARE(messages_[0].text, QStringLiteral("查询完成！"));
+    QCOMPARE(messages_[1].text, QStringLiteral("查询完成！"));
+    QCOMPARE(w.按钮开始采集->text(), QStringLiteral("开始采集"));
+    for (const auto& r : site.Requests()) QVERIFY(r.target.find("b.test") == std::string::npos);
+  }
+
+  void emptyDomainTextShowsTheMessageOnly() {
+    auto app = Start("empty.ini");
+    MainWindow& w = *app->Window();
+    w.编辑框域名->clear();
+    Click(w.按钮开始采集);
+    QCOMPARE(messages_.size(), size_t(1));
+    QCOMPARE(messages_[0].text, QStringLiteral("请先输入要查询站点的域名！"));
+    QCOMPARE(messages_[0].title, QStringLiteral("信息："));
+    QCOMPARE(w.按钮开始采集->text(), QStringLiteral("开始采集"));
+  }
+
+  void duplicatesAndLinkConversion() {
+    auto app = Start("dup.ini");
+    demo::DemoSite& site = *app->Demo();
+    site.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 2;
+      o.rankRowsPerPage = 3;
+    });
+    MainWindow& w = *app->Window();
+    w.编辑框域名->setText(QStringLiteral("a.test|b.test"));
+    w.选择框自动过滤重复关键字->setChecked(true);
+    w.选择框转换百度链接->setChecked(true);
+    Click(w.按钮开始采集);
+    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 60000));
+
+    std::vector<demo::RankRow> all;
+    for (const char* d : {"a.test", "b.test"}) {
+      std::set<std::string> seen;
+      for (int p = 1; p <= 2; ++p)
+        for (const auto& row : site.ExpectedRankRows(d, p, "position"))
+          if (seen.insert(row.keyword).second) all.push_back(row);
+    }
+    ListViewTable& list = app->List();
+    QCOMPARE(list.RowCount(), static_cast<int>(all.size()));
+    for (int i = 0; i < list.RowCount(); ++i) {
+      QCOMPARE(list.CellText(i, 2), all[i].keyword);
+      QCOMPARE(list.CellText(i, 7), all[i].target.empty() ? all[i].href : all[i].target);
+    }
+    // The resolver sends no cookie and no referrer.
+    for (const auto& r : site.Requests())
+      if (r.path == "/link") {
+        QVERIFY(!r.HasHeader("Cookie"));
+        QVERIFY(!r.HasHeader("Referer"));
+      }
+  }
+
+  void loginInTheBrowserAppliesToPagesAndRequests() {
+    auto app = Start("login.ini");
+    demo::DemoSite& site = *app->Demo();
+    site.UpdateOptions([](demo::Options& o) {
+      o.requireLogin = true;
+      o.rankPages = 1;
+    });
+    MainWindow& w = *app->Window();
+    w.编辑框域名->setText(QStringLiteral("a.test"));
+    Click(w.按钮开始采集);
+    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 30000));
+    QCOMPARE(app->List().RowCount(), 0);  // the login page has no results block
+
+    // Log in on the third tab.
+    QSignalSpy loaded(w.浏览框, &QWebEngineView::loadFinished);
+    w.编辑框网址->setText(QString::fromStdString(site.BaseUrl() + "/user.php?action=login&user=demo&pass=demo"));
+    Click(w.按钮跳到);
+    QVERIFY(WaitFor([&] { return !site.Requests().empty() && app->Http().GetCookie(site.BaseUrl(), "lanshu_session") != ""; },
+                    15000));
+    messages_.clear();
+    Click(w.按钮开始采集);
+    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 30000));
+    QCOMPARE(app->List().RowCount(), static_cast<int>(site.ExpectedRankRows("a.test", 1, "position").size()));
+  }
+
+  void settingsRoundTrip() {
+    const QString path = dir_.path() + QStringLiteral("/round.ini");
+    {
+      auto app = Start("round.ini", false);
+      MainWindow& w = *app->Window();
+      QCOMPARE(w.编辑框表达式->isEnabled(), false);  // first start: design values
+      QCOMPARE(w.选择框保留加入->isChecked(), true);
+      w.组合框排序->setCurrentIndex(2);
+      w.组合框导出模式->setCurrentIndex(1);
+      w.编辑框关键词列表->setPlainText(QStringLiteral("甲\n乙"));
+      w.选择框自动保存目录->setChecked(false);
+      w.选择框搜索量->setChecked(true);
+      w.close();
+    }
+    ConfigStore store;
+    QVERIFY(store.Open(ToGbk(path), ConfigStore::kMemoryMode));
+    store.SetSection(G("基本参数"));
+    QCOMPARE(store.ReadText(G("排序")), std::string("2"));
+    QCOMPARE(store.ReadText(G("导出模式")), std::string("1"));
+    store.SetSection(G("基本配置_挖掘"));
+    QCOMPARE(store.ReadValue(G("基本配置_挖掘"), G("关键词")), G("甲┊*┊乙"));
+    QCOMPARE(store.ReadText(G("搜索量")), G("真"));
+    QCOMPARE(store.ReadText(G("自动保存目录")), G("假"));
+    {
+      auto app = Start("round.ini", false);
+      MainWindow& w = *app->Window();
+      QCOMPARE(w.组合框排序->currentText(), QStringLiteral("按指数"));
+      QCOMPARE(w.编辑框表达式->isEnabled(), true);
+      QCOMPARE(w.编辑框关键词列表->toPlainText(), QStringLiteral("甲\n乙"));
+      QCOMPARE(w.编辑框目录->isEnabled(), false);
+      QCOMPARE(w.按钮选择->isEnabled(), false);
+      QCOMPARE(w.选择框独立保存->isEnabled(), false);
+      w.选择框自动保存目录->click();  // the enabling rule follows the box
+      QCOMPARE(w.编辑框目录->isEnabled(), true);
+      QCOMPARE(w.选择框独立保存->isEnabled(), true);
+      w.组合框导出模式->setCurrentIndex(0);
+      emit w.组合框导出模式->activated(0);
+      QCOMPARE(w.编辑框表达式->isEnabled(), false);
+    }
+  }
+
+  void relayoutKeepsEveryColumnButTheTitle() {
+    auto app = Start("layout.ini", false);
+    MainWindow& w = *app->Window();
+    w.resize(900, 500);
+    QTest::qWait(50);
+    QCOMPARE(w.选择夹->width(), 900);
+    QCOMPARE(w.列表框->width(), 900 - 16);
+    QCOMPARE(w.列表框->height(), w.选择夹->height() - 109 - 8);
+    QHeaderView* h = w.列表框->header();
+    QCOMPARE(h->sectionSize(0), 50);
+    QCOMPARE(h->sectionSize(7), 200);
+    QCOMPARE(h->sectionSize(6), w.列表框->width() - (50 + 100 + 150 + 100 + 60 + 60 + 200) - 10);
+    QCOMPARE(w.浏览框->width(), 900 - 8 - 10);
+    QCOMPARE(w.编辑框网址->width(), 900 - 436 - 10);
+    QCOMPARE(w.图片框1->width(), 900);
+  }
+
+  void closingDuringARunStopsItFirst() {
+    auto app = Start("close.ini");
+    app->Demo()->UpdateOptions([](demo::Options& o) { o.rankPages = 20; });
+    MainWindow& w = *app->Window();
+    QPointer<MainWindow> guard(&w);
+    w.编辑框域名->setText(QStringLiteral("a.test"));
+    bool closedDuringRun = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      if (guard && guard->StatusText().contains(QStringLiteral("当前页：2"))) {
+        poll.stop();
+        closedDuringRun = true;
+        guard->close();  // while the run is going
+      }
+    });
+    poll.start(20);
+    QTimer::singleShot(0, [&] { Click(w.按钮开始采集); });
+    QVERIFY(WaitFor([&] { return !guard || !guard->isVisible(); }, 60000));
+    QVERIFY(closedDuringRun);
+    QVERIFY(messages_.empty());  // nobody is asked anything while the window closes
+    QCOMPARE(app->Demo()->Requests().size() < 10, true);
+    QVERIFY(QFile::exists(dir_.path() + QStringLiteral("/close.ini")));
+  }
+};
+
+int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  WindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_test.moc"

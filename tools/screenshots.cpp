@@ -1,0 +1,86 @@
+// Takes the screenshots shown in the README: the window on each of its four
+// tabs, on the demo site, after a short rank query and a mining run.
+// Run under an X server (xvfb-run): screenshots OUTPUT_DIR
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <QWebEngineView>
+#include <cstdio>
+
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "app/Widgets.h"
+#include "demo/DemoSite.h"
+#include "text/Events.h"
+#include "text/MessageBox.h"
+
+using namespace lanshu;
+
+namespace {
+
+void WaitUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QTest::qWait(50);
+}
+
+void Shoot(MainWindow& w, const QString& file) {
+  QTest::qWait(400);
+  QPixmap shot = w.screen()->grabWindow(w.winId());
+  if (shot.isNull()) shot = w.grab();
+  shot.save(file);
+  std::printf("%s\n", file.toUtf8().constData());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+  QDir().mkpath(out);
+  SetEventPump([] { QCoreApplication::processEvents(); }, 5);
+  bool finished = false;
+  SetMessageBoxHook([&](const std::string&, int, const std::string&) {
+    finished = true;
+    return kIdOk;
+  });
+
+  CommandLine cl;
+  cl.demo = true;
+  cl.settingsFile = (QDir::tempPath() + QStringLiteral("/lanshu-screenshots.ini")).toStdString();
+  QFile::remove(QString::fromStdString(cl.settingsFile));
+  Application program(cl);
+  if (!program.Ok()) return 1;
+  program.Demo()->UpdateOptions([](demo::Options& o) {
+    o.rankPages = 2;
+    o.keywordPages = 1;
+  });
+  MainWindow& w = *program.Window();
+  w.show();
+  WaitUntil([&] { return !w.时钟1->isActive(); }, 5000);
+  QTest::qWait(1000);
+
+  w.编辑框域名->setText(QStringLiteral("example.com"));
+  QTimer::singleShot(0, [&] { w.按钮开始采集->click(); });
+  WaitUntil([&] { return finished; }, 60000);
+  Shoot(w, out + QStringLiteral("/tab1-rank.png"));
+
+  w.选择夹->SetCurrentIndex(1);
+  finished = false;
+  w.选择框搜索量->setChecked(true);
+  w.选择框优化难度->setChecked(true);
+  QTimer::singleShot(0, [&] { w.按钮开始挖掘->click(); });
+  WaitUntil([&] { return finished; }, 60000);
+  Shoot(w, out + QStringLiteral("/tab2-mining.png"));
+
+  w.选择夹->SetCurrentIndex(2);
+  Shoot(w, out + QStringLiteral("/tab3-login.png"));
+  w.选择夹->SetCurrentIndex(3);
+  Shoot(w, out + QStringLiteral("/tab4-notice.png"));
+  return 0;
+}
