@@ -1,6 +1,7 @@
 #include "rank/RankQuery.h"
 
 #include <cstdlib>
+#include <deque>
 
 #include "rank/PumpedWait.h"
 #include "text/Codec.h"
@@ -13,9 +14,10 @@
 namespace lanshu {
 namespace {
 
-// System texts, GBK.
+// System texts, GBK. A deque keeps earlier entries in place while it grows,
+// so a reference handed out stays valid.
 const std::string& Gbk(const char* utf8) {
-  thread_local std::vector<std::pair<const char*, std::string>> cache;
+  thread_local std::deque<std::pair<const char*, std::string>> cache;
   for (auto& [key, value] : cache)
     if (key == utf8) return value;
   cache.emplace_back(utf8, Utf8TextToGbk(utf8));
