@@ -1,12 +1,13 @@
 #include "web/HttpClient.h"
 
+#include <pthread.h>
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,37 @@ bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
 bool IsBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 
 std::string TextOf(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
+
+// Large buffers are reused rather than freed: a buffer that a worker thread
+// allocated and another thread frees makes the C library give memory back to
+// the system every time, which costs as much as a loopback request.
+class BufferPool {
+ public:
+  static constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
+  static constexpr std::size_t kKept = 8;
+
+  static BufferPool& Get() {
+    static BufferPool pool;
+    return pool;
+  }
+  std::string Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (free_.empty()) return std::string();
+    std::string buffer = std::move(free_.back());
+    free_.pop_back();
+    return buffer;
+  }
+  void Give(std::string buffer) {
+    if (buffer.capacity() > kKeptCapacity) return;
+    buffer.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (free_.size() < kKept) free_.push_back(std::move(buffer));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> free_;
+};
 
 struct HostStart {
   std::size_t pos;  // 0-based index where the host begins
@@ -250,7 +282,7 @@ bool PerformRequest(const RequestArgs& a, const char* acceptDefault, bool withCr
   } else {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   }
-  std::string body;
+  std::string body = BufferPool::Get().Take();
   BodySink sink{&body, limits.maxBodyBytes, pumpEvents};
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
@@ -266,6 +298,8 @@ bool PerformRequest(const RequestArgs& a, const char* acceptDefault, bool withCr
     StoreResponseCookies(easy, block.Text(), pumpEvents);
     out->headers = block.Text();
     out->body = std::move(body);
+  } else {
+    BufferPool::Get().Give(std::move(body));
   }
   curl_easy_cleanup(easy);
   curl_slist_free_all(list);
@@ -281,6 +315,48 @@ struct GuardState {
   StopSignal stop;
 };
 
+// Worker threads run on stacks kept here for the next worker. The C library
+// hands the unused pages of a stack it allocated back to the system at every
+// thread's end, which on some machines costs more than a whole loopback
+// request; a stack the program provides is left alone.
+class StackPool {
+ public:
+  static constexpr std::size_t kGuard = 64 * 1024;
+  static constexpr std::size_t kSize = 4 * 1024 * 1024;  // usable part, committed lazily
+  static constexpr std::size_t kKept = 8;
+
+  ~StackPool() {
+    for (void* block : free_) ::munmap(block, kGuard + kSize);
+  }
+  // The lowest address of a block; its first kGuard bytes are inaccessible.
+  void* Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        void* block = free_.back();
+        free_.pop_back();
+        return block;
+      }
+    }
+    void* block = ::mmap(nullptr, kGuard + kSize, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+    ::mprotect(block, kGuard, PROT_NONE);
+    return block;
+  }
+  void Give(void* block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (free_.size() < kKept)
+      free_.push_back(block);
+    else
+      ::munmap(block, kGuard + kSize);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<void*> free_;
+};
+
 class WorkerRegistry {
  public:
   static WorkerRegistry& Get() {
@@ -291,11 +367,21 @@ class WorkerRegistry {
   bool Start(const std::shared_ptr<GuardState>& state, std::function<void()> body) {
     std::lock_guard<std::mutex> lock(mutex_);
     ReapLocked();
-    try {
-      workers_.push_back({std::thread(std::move(body)), state});
-    } catch (const std::system_error&) {
+    Worker w{pthread_t(), stacks_.Take(), state};
+    if (!w.stack) return false;
+    auto* fn = new std::function<void()>(std::move(body));
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstack(&attr, static_cast<char*>(w.stack) + StackPool::kGuard,
+                          StackPool::kSize);
+    const int rc = pthread_create(&w.thread, &attr, &WorkerRegistry::Run, fn);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+      delete fn;
+      stacks_.Give(w.stack);
       return false;
     }
+    workers_.push_back(std::move(w));
     return true;
   }
 
@@ -312,12 +398,13 @@ class WorkerRegistry {
       all.swap(workers_);
     }
     for (Worker& w : all) w.state->stop.Request();
-    for (Worker& w : all) w.thread.join();
+    for (Worker& w : all) Join(w);
   }
 
  private:
   struct Worker {
-    std::thread thread;
+    pthread_t thread;
+    void* stack;
     std::shared_ptr<GuardState> state;
   };
 
@@ -326,6 +413,17 @@ class WorkerRegistry {
   WorkerRegistry() { CookieJar::Instance(); }
   ~WorkerRegistry() { JoinAll(); }
 
+  static void* Run(void* arg) {
+    std::unique_ptr<std::function<void()>> fn(static_cast<std::function<void()>*>(arg));
+    (*fn)();
+    return nullptr;
+  }
+
+  void Join(Worker& w) {
+    pthread_join(w.thread, nullptr);
+    stacks_.Give(w.stack);
+  }
+
   void ReapLocked() {
     auto ended = [](Worker& w) {
       std::lock_guard<std::mutex> lock(w.state->mutex);
@@ -333,7 +431,7 @@ class WorkerRegistry {
     };
     for (auto it = workers_.begin(); it != workers_.end();) {
       if (ended(*it)) {
-        it->thread.join();
+        Join(*it);
         it = workers_.erase(it);
       } else {
         ++it;
@@ -341,6 +439,7 @@ class WorkerRegistry {
     }
   }
 
+  StackPool stacks_;
   std::mutex mutex_;
   std::vector<Worker> workers_;
 };
@@ -373,6 +472,7 @@ bool RunRequestWorker(RequestJob& job, StopSignal& stop) {
   ex.WriteText("ReqMark_OK");
   ex.WriteText(out.headers);
   ex.WriteBytes(out.body);
+  BufferPool::Get().Give(std::move(out.body));
   return true;
 }
 
@@ -382,11 +482,9 @@ bool RunRequestWorker(RequestJob& job, StopSignal& stop) {
 
 void RequestExchange::Put(const char* p, std::size_t n) {
   const std::size_t end = pos_ + n;
-  if (end > data_.size()) {
-    if (end > data_.capacity()) data_.reserve((end + 1023) / 1024 * 1024);
-    data_.resize(end);
-  }
-  if (n) std::memcpy(&data_[pos_], p, n);
+  if (end > data_.capacity()) data_.reserve((end + 1023) / 1024 * 1024);
+  const std::size_t overlap = std::min(n, data_.size() - pos_);
+  data_.replace(pos_, overlap, p, n);  // overwrites, then extends
   pos_ = end;
 }
 
@@ -599,6 +697,7 @@ std::string HttpClient::Guarded(const std::string& url, const std::string& metho
                                 const std::string& body, bool bytesBody, int timeoutSeconds,
                                 std::string* responseHeaders) const {
   auto job = std::make_shared<RequestJob>();
+  job->exchange = RequestExchange(BufferPool::Get().Take());
   job->bytesBody = bytesBody;
   job->limits = limits_;
   RequestExchange& ex = job->exchange;
@@ -619,6 +718,7 @@ std::string HttpClient::Guarded(const std::string& url, const std::string& metho
     headerText = ex.ReadText();
     std::string bytes = ex.ReadBytes();
     if (marker == "ReqMark_OK") result = std::move(bytes);
+    BufferPool::Get().Give(ex.Release());
   }
   job.reset();
   CookieJar::Instance().ReportChanges();

@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "web/Coding.h"
 
@@ -34,6 +35,14 @@ struct HttpLimits {
 // Reads past the end give the empty value.
 class RequestExchange {
  public:
+  RequestExchange() = default;
+  // Starts empty on the given storage (its capacity is what is wanted).
+  explicit RequestExchange(std::string storage) : data_(std::move(storage)) { data_.clear(); }
+  // Hands the storage over for reuse; the exchange is empty afterwards.
+  std::string Release() {
+    pos_ = 0;
+    return std::move(data_);
+  }
   void Rewind() { pos_ = 0; }
   void Clear() {
     data_.clear();

@@ -21,8 +21,8 @@ const char* const kHeaders[] = {
     "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1)",
     "Accept-Language: zh-cn",
     "Connection: Keep-Alive",
-    "Accept: image/gif, image/x-xbitmap, image/jpeg, imagepeg, application/x-shockwave-flash, "
-    "application/x-silverlight, */*",
+    ("Accept: image/gif, image/x-xbitmap, image/jpeg, imagepeg, application/x-shockwave-flash, "
+     "application/x-silverlight, */*"),
 };
 
 curl_off_t Info(CURL* easy, CURLINFO what) {

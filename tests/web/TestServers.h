@@ -111,12 +111,12 @@ class RawServer {
     if (stopping_.exchange(true)) return;
     (void)!::write(wake_[1], "x", 1);
     acceptor_.join();
-    std::vector<std::thread> threads;
+    std::vector<Connection> connections;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      threads.swap(threads_);
+      connections.swap(connections_);
     }
-    for (std::thread& t : threads) t.join();
+    for (Connection& c : connections) c.thread.join();
     ::close(listen_);
     ::close(wake_[0]);
     ::close(wake_[1]);
@@ -176,10 +176,30 @@ class RawServer {
       if (fd < 0) continue;
       ++accepted_;
       std::lock_guard<std::mutex> lock(mutex_);
-      threads_.emplace_back([this, fd] {
-        handler_(fd, *this);
-        ::close(fd);
-      });
+      ReapLocked();
+      auto done = std::make_shared<std::atomic<bool>>(false);
+      connections_.push_back({std::thread([this, fd, done] {
+                                handler_(fd, *this);
+                                ::close(fd);
+                                *done = true;
+                              }),
+                              done});
+    }
+  }
+
+  struct Connection {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+
+  void ReapLocked() {
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if (*it->done) {
+        it->thread.join();
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
     }
   }
 
@@ -190,7 +210,7 @@ class RawServer {
   std::atomic<bool> stopping_{false};
   std::atomic<int> accepted_{0};
   mutable std::mutex mutex_;
-  std::vector<std::thread> threads_;
+  std::vector<Connection> connections_;
   std::vector<std::string> requests_;
   std::thread acceptor_;
 };
