@@ -408,9 +408,12 @@ class WorkerRegistry {
     std::shared_ptr<GuardState> state;
   };
 
-  // The store must outlive every worker, so it is set up first (and so torn
+  // What workers use must outlive them, so it is set up first (and so torn
   // down after this registry at exit).
-  WorkerRegistry() { CookieJar::Instance(); }
+  WorkerRegistry() {
+    CookieJar::Instance();
+    BufferPool::Get();
+  }
   ~WorkerRegistry() { JoinAll(); }
 
   static void* Run(void* arg) {
