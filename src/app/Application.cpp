@@ -17,6 +17,7 @@
 #include "demo/DemoSite.h"
 #include "app/Adapters.h"
 #include "app/BrowserPageLoader.h"
+#include "app/Commands.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
@@ -102,7 +103,7 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
   if (!OpenSettings(options)) return;
 
   sites_ = LoadSiteAddresses(*store_);
-  SaveSiteAddresses(*store_, sites_);
+  if (options.batch.empty()) SaveSiteAddresses(*store_, sites_);  // a batch run leaves the file alone
   if (options.demo) {
     demo_ = std::make_unique<demo::DemoSite>();
     if (!demo_->Start()) {
@@ -124,6 +125,7 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
 
 Application::~Application() {
   delete window_.data();
+  commands_.reset();
   // The exit routine: program-wide objects go in their order of creation.
   store_.reset();
   http_.reset();
@@ -140,8 +142,14 @@ Application::~Application() {
 bool Application::OpenSettings(const CommandLine& options) {
   if (!options.settingsFile.empty()) {
     settingsPath_ = QString::fromStdString(options.settingsFile);
-    if (QFileInfo(settingsPath_).isDir()) {
+    const QFileInfo info(settingsPath_);
+    if (info.isDir()) {
       error_ = "the settings file is a directory: " + options.settingsFile;
+      return false;
+    }
+    // A batch run takes its values from the file: it must be there.
+    if (!options.batch.empty() && (!info.exists() || !info.isReadable())) {
+      error_ = "the settings file cannot be read: " + options.settingsFile;
       return false;
     }
     if (!store_->Open(ToGbk(settingsPath_))) {
@@ -170,7 +178,8 @@ void Application::CreateWindow() {
 
   // The browser keeps its own profile, so a login survives between runs.
   QWebEngineView* view = window_->浏览框;
-  profile_ = new QWebEngineProfile(QStringLiteral("lanshu-collector"), view);
+  // Owned by the program, so the page (a child of the view) goes first.
+  profile_ = new QWebEngineProfile(QStringLiteral("lanshu-collector"), this);
   profile_->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
   view->setPage(new QWebEnginePage(profile_, view));
   view->setUrl(QUrl(QStringLiteral("about:blank")));
@@ -193,6 +202,7 @@ void Application::CreateWindow() {
   rank_->resolveLink = [](const std::string& link) { return ResolveRedirectLink(link); };
   mining_ = std::make_unique<KeywordMining>(*miningUi_, sites_.keywordSite);
   mining_->fetch = [this](const std::string& url) { return http_->Request(url); };
+  commands_ = std::make_unique<WindowCommands>(*window_, *list_, *store_, *mining_, sites_);
 }
 
 void Application::Wire() {
@@ -208,6 +218,18 @@ void Application::Wire() {
     FinishPendingClose();
   };
   w.handlers.clearList = [this] { list_->Clear(); };
+  WindowCommands& c = *commands_;
+  w.handlers.exportRank = [&c] { c.ExportRankList(); };
+  w.handlers.copyRank = [&c] { c.CopyRankList(); };
+  w.handlers.exportMining = [&c] { c.ExportMiningResults(); };
+  w.handlers.copyMining = [&c] { c.CopyMiningResults(); };
+  w.handlers.headerClicked = [&c](int column) { c.HeaderClicked(column); };
+  w.handlers.openFind = [&c] { c.OpenFindDialog(); };
+  w.handlers.copyRow = [&c] { c.CopyRow(); };
+  w.handlers.searchKeyword = [&c] { c.SearchKeyword(); };
+  w.handlers.visitPage = [&c] { c.VisitPage(); };
+  w.handlers.chooseFolder = [&c] { c.ChooseFolder(); };
+  w.handlers.showIntroduction = [&c] { c.ShowIntroduction(); };
   w.handlers.aboutToClose = [this] { return OnAboutToClose(); };
   w.handlers.openRankSiteHome = [this] { OpenInExplorer(sites_.rankSite + "/"); };
   w.handlers.openKeywordSiteHome = [this] { OpenInExplorer(sites_.keywordSite); };

@@ -22,6 +22,7 @@ class MainWindow;
 class MiningWindowUi;
 class RankQuery;
 class RankWindowUi;
+class WindowCommands;
 class ResultListModel;
 namespace demo {
 class DemoSite;
@@ -55,6 +56,7 @@ class Application : public QObject {
   RankQuery& Rank() { return *rank_; }
   KeywordMining& Mining() { return *mining_; }
   ListViewTable& List() { return *list_; }
+  WindowCommands& Commands() { return *commands_; }
   const SiteAddresses& Sites() const { return sites_; }
   demo::DemoSite* Demo() const { return demo_.get(); }
   // The path the settings are kept in (UTF-8, native).
@@ -88,6 +90,7 @@ class Application : public QObject {
   std::unique_ptr<MiningWindowUi> miningUi_;
   std::unique_ptr<RankQuery> rank_;
   std::unique_ptr<KeywordMining> mining_;
+  std::unique_ptr<WindowCommands> commands_;
   CookieBridge* cookies_ = nullptr;
   bool closePending_ = false;
 };

@@ -255,8 +255,7 @@ void MainWindow::Connect() {
   connect(按钮粘贴, &QPushButton::clicked, this,
           [this] { 编辑框关键词列表->setPlainText(QApplication::clipboard()->text()); });
   connect(按钮开始挖掘, &QPushButton::clicked, this, [this, call] { call(handlers.startStopMining); });
-  connect(按钮复制1, &QPushButton::clicked, this,
-          [this] { QApplication::clipboard()->setText(编辑框结果关键词->toPlainText()); });
+  connect(按钮复制1, &QPushButton::clicked, this, [this, call] { call(handlers.copyMining); });
   connect(按钮1, &QPushButton::clicked, this, [this, call] { call(handlers.exportMining); });
   connect(选择框自动保存目录, &QCheckBox::clicked, this, &MainWindow::ApplySaveDirectoryRule);
   connect(按钮选择, &QPushButton::clicked, this, [this, call] { call(handlers.chooseFolder); });

@@ -45,7 +45,10 @@ class MainWindow : public QWidget {
   void SetUserPageAddress(const QString& address);
 
   // Status bar part 0.
-  void SetStatusText(const QString& text) { 状态条文字->setText(text); }
+  void SetStatusText(const QString& text) {
+    状态条文字->setText(text);
+    emit statusChanged(text);
+  }
   QString StatusText() const { return 状态条文字->text(); }
 
   // The two enabling rules.
@@ -127,6 +130,8 @@ class MainWindow : public QWidget {
  signals:
   // The window is about to close (after the settings were saved by a handler).
   void closing();
+  // Status bar part 0 got a new text.
+  void statusChanged(const QString& text);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -137,7 +142,7 @@ class MainWindow : public QWidget {
   // thread when its control's event fires. Unset handlers do nothing.
   struct Handlers {
     std::function<void()> saveSettingsCommand, showIntroduction, startStopRank, exportRank, copyRank,
-        startStopMining, exportMining, chooseFolder, copyRow, openFind, searchKeyword, visitPage,
+        startStopMining, exportMining, copyMining, chooseFolder, copyRow, openFind, searchKeyword, visitPage,
         clearList, openRankSiteHome, openKeywordSiteHome;
     std::function<void(int)> headerClicked;
     // The close query; false keeps the window open for now.

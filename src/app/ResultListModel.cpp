@@ -53,6 +53,10 @@ void ResultListModel::RowsChanged(int first, int last) {
   emit dataChanged(index(first, 0), index(last, store_.ColumnCount() - 1), {Qt::DisplayRole});
 }
 
+void ResultListModel::Permute(const std::vector<int>& order) {
+  if (store_.PermuteRows(order)) RowsChanged(0, static_cast<int>(order.size()) - 1);
+}
+
 int ListViewTable::SelectedRow() const {
   if (!view_ || !view_->selectionModel()) return -1;
   const QModelIndexList rows = view_->selectionModel()->selectedRows();

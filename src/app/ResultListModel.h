@@ -27,6 +27,8 @@ class ResultListModel : public QAbstractTableModel {
   void Clear();
   // Tells the view that rows first..last changed (after in-place rewrites).
   void RowsChanged(int first, int last);
+  // Moves whole rows (sorting); selection and scroll stay with the positions.
+  void Permute(const std::vector<int>& order);
 
  private:
   RowStore store_;
@@ -43,6 +45,7 @@ class ListViewTable : public ResultTable {
   void SetCellText(int row, int column, const std::string& text) override { model_->SetCell(row, column, text); }
   int AppendRow(const std::string& firstCell) override { return model_->AppendRow(firstCell); }
   void Clear() override { model_->Clear(); }
+  void ReorderRows(const std::vector<int>& order) override { model_->Permute(order); }
   int SelectedRow() const override;
   void SelectRow(int row) override;
   void ScrollToRow(int row) override;
