@@ -142,8 +142,11 @@ void WindowCommands::OpenFindDialog() {
   find_->setAttribute(Qt::WA_DeleteOnClose);
   FindDialog* d = find_;
   d->onCreated = [this, d] {
+    // Qt selects the first item added to an empty combo box; the dialog wants
+    // no selection to mean "【全部列】".
+    const bool noneSelected = d->组合框列->currentIndex() < 0;
     for (const std::string& item : FindColumnItems(list_)) d->组合框列->addItem(FromGbk(item));
-    if (d->组合框列->currentIndex() < 0) d->组合框列->setCurrentIndex(d->组合框列->count() - 1);
+    if (noneSelected) d->组合框列->setCurrentIndex(d->组合框列->count() - 1);
     std::string text = ControlTextToGbk(d->编辑框字符->text());
     int column = d->组合框列->currentIndex();
     CheckBoxControl ignoreCase(d->选择框忽视);
