@@ -6,6 +6,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
+#include "app/CheckBoxControl.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
 #include "mining/Mining.h"
@@ -79,17 +80,6 @@ std::string SelectedCell(ListViewTable& list, int column) {
   const int row = list.SelectedRow();
   return row < 0 ? std::string() : list.CellText(row, column);
 }
-
-class CheckBoxControl : public CheckableControl {
- public:
-  explicit CheckBoxControl(QCheckBox* box) : box_(box) {}
-  std::string Caption() const override { return ToGbk(box_->text()); }
-  bool Checked() const override { return box_->isChecked(); }
-  void SetChecked(bool checked) override { box_->setChecked(checked); }
-
- private:
-  QCheckBox* box_;
-};
 
 }  // namespace
 

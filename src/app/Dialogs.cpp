@@ -3,17 +3,9 @@
 #include <QCloseEvent>
 #include <QResizeEvent>
 
+#include "app/Widgets.h"
+
 namespace lanshu {
-namespace {
-
-template <typename T>
-T* Named(T* widget, const char* name, int x, int y, int w, int h) {
-  widget->setObjectName(QString::fromUtf8(name));
-  widget->setGeometry(x, y, w, h);
-  return widget;
-}
-
-}  // namespace
 
 FindDialog::FindDialog(QWidget* owner) : QDialog(owner) {
   setObjectName(QStringLiteral("查找表项"));

@@ -15,13 +15,6 @@
 namespace lanshu {
 namespace {
 
-template <typename T>
-T* Named(T* widget, const char* name, int x, int y, int w, int h) {
-  widget->setObjectName(QString::fromUtf8(name));
-  widget->setGeometry(x, y, w, h);
-  return widget;
-}
-
 QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int w, int h, const char* text) {
   auto* label = Named(new QLabel(QString::fromUtf8(text), parent), name, x, y, w, h);
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);

@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "app/CheckBoxControl.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "store/ConfigStore.h"
@@ -7,18 +8,6 @@
 
 namespace lanshu {
 namespace {
-
-// A check box as the store sees it: keyed on its caption.
-class CheckBoxControl : public CheckableControl {
- public:
-  explicit CheckBoxControl(QCheckBox* box) : box_(box) {}
-  std::string Caption() const override { return ToGbk(box_->text()); }
-  bool Checked() const override { return box_->isChecked(); }
-  void SetChecked(bool checked) override { box_->setChecked(checked); }
-
- private:
-  QCheckBox* box_;
-};
 
 std::vector<QCheckBox*> StoredCheckBoxes(MainWindow& w) {
   return {w.选择框搜索量, w.选择框收录量, w.选择框第一位, w.选择框第二位, w.选择框优化难度,

@@ -58,6 +58,14 @@ class TabControl : public QWidget {
   std::vector<QWidget*> pages_;
 };
 
+// Gives a control its name (objectName) and its design place and size.
+template <typename T>
+T* Named(T* widget, const char* name, int x, int y, int w, int h) {
+  widget->setObjectName(QString::fromUtf8(name));
+  widget->setGeometry(x, y, w, h);
+  return widget;
+}
+
 // Pictures drawn by the program for the image buttons and the logo.
 QPixmap DrawSavePicture(bool active);
 QPixmap DrawHelpPicture(bool active);
