@@ -1,0 +1,363 @@
+// The program run unattended, as a child process, against the demo site
+// started here: what it writes, how it fails, and what a killed mining run
+// leaves in its result file.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/QtText.h"
+#include "demo/DemoSite.h"
+#include "store/ConfigStore.h"
+
+using namespace lanshu;
+
+#define COMPARE_GBK(actual, expected)   \
+  do {                                  \
+    const std::string a_ = (actual);    \
+    const std::string e_ = (expected);  \
+    QCOMPARE(FromGbk(a_), FromGbk(e_)); \
+    QVERIFY(a_ == e_);                  \
+  } while (0)
+
+namespace {
+
+QProcessEnvironment ChildEnvironment() {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+  if (!env.contains(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")))
+    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+               QStringLiteral("--disable-gpu --no-sandbox --disable-background-networking"));
+  return env;
+}
+
+struct Outcome {
+  bool finished = false;
+  QProcess::ExitStatus status = QProcess::CrashExit;
+  int code = -1;
+  QString err;
+};
+
+// Runs the program to its end. The demo site answers on threads of its own,
+// so this thread may block.
+Outcome RunProgram(const QStringList& arguments) {
+  QProcess p;
+  p.setProcessEnvironment(ChildEnvironment());
+  p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), arguments);
+  Outcome o;
+  if (!p.waitForStarted(60000)) return o;
+  o.finished = p.waitForFinished(600000);
+  if (!o.finished) p.kill(), p.waitForFinished(10000);
+  o.status = p.exitStatus();
+  o.code = p.exitCode();
+  o.err = QString::fromUtf8(p.readAllStandardError());
+  return o;
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A settings file as the window would have saved it.
+class Settings {
+ public:
+  explicit Settings(const QString& path) { QVERIFY(store_.Open(ToGbk(path))); }
+  Settings& Set(const char* section, const char* key, const QString& value) {
+    store_.SetSection(G(section));
+    store_.WriteText(G(key), ControlTextToGbk(value));
+    return *this;
+  }
+  Settings& Check(const char* key, bool on) {
+    store_.SetSection(G("基本配置_挖掘"));
+    store_.WriteText(G(key), G(on ? "真" : "假"));
+    return *this;
+  }
+  // The mining tab: seeds, the volume, count and level columns, no pauses.
+  Settings& Mining(const QString& seeds, const QString& directory, bool autoSave) {
+    Set("基本配置_挖掘", "关键词", seeds).Set("基本配置_挖掘", "限定数量", QStringLiteral("0"));
+    Check("搜索量", true).Check("收录量", true).Check("第一位", false).Check("第二位", false);
+    Check("优化难度", true).Check("自动保存目录", autoSave).Check("不同关键词独立保存", false);
+    return Set("基本配置_挖掘", "保存目录", directory)
+        .Set("基本配置_挖掘", "扩展名", QStringLiteral("csv"))
+        .Set("基本配置_挖掘", "关键词间隔", QStringLiteral("0"))
+        .Set("基本配置_挖掘", "页间隔", QStringLiteral("0"));
+  }
+
+ private:
+  ConfigStore store_;
+};
+
+// The lines of the mining settings above for the rows of a page.
+std::string MiningLines(const std::vector<demo::KeywordRow>& rows) {
+  std::string out;
+  for (const demo::KeywordRow& r : rows)
+    out += r.keyword + "," + r.volume + "," + r.indexed + "," + std::to_string(r.level) + "\r\n";
+  return out;
+}
+
+// A rank cell as the list holds it: tabs, "&nbsp;" and line breaks out,
+// spaces (ASCII and ideographic) trimmed.
+std::string RankCell(std::string text) {
+  for (const std::string& what : {std::string("\t"), std::string("&nbsp;"), std::string("\r"), std::string("\n")})
+    for (std::size_t p; (p = text.find(what)) != std::string::npos;) text.erase(p, what.size());
+  const std::string wide = G("　");
+  for (bool trimmed = true; trimmed;) {
+    trimmed = false;
+    if (!text.empty() && text.front() == ' ') text.erase(0, 1), trimmed = true;
+    if (!text.empty() && text.back() == ' ') text.pop_back(), trimmed = true;
+    if (text.rfind(wide, 0) == 0) text.erase(0, 2), trimmed = true;
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, wide) == 0) text.resize(text.size() - 2), trimmed = true;
+  }
+  return text;
+}
+
+std::vector<std::string> RankCells(const demo::RankRow& row, const std::string& domain) {
+  std::string title;
+  for (char c : row.title) title += c == ',' ? G("，") : std::string(1, c);
+  return {row.serial, domain, row.keyword, row.rank, row.volume, row.indexed, RankCell(title), row.href};
+}
+
+// A loopback port nobody listens on.
+int UnusedPort() {
+  QTcpServer server;
+  if (!server.listen(QHostAddress::LocalHost, 0)) return 9;
+  const int port = server.serverPort();
+  server.close();
+  return port;
+}
+
+}  // namespace
+
+class BatchTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  demo::DemoSite site_;
+
+  QString Path(const QString& name) { return dir_.path() + QLatin1Char('/') + name; }
+  QStringList SiteArguments(const std::string& base) {
+    const QString b = QString::fromStdString(base);
+    return {QStringLiteral("--rank-site"), b, QStringLiteral("--keyword-site"), b + QLatin1Char('/'),
+            QStringLiteral("--search-site"), b};
+  }
+  QStringList Batch(const char* kind, const QString& settings, const QString& out) {
+    return QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"), QLatin1String(kind),
+                        QStringLiteral("--out"), out}) +
+           SiteArguments(site_.BaseUrl());
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    QVERIFY(site_.Start());
+  }
+  void cleanupTestCase() { site_.Stop(); }
+  void init() {
+    site_.SetOptions(demo::Options());
+    site_.ClearLog();
+  }
+
+  void rankRunExportsTheListAsCsv() {
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 2;
+      o.rankRowsPerPage = 5;
+    });
+    const QString settings = Path(QStringLiteral("rank.ini"));
+    Settings(settings)
+        .Set("基本参数", "域名", QStringLiteral("a.test|b.test"))
+        .Set("基本参数", "排序", QStringLiteral("0"))
+        .Set("基本参数", "导出模式", QStringLiteral("0"))
+        .Check("自动过滤重复关键字", false)
+        .Check("转换百度链接", false);
+    const QString out = Path(QStringLiteral("rank.csv"));
+    const Outcome o = RunProgram(Batch("rank", settings, out));
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
+
+    std::string expected = G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接");
+    int rows = 0;
+    for (const char* domain : {"a.test", "b.test"})
+      for (int page = 1; page <= 2; ++page)
+        for (const demo::RankRow& row : site_.ExpectedRankRows(domain, page, "position")) {
+          std::string line;
+          for (const std::string& cell : RankCells(row, domain)) line += (line.empty() ? "" : ",") + cell;
+          expected += "\r\n" + line;
+          ++rows;
+        }
+    QCOMPARE(rows, 20);
+    COMPARE_GBK(ReadFile(out).toStdString(), expected);
+    QVERIFY(o.err.contains(QStringLiteral("查询完成！")));
+  }
+
+  void rankRunExportsThroughTheColumnTemplate() {
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 1;
+      o.rankRowsPerPage = 6;
+    });
+    const QString settings = Path(QStringLiteral("template.ini"));
+    Settings(settings)
+        .Set("基本参数", "域名", QStringLiteral("c.test"))
+        .Set("基本参数", "排序", QStringLiteral("2"))
+        .Set("基本参数", "导出模式", QStringLiteral("1"))
+        .Set("基本参数", "表达式", QStringLiteral("#3（#2）排名#4 #8"))
+        .Check("自动过滤重复关键字", false)
+        .Check("转换百度链接", false);
+    const QString out = Path(QStringLiteral("template.txt"));
+    const Outcome o = RunProgram(Batch("rank", settings, out));
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
+
+    std::string expected;
+    for (const demo::RankRow& row : site_.ExpectedRankRows("c.test", 1, "zhishu")) {
+      if (!expected.empty()) expected += "\r\n";
+      expected += row.keyword + G("（") + "c.test" + G("）排名") + row.rank + " " + row.href;
+    }
+    QVERIFY(!expected.empty());
+    COMPARE_GBK(ReadFile(out).toStdString(), expected);
+  }
+
+  void miningRunExportsTheLinesWithTheCsvHeader() {
+    site_.UpdateOptions([](demo::Options& o) { o.keywordPages = 2; });
+    const QString settings = Path(QStringLiteral("mine.ini"));
+    Settings(settings).Mining(QStringLiteral("减肥\n\n丰胸"), Path(QStringLiteral("unused")), false);
+    const QString out = Path(QStringLiteral("mine.csv"));
+    const Outcome o = RunProgram(Batch("mine", settings, out));
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
+
+    std::string expected = G("关键词,搜索量,收录量,优化难度") + "\r\n";
+    for (const char* seed : {"减肥", "", "丰胸"})
+      for (int page = 1; page <= 2; ++page) expected += MiningLines(site_.ExpectedKeywordRows(G(seed), page));
+    COMPARE_GBK(ReadFile(out).toStdString(), expected);
+    QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 48 个关键词！")));
+    QVERIFY(o.err.contains(QStringLiteral("关键词：丰胸  当前页：2  总：2")));
+  }
+
+  void badArgumentsExitWithStatusTwo() {
+    const QString out = Path(QStringLiteral("never.csv"));
+    const std::vector<std::pair<QStringList, QString>> cases = {
+        {{QStringLiteral("--batch"), QStringLiteral("fetch"), QStringLiteral("--out"), out}, QStringLiteral("--batch takes rank or mine")},
+        {{QStringLiteral("--batch"), QStringLiteral("mine")}, QStringLiteral("--batch needs --out FILE")},
+        {{QStringLiteral("--out"), out}, QStringLiteral("--out is only used with --batch")},
+        {{QStringLiteral("--frobnicate")}, QStringLiteral("unknown argument: --frobnicate")},
+        {{QStringLiteral("--batch"), QStringLiteral("mine"), QStringLiteral("--settings")}, QStringLiteral("missing value after --settings")},
+    };
+    for (const auto& [arguments, why] : cases) {
+      const Outcome o = RunProgram(arguments);
+      QVERIFY2(o.finished && o.status == QProcess::NormalExit, qPrintable(arguments.join(' ')));
+      QCOMPARE(o.code, 2);
+      QVERIFY2(o.err.contains(why) && o.err.contains(QStringLiteral("usage:")), qPrintable(o.err));
+    }
+    QVERIFY(!QFile::exists(out));
+  }
+
+  void aSettingsFileThatCannotBeReadStopsTheRun() {
+    const QString out = Path(QStringLiteral("nosettings.csv"));
+    QVERIFY(QDir().mkpath(Path(QStringLiteral("settings-dir.ini"))));
+    for (const QString& settings : {Path(QStringLiteral("missing.ini")), Path(QStringLiteral("settings-dir.ini"))}) {
+      const Outcome o = RunProgram(Batch("mine", settings, out));
+      QVERIFY(o.finished && o.status == QProcess::NormalExit);
+      QVERIFY2(o.code != 0, qPrintable(o.err));
+      QVERIFY2(o.err.contains(QStringLiteral("settings file")), qPrintable(o.err));
+      QVERIFY(!QFile::exists(out));
+    }
+    QVERIFY(!QFile::exists(Path(QStringLiteral("missing.ini"))));  // not made up either
+    QVERIFY(site_.Requests().empty());
+  }
+
+  void anUnwritableOutputFileStopsTheRunBeforeItStarts() {
+    const QString settings = Path(QStringLiteral("unwritable.ini"));
+    Settings(settings).Mining(QStringLiteral("减肥"), Path(QStringLiteral("unused")), false);
+    QVERIFY(QDir().mkpath(Path(QStringLiteral("out-dir.csv"))));
+    const std::vector<std::pair<QString, QString>> cases = {
+        {Path(QStringLiteral("no-such-dir/out.csv")), QStringLiteral("its directory does not exist")},
+        {Path(QStringLiteral("out-dir.csv")), QStringLiteral("is a directory")},
+        {QStringLiteral("/proc/lanshu-out.csv"), QStringLiteral("cannot be written")},
+    };
+    for (const auto& [out, why] : cases) {
+      const Outcome o = RunProgram(Batch("mine", settings, out));
+      QVERIFY(o.finished && o.status == QProcess::NormalExit);
+      QVERIFY2(o.code != 0, qPrintable(out));
+      QVERIFY2(o.err.contains(QStringLiteral("cannot write ") + out) && o.err.contains(why), qPrintable(o.err));
+    }
+    QVERIFY(site_.Requests().empty());  // nothing was collected in vain
+  }
+
+  void anUnreachableSiteStillCompletesAndWritesTheFile() {
+    const QStringList sites = SiteArguments("http://127.0.0.1:" + std::to_string(UnusedPort()));
+    const QString settings = Path(QStringLiteral("unreachable.ini"));
+    Settings(settings)
+        .Mining(QStringLiteral("减肥\n丰胸"), Path(QStringLiteral("unused")), false)
+        .Set("基本参数", "域名", QStringLiteral("a.test"))
+        .Set("基本参数", "导出模式", QStringLiteral("0"));
+
+    const QString mined = Path(QStringLiteral("unreachable.csv"));
+    Outcome o = RunProgram(QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"),
+                                        QStringLiteral("mine"), QStringLiteral("--out"), mined}) + sites);
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
+    COMPARE_GBK(ReadFile(mined).toStdString(), G("关键词,搜索量,收录量,优化难度") + "\r\n");
+    QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 0 个关键词！")));
+
+    const QString ranked = Path(QStringLiteral("unreachable-rank.csv"));
+    o = RunProgram(QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"),
+                                QStringLiteral("rank"), QStringLiteral("--out"), ranked}) + sites);
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
+    // An empty list exports its header line alone.
+    COMPARE_GBK(ReadFile(ranked).toStdString(), G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n");
+  }
+
+  // Killed in the middle of a run, the per-run result file holds complete
+  // lines only, and every line written before the kill.
+  void killedMidRunKeepsEveryLineWrittenSoFar() {
+    site_.UpdateOptions([](demo::Options& o) { o.delayMs = 150; });
+    const QString saved = Path(QStringLiteral("saved"));
+    const QString settings = Path(QStringLiteral("kill.ini"));
+    const QStringList seeds = {QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙"),
+                               QStringLiteral("丁"), QStringLiteral("戊"), QStringLiteral("己")};
+    Settings(settings).Mining(seeds.join(QLatin1Char('\n')), saved, true);
+    std::string all;
+    std::size_t beforeThird = 0;  // bytes of the lines of 甲 and 乙
+    for (int s = 0; s < seeds.size(); ++s) {
+      if (s == 2) beforeThird = all.size();
+      for (int page = 1; page <= 3; ++page) all += MiningLines(site_.ExpectedKeywordRows(ToGbk(seeds[s]), page));
+    }
+
+    QProcess p;
+    p.setProcessEnvironment(ChildEnvironment());
+    p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), Batch("mine", settings, Path(QStringLiteral("kill.csv"))));
+    QVERIFY(p.waitForStarted(60000));
+    // Seed 丙's page 1 is in: every line of 甲 and 乙 has been written.
+    QString err;
+    QElapsedTimer t;
+    t.start();
+    while (!err.contains(QStringLiteral("关键词：丙  当前页：1")) && p.state() == QProcess::Running && t.elapsed() < 300000) {
+      p.waitForReadyRead(100);
+      err += QString::fromUtf8(p.readAllStandardError());
+    }
+    QVERIFY2(p.state() == QProcess::Running, qPrintable(err));
+    const QStringList files = QDir(saved).entryList({QStringLiteral("全部结果_*.csv")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString file = saved + QLatin1Char('/') + files[0];
+    const QByteArray seen = ReadFile(file);
+    p.kill();  // SIGKILL: nothing of the program runs after it
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+
+    const std::string left = ReadFile(file).toStdString();
+    QVERIFY2(left.size() >= beforeThird, qPrintable(QStringLiteral("%1 of %2 bytes").arg(left.size()).arg(beforeThird)));
+    QVERIFY(left.size() >= static_cast<std::size_t>(seen.size()));
+    QVERIFY(left.size() < all.size());  // the kill did come mid-run
+    QVERIFY(left.size() >= 2 && left.compare(left.size() - 2, 2, "\r\n") == 0);  // ends with a whole line
+    COMPARE_GBK(left, all.substr(0, left.size()));  // the lines in order, none cut
+  }
+};
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  BatchTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "batch_test.moc"

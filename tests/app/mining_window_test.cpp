@@ -1,0 +1,433 @@
+// Keyword mining driven through the window against the demo site's keyword
+// pages: seeds, metric columns, the limit, stopping, the result files and the
+// messages. The expected lines are built from the rows the site put in.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "app/QtText.h"
+#include "demo/DemoSite.h"
+#include "mining/Mining.h"
+#include "text/Entities.h"
+#include "text/Events.h"
+#include "text/MessageBox.h"
+
+using namespace lanshu;
+
+// Byte-for-byte comparison of two GBK texts, shown as text when they differ.
+#define COMPARE_GBK(actual, expected)          \
+  do {                                         \
+    const std::string a_ = (actual);           \
+    const std::string e_ = (expected);         \
+    QCOMPARE(FromGbk(a_), FromGbk(e_));        \
+    QVERIFY(a_ == e_);                         \
+  } while (0)
+
+namespace {
+
+struct Message {
+  QString title, text;
+  int flags;
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QTest::qWait(20);
+  return done();
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList FilesIn(const QString& dir) { return QDir(dir).entryList(QDir::Files, QDir::Name); }
+
+struct Columns {
+  bool volume = false, indexed = false, first = false, second = false, difficulty = false;
+};
+const Columns kAll{true, true, true, true, true};
+
+// A site cell's value: literal commas turn full-width before references are
+// decoded, so "&#44;" survives as an ASCII comma, and decoded angle brackets
+// form tags that the tag stripper drops.
+std::string SiteValue(const std::string& written) {
+  std::string text;
+  for (char c : written) text += c == ',' ? G("，") : std::string(1, c);
+  text = DecodeEntities(text);
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t close = text[i] == '<' ? text.find('>', i + 2) : std::string::npos;
+    if (close != std::string::npos) i = close;
+    else out += text[i];
+  }
+  return out;
+}
+
+// The line a row must give; keyword replaces the row's own (a kept seed).
+std::string Line(const demo::KeywordRow& row, const Columns& c, const std::string* keyword = nullptr) {
+  std::string line = keyword ? *keyword : row.keyword;
+  if (c.volume) line += "," + row.volume;
+  if (c.indexed) line += "," + row.indexed;
+  if (c.first) line += "," + SiteValue(row.first);
+  if (c.second) line += "," + SiteValue(row.second);
+  if (c.difficulty) line += "," + (row.hasCells ? std::to_string(row.level) : std::string());
+  return line + "\r\n";
+}
+
+std::string Lines(const std::vector<demo::KeywordRow>& rows, const Columns& c, std::size_t count = SIZE_MAX) {
+  std::string out;
+  for (std::size_t i = 0; i < rows.size() && i < count; ++i) out += Line(rows[i], c);
+  return out;
+}
+
+std::tm FixedTime() {
+  std::tm t{};
+  t.tm_year = 124;
+  t.tm_mon = 2;
+  t.tm_mday = 5;
+  t.tm_hour = 14;
+  t.tm_min = 7;
+  t.tm_sec = 9;
+  return t;
+}
+
+const QString kStamp = QStringLiteral("2024年3月5日14时7分9秒");
+
+}  // namespace
+
+class MiningWindowTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  std::unique_ptr<Application> app_;
+  std::vector<Message> messages_;
+  int runDir_ = 0;
+
+  MainWindow& W() { return *app_->Window(); }
+  demo::DemoSite& Site() { return *app_->Demo(); }
+  KeywordMining& Mining() { return app_->Mining(); }
+
+  void SetColumns(const Columns& c) {
+    W().选择框搜索量->setChecked(c.volume);
+    W().选择框收录量->setChecked(c.indexed);
+    W().选择框第一位->setChecked(c.first);
+    W().选择框第二位->setChecked(c.second);
+    W().选择框优化难度->setChecked(c.difficulty);
+  }
+  // A directory of its own for each test's files (not created yet).
+  QString FreshDirectory() { return dir_.path() + QStringLiteral("/run") + QString::number(++runDir_); }
+
+  // Clicks the start button and waits for the final message.
+  void Run() {
+    const std::size_t before = messages_.size();
+    QTimer::singleShot(0, W().按钮开始挖掘, [this] { W().按钮开始挖掘->click(); });
+    QVERIFY(WaitFor([&] { return messages_.size() > before; }, 120000));
+  }
+  std::string Results() { return ControlTextToGbk(W().编辑框结果关键词->toPlainText()); }
+  // Decoded paths of the keyword pages fetched, in order.
+  QStringList Fetched() {
+    QStringList out;
+    for (const auto& r : Site().Requests())
+      if (r.path != "/user.php" && r.path != "/favicon.ico") out << QString::fromStdString(r.path);
+    return out;
+  }
+  std::vector<demo::KeywordRow> Rows(const char* seed, int page) {
+    return Site().ExpectedKeywordRows(G(seed), page);
+  }
+  QString Total(int n) { return QStringLiteral("获取完成！总共 %1 个关键词！").arg(n); }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    SetEventPump([] { QCoreApplication::processEvents(); }, 5);
+    SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
+      messages_.push_back({FromGbk(title), FromGbk(text), flags});
+      return kIdOk;
+    });
+    CommandLine cl;
+    cl.settingsFile = (dir_.path() + QStringLiteral("/mining.ini")).toStdString();
+    cl.demo = true;
+    app_ = std::make_unique<Application>(cl);
+    QVERIFY(app_->Ok());
+    W().show();
+    // As a user would: the login tab has loaded the user page first.
+    WaitFor([this] { return !W().时钟1->isActive(); }, 5000);
+    QTest::qWait(800);
+  }
+  void cleanupTestCase() { app_.reset(); }
+  // A test's own pump may hold references to its locals.
+  void cleanup() { SetEventPump([] { QCoreApplication::processEvents(); }, 5); }
+
+  void init() {
+    messages_.clear();
+    Site().SetOptions(demo::Options());
+    Site().ClearLog();
+    MainWindow& w = W();
+    SetColumns(Columns());
+    w.选择框保留加入->setChecked(true);
+    w.选择框自动保存目录->setChecked(false);
+    w.选择框独立保存->setChecked(false);
+    w.编辑框限定数量->setText(QStringLiteral("0"));
+    w.编辑框页间隔->setText(QStringLiteral("0"));
+    w.编辑框关键词间隔->setText(QStringLiteral("0"));
+    w.编辑框扩展名->setText(QStringLiteral("csv"));
+    w.编辑框目录->setText(FreshDirectory());
+    Mining().now = FixedTime;
+  }
+
+  void minesEverySeedPageByPageWithAllColumns() {
+    Site().UpdateOptions([](demo::Options& o) { o.keywordPages = 2; });
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n\n丰胸\n"));  // the last break adds no seed
+    SetColumns(kAll);
+    Run();
+
+    QCOMPARE(Fetched(), QStringList({"/减肥/1/", "/减肥/2/", "//1/", "//2/", "/丰胸/1/", "/丰胸/2/"}));
+    std::string expected;
+    for (const char* seed : {"减肥", "", "丰胸"})
+      for (int page = 1; page <= 2; ++page) expected += Lines(Rows(seed, page), kAll);
+    COMPARE_GBK(Results(), expected);
+    // The site cells' quirks, spelled out: a literal comma, "&amp;", "&#44;"
+    // and encoded angle brackets around a word.
+    const QString text = FromGbk(Results());
+    QVERIFY(text.contains(QStringLiteral("好站，专业站")));
+    QVERIFY(text.contains(QStringLiteral("建材 & 家居")));
+    QVERIFY(text.contains(QStringLiteral("站点,分站")));
+    QVERIFY(text.contains(QStringLiteral(",推荐站点")));
+    for (const char* reference : {"&amp;", "&#44;", "&lt;", "&gt;"}) QVERIFY(!text.contains(QLatin1String(reference)));
+
+    COMPARE_GBK(Mining().state.csvHeader, G("关键词,搜索量,收录量,第一位,第二位,优化难度"));
+    QCOMPARE(messages_.size(), size_t(1));
+    QCOMPARE(messages_[0].text, Total(48));
+    QCOMPARE(messages_[0].title, QStringLiteral("信息："));
+    QCOMPARE(messages_[0].flags, 0x2000);
+    QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
+    QCOMPARE(W().StatusText(), QStringLiteral("关键词：丰胸  当前页：2  总：2"));
+  }
+
+  void metricBoxesAreReadPerRowAndTheHeaderAtTheStart() {
+    Site().UpdateOptions([](demo::Options& o) { o.keywordPages = 2; });
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥"));
+    Columns onPage2 = kAll;
+    QObject guard;
+    connect(app_->Window(), &MainWindow::statusChanged, &guard, [&](const QString& status) {
+      if (status.contains(QStringLiteral("当前页：2"))) SetColumns(onPage2);
+    });
+
+    // None ticked at the start, all from page 2 on.
+    Run();
+    COMPARE_GBK(Results(), Lines(Rows("减肥", 1), Columns()) + Lines(Rows("减肥", 2), kAll));
+    COMPARE_GBK(Mining().state.csvHeader, G("关键词"));
+
+    // All ticked at the start, none from page 2 on; the header replaces the last one.
+    SetColumns(kAll);
+    onPage2 = Columns();
+    Run();
+    COMPARE_GBK(Results(), Lines(Rows("减肥", 1), kAll) + Lines(Rows("减肥", 2), Columns()));
+    COMPARE_GBK(Mining().state.csvHeader, G("关键词,搜索量,收录量,第一位,第二位,优化难度"));
+
+    // Two ticked: the header keeps their order.
+    SetColumns({false, true, false, false, true});
+    onPage2 = {false, true, false, false, true};
+    Run();
+    COMPARE_GBK(Mining().state.csvHeader, G("关键词,收录量,优化难度"));
+    QCOMPARE(messages_.back().text, Total(16));
+  }
+
+  void theLimitEndsASeedAfterThePageThatReachedIt() {
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n丰胸"));
+    W().编辑框限定数量->setText(QStringLiteral("5"));  // 8 rows per page, 3 pages
+    W().选择框搜索量->setChecked(true);
+    Run();
+    QCOMPARE(Fetched(), QStringList({"/减肥/1/", "/丰胸/1/"}));
+    const Columns volume{true, false, false, false, false};
+    COMPARE_GBK(Results(), Lines(Rows("减肥", 1), volume, 5) + Lines(Rows("丰胸", 1), volume, 5));
+    QCOMPARE(messages_.back().text, Total(10));
+
+    // 8 reaches the limit with the last row of page 1; 9 needs page 2.
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥"));
+    W().编辑框限定数量->setText(QStringLiteral("8"));
+    Site().ClearLog();
+    Run();
+    QCOMPARE(Fetched(), QStringList({"/减肥/1/"}));
+    W().编辑框限定数量->setText(QStringLiteral("9"));
+    Site().ClearLog();
+    Run();
+    QCOMPARE(Fetched(), QStringList({"/减肥/1/", "/减肥/2/"}));
+    COMPARE_GBK(Results(), Lines(Rows("减肥", 1), volume) + Lines(Rows("减肥", 2), volume, 1));
+  }
+
+  void pageLinksClosedInCapitalsCount() {
+    Site().UpdateOptions([](demo::Options& o) {
+      o.pageLinksInCapitals = true;
+      o.keywordPages = 4;
+    });
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥"));
+    Run();
+    QCOMPARE(Fetched(), QStringList({"/减肥/1/", "/减肥/2/", "/减肥/3/", "/减肥/4/"}));
+    QCOMPARE(messages_.back().text, Total(32));
+    QCOMPARE(W().StatusText(), QStringLiteral("关键词：减肥  当前页：4  总：4"));
+  }
+
+  void aSeedWithoutRelatedKeywordsIsKeptWhenAsked() {
+    Site().UpdateOptions([](demo::Options& o) {
+      o.keywordNoResultSeeds = {G("无结果词")};
+      o.keywordPages = 1;
+    });
+    W().编辑框关键词列表->setPlainText(QStringLiteral("无结果词\n减肥"));
+    const Columns c{true, false, false, false, true};
+    SetColumns(c);
+    const std::vector<demo::KeywordRow> none = Rows("无结果词", 1);
+    QCOMPARE(none.size(), size_t(1));
+    QVERIFY(!none[0].hasCells);
+    const std::string seed = G("无结果词");
+
+    Run();
+    COMPARE_GBK(Results(), Line(none[0], c, &seed) + Lines(Rows("减肥", 1), c));
+    QCOMPARE(messages_.back().text, Total(9));
+
+    // Not kept: the row still gives a line, with an empty keyword.
+    W().选择框保留加入->setChecked(false);
+    Run();
+    COMPARE_GBK(Results(), ",,\r\n" + Lines(Rows("减肥", 1), c));
+    QCOMPARE(messages_.back().text, Total(9));
+  }
+
+  void stopDuringASeedEndsAfterTheCurrentRow() {
+    const QString dir = W().编辑框目录->text();
+    W().选择框自动保存目录->setChecked(true);
+    W().选择框独立保存->setChecked(true);
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n丰胸"));
+    QObject guard;
+    connect(W().编辑框结果关键词, &QPlainTextEdit::textChanged, &guard, [this] {
+      // The user's click while the third line is being written.
+      if (W().编辑框结果关键词->toPlainText().count(QLatin1Char('\n')) == 3 &&
+          W().按钮开始挖掘->text() == QStringLiteral("停止挖掘"))
+        W().按钮开始挖掘->click();
+    });
+    Run();
+
+    const std::string lines = Lines(Rows("减肥", 1), Columns(), 3);
+    COMPARE_GBK(Results(), lines);
+    QCOMPARE(Fetched(), QStringList({"/减肥/1/"}));
+    QCOMPARE(FilesIn(dir), QStringList({QStringLiteral("减肥_") + kStamp + QStringLiteral(".csv")}));
+    QCOMPARE(ReadFile(dir + QStringLiteral("/减肥_") + kStamp + QStringLiteral(".csv")), QByteArray::fromStdString(lines));
+    QCOMPARE(messages_.size(), size_t(1));
+    QCOMPARE(messages_[0].text, Total(3));
+    QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
+    QVERIFY(!Mining().state.outputFile.IsOpen());
+  }
+
+  void stopDuringTheSeedPauseStillStartsTheNextSeed() {
+    Site().UpdateOptions([](demo::Options& o) { o.keywordPages = 1; });
+    const QString dir = W().编辑框目录->text();
+    W().选择框自动保存目录->setChecked(true);
+    W().选择框独立保存->setChecked(true);
+    W().编辑框关键词间隔->setText(QStringLiteral("1"));
+    W().编辑框关键词列表->setPlainText(QStringLiteral("甲\n乙\n丙"));
+    // The pause after 甲 is the only time events run while 甲 is the seed
+    // and its file is closed: the click lands there.
+    bool clicked = false;
+    SetEventPump(
+        [&] {
+          KeywordMining& m = Mining();
+          if (!clicked && m.state.currentKeyword == G("甲") && !m.state.outputFile.IsOpen() &&
+              W().按钮开始挖掘->text() == QStringLiteral("停止挖掘")) {
+            clicked = true;
+            W().按钮开始挖掘->click();
+          }
+          QCoreApplication::processEvents();
+        },
+        5);
+    Run();
+
+    QVERIFY(clicked);
+    const std::string lines = Lines(Rows("甲", 1), Columns());
+    COMPARE_GBK(Results(), lines);
+    QCOMPARE(Fetched(), QStringList({"/甲/1/", "/乙/1/"}));  // 乙's page 1, then the run ends
+    const QString first = QStringLiteral("甲_") + kStamp + QStringLiteral(".csv");
+    const QString second = QStringLiteral("乙_") + kStamp + QStringLiteral(".csv");
+    QCOMPARE(FilesIn(dir), QStringList({second, first}));
+    QCOMPARE(ReadFile(dir + QLatin1Char('/') + first), QByteArray::fromStdString(lines));
+    QCOMPARE(ReadFile(dir + QLatin1Char('/') + second), QByteArray());
+    QCOMPARE(messages_.size(), size_t(1));
+    QCOMPARE(messages_[0].text, Total(8));
+    QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
+  }
+
+  void oneResultFilePerRun() {
+    Site().UpdateOptions([](demo::Options& o) { o.keywordPages = 1; });
+    const QString dir = W().编辑框目录->text() + QStringLiteral("/子目录/深");  // created along the way
+    W().编辑框目录->setText(dir);
+    W().选择框自动保存目录->setChecked(true);
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n丰胸"));
+    SetColumns({true, true, false, false, false});
+    Run();
+    const QString name = QStringLiteral("全部结果_") + kStamp + QStringLiteral(".csv");
+    QCOMPARE(FilesIn(dir), QStringList({name}));
+    COMPARE_GBK(Results(), Lines(Rows("减肥", 1), {true, true}) + Lines(Rows("丰胸", 1), {true, true}));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + name).toStdString(), Results());
+
+    // With a trailing separator the same name; the run rewrites it.
+    W().编辑框目录->setText(dir + QLatin1Char('/'));
+    W().编辑框关键词列表->setPlainText(QStringLiteral("丰胸"));
+    Run();
+    QCOMPARE(FilesIn(dir), QStringList({name}));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + name).toStdString(), Lines(Rows("丰胸", 1), {true, true}));
+
+    // Saving off: the directory is still made, no file is.
+    const QString unsaved = FreshDirectory();
+    W().编辑框目录->setText(unsaved);
+    W().选择框自动保存目录->setChecked(false);
+    Run();
+    QVERIFY(QFileInfo(unsaved).isDir());
+    QCOMPARE(FilesIn(unsaved), QStringList());
+  }
+
+  void oneResultFilePerSeed() {
+    Site().UpdateOptions([](demo::Options& o) { o.keywordPages = 1; });
+    const QString dir = W().编辑框目录->text();
+    W().选择框自动保存目录->setChecked(true);
+    W().选择框独立保存->setChecked(true);
+    W().编辑框扩展名->clear();
+    // The first and last seed clean to the same name; the empty one names "_…".
+    W().编辑框关键词列表->setPlainText(QStringLiteral("a/b\n\na／b"));
+    Run();
+    QCOMPARE(Fetched(), QStringList({"/a/b/1/", "//1/", "/a／b/1/"}));
+    const QString shared = QStringLiteral("a／b_") + kStamp + QLatin1Char('.');
+    const QString empty = QLatin1Char('_') + kStamp + QLatin1Char('.');
+    QCOMPARE(FilesIn(dir), QStringList({empty, shared}));
+    // The second open emptied the file: only the last seed's lines remain.
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + shared).toStdString(), Lines(Rows("a／b", 1), Columns()));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + empty).toStdString(), Lines(Rows("", 1), Columns()));
+    QCOMPARE(messages_.back().text, Total(24));
+  }
+
+  void anEmptyListOnlyAsksForSeeds() {
+    W().编辑框关键词列表->clear();
+    W().编辑框结果关键词->setPlainText(QStringLiteral("上次的结果"));
+    W().按钮开始挖掘->click();
+    QCOMPARE(messages_.size(), size_t(1));
+    QCOMPARE(messages_[0].text, QStringLiteral("请先输入要挖掘的关键词列表！"));
+    QCOMPARE(messages_[0].title, QStringLiteral("信息："));
+    QCOMPARE(messages_[0].flags, 0x2000);
+    QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
+    QCOMPARE(W().编辑框结果关键词->toPlainText(), QStringLiteral("上次的结果"));
+    QTest::qWait(100);
+    QCOMPARE(Fetched(), QStringList());
+  }
+};
+
+int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  MiningWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "mining_window_test.moc"
