@@ -538,8 +538,15 @@ void StopSignal::Request() {
   if (multi_) curl_multi_wakeup(multi_);
 }
 
+namespace {
+std::atomic<unsigned> cancelGeneration{0};
+}  // namespace
+
+void CancelGuardedWaits() { cancelGeneration.fetch_add(1); }
+
 bool RunGuarded(std::function<void(StopSignal&)> work, std::chrono::milliseconds limit) {
   using Clock = std::chrono::steady_clock;
+  const unsigned generation = cancelGeneration.load();
   const Clock::time_point deadline = Clock::now() + limit;
   auto state = std::make_shared<GuardState>();
   const bool started = WorkerRegistry::Get().Start(state, [state, work = std::move(work)]() mutable {
@@ -559,7 +566,7 @@ bool RunGuarded(std::function<void(StopSignal&)> work, std::chrono::milliseconds
   std::unique_lock<std::mutex> lock(state->mutex);
   for (;;) {
     const Clock::time_point now = Clock::now();
-    if (state->done || now >= deadline) break;
+    if (state->done || now >= deadline || cancelGeneration.load() != generation) break;
     state->ended.wait_until(lock, std::min(now + kSlice, deadline));
     if (state->done) break;
     lock.unlock();

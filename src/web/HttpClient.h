@@ -203,6 +203,9 @@ class StopSignal {
 // ownership), since nobody reads it any more. Abandoned workers are joined by
 // JoinGuardedWorkers, ~HttpClient and at exit.
 bool RunGuarded(std::function<void(StopSignal&)> work, std::chrono::milliseconds limit);
+// Makes every RunGuarded wait that is under way give up now, as at its
+// time-out (the window is closing: nobody waits for those answers any more).
+void CancelGuardedWaits();
 // Workers started by RunGuarded that have not ended yet.
 std::size_t GuardedWorkersRunning();
 void JoinGuardedWorkers();

@@ -302,6 +302,25 @@ TEST_F(HttpClientTest, TimeOutCountsFromTheStartAndStopsTheWorker) {
   EXPECT_LT(took, 3.0);
 }
 
+TEST_F(HttpClientTest, CancelledWaitsGiveUpAtOnce) {
+  RawServer silent([](int fd, RawServer& s) {
+    s.ReadRequest(fd);
+    PeerClosed(fd, 5000);
+  });
+  // The window closes while the request waits (a handler run by the pump).
+  int pumps = 0;
+  SetEventPump([&] {
+    if (++pumps == 10) CancelGuardedWaits();
+  });
+  std::string headers = "unset";
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(client.Request(silent.Url("/"), "", "", "", "", "", "", 30, &headers), "");
+  EXPECT_EQ(headers, "");
+  EXPECT_LT(SecondsSince(start), 10.0);  // not the 30 s time-out
+  SetEventPump(nullptr);
+  EXPECT_TRUE(WaitUntil([] { return GuardedWorkersRunning() == 0; }, 5000));
+}
+
 TEST_F(HttpClientTest, SlowDripWithinTheTimeOutArrivesWhole) {
   RawServer drip([](int fd, RawServer& s) {
     s.ReadRequest(fd);
