@@ -228,6 +228,13 @@ class WindowTest : public QObject {
       w.编辑框关键词列表->setPlainText(QStringLiteral("甲\n乙"));
       w.选择框自动保存目录->setChecked(false);
       w.选择框搜索量->setChecked(true);
+      QTest::mouseClick(w.文字保存配置, Qt::LeftButton);  // the save command, before any close
+      QCOMPARE(messages_.size(), size_t(1));
+      QCOMPARE(messages_[0].text, QStringLiteral("保存完毕！"));
+      QCOMPARE(messages_[0].title, QStringLiteral("信息："));
+      ConfigStore saved;
+      QVERIFY(saved.Open(ToGbk(path), ConfigStore::kMemoryMode));
+      QCOMPARE(saved.ReadValue(G("基本参数"), G("排序")), std::string("2"));
       w.close();
     }
     ConfigStore store;
