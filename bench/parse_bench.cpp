@@ -1,0 +1,118 @@
+// Page parsing without the window: a demo ranking page of 50 rows (and one of
+// 1,000) through RankQuery::ParseRankPage, and a demo keyword page of 50 rows
+// through KeywordMining::ParseMiningPage with every column ticked. Window
+// events are off (the default no-op pump). Target: at most 0.5 ms per
+// 50-row page.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "demo/DemoContent.h"
+#include "mining/Mining.h"
+#include "rank/RankQuery.h"
+#include "results/MemoryTable.h"
+#include "text/Codec.h"
+
+namespace {
+
+using lanshu::Utf8TextToGbk;
+
+std::vector<std::string> RankTitles() {
+  std::vector<std::string> titles;
+  for (const char* t : {"序号", "域名", "关键字", "排名", "搜索量", "收录量", "网页标题", "链接"})
+    titles.push_back(Utf8TextToGbk(t));
+  return titles;
+}
+
+class BenchRankUi : public lanshu::RankUi {
+ public:
+  lanshu::MemoryTable table{RankTitles()};
+  std::string caption = Utf8TextToGbk("停止");  // a run is going
+  std::string StartCaption() const override { return caption; }
+  void SetStartCaption(const std::string& c) override { caption = c; }
+  std::string DomainText() const override { return "bench.example"; }
+  int SortIndex() const override { return 0; }
+  void SetStatusText(const std::string&) override {}
+  bool FilterDuplicates() const override { return false; }
+  bool ConvertLinks() const override { return false; }
+  lanshu::ResultTable& List() override { return table; }
+};
+
+// The page is handed to the parser directly; nothing is navigated.
+class NoLoader : public lanshu::PageLoader {
+ public:
+  void Navigate(const std::string&) override {}
+  std::string DocumentHtml() override { return std::string(); }
+};
+
+class BenchMiningUi : public lanshu::MiningUi {
+ public:
+  std::string results;
+  std::string StartCaption() const override { return Utf8TextToGbk("停止挖掘"); }
+  void SetStartCaption(const std::string&) override {}
+  std::string KeywordListText() const override { return std::string(); }
+  void ClearResults() override { results.clear(); }
+  void AppendResult(const std::string& text) override { results += text; }
+  bool VolumeChecked() const override { return true; }
+  bool IndexedChecked() const override { return true; }
+  bool FirstSiteChecked() const override { return true; }
+  bool SecondSiteChecked() const override { return true; }
+  bool DifficultyChecked() const override { return true; }
+  bool KeepSeedChecked() const override { return true; }
+  bool AutoSaveChecked() const override { return false; }
+  bool SeparateFilesChecked() const override { return false; }
+  std::string LimitText() const override { return "0"; }
+  std::string DirectoryText() const override { return std::string(); }
+  std::string ExtensionText() const override { return "csv"; }
+  std::string PageIntervalText() const override { return "0"; }
+  std::string KeywordIntervalText() const override { return "0"; }
+  void SetStatusText(const std::string&) override {}
+};
+
+void BM_ParseRankPage(benchmark::State& state) {
+  const int rows = static_cast<int>(state.range(0));
+  lanshu::demo::Options options;
+  options.rankPages = 1;
+  options.rankRowsPerPage = rows;
+  const std::string html =
+      lanshu::demo::RankPageHtml("http://127.0.0.1:8080", "bench.example", 1, "position", options);
+  BenchRankUi ui;
+  NoLoader loader;
+  lanshu::RankQuery query(ui, loader, "http://127.0.0.1:8080", "http://127.0.0.1:8080");
+  query.currentDomain = "bench.example";
+  for (auto _ : state) {
+    query.ParseRankPage(html);
+    state.PauseTiming();
+    if (ui.table.RowCount() != rows) state.SkipWithError("wrong row count");
+    ui.table.Clear();
+    state.ResumeTiming();
+  }
+  state.counters["page_kb"] = static_cast<double>(html.size()) / 1024.0;
+}
+BENCHMARK(BM_ParseRankPage)->Arg(50)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+void BM_ParseMiningPage(benchmark::State& state) {
+  const int rows = static_cast<int>(state.range(0));
+  lanshu::demo::Options options;
+  options.keywordPages = 1;
+  options.keywordRowsPerPage = rows;
+  const std::string seed = Utf8TextToGbk("减肥");
+  // The GBK form, as FetchMiningPage hands it over.
+  const std::string html = lanshu::demo::KeywordPageHtml(seed, 1, options);
+  BenchMiningUi ui;
+  lanshu::KeywordMining mining(ui, "http://127.0.0.1:8080/");
+  for (auto _ : state) {
+    mining.ParseMiningPage(html, seed);
+    state.PauseTiming();
+    if (mining.state.keywordResultCount != rows) state.SkipWithError("wrong line count");
+    mining.state.keywordResultCount = 0;
+    ui.results.clear();
+    state.ResumeTiming();
+  }
+  state.counters["page_kb"] = static_cast<double>(html.size()) / 1024.0;
+}
+BENCHMARK(BM_ParseMiningPage)->Arg(50)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
