@@ -149,16 +149,17 @@ void KeywordMining::MineKeyword() {
 
 void KeywordMining::ParseMiningPage(const std::string& page, const std::string& seed) {
   HtmlElementFinder finder;
+  // A row's cells are listed by one search and then taken by number: the same
+  // elements as a search for the k-th td, without walking the row per cell.
+  HtmlElementFinder cells;
   RegexObject tags;
   RegexObject blanks;
   tags.Compile("<[\\s\\S]+?>");
   blanks.Compile(T().blankPattern);
   auto clean = [&](const std::string& html) { return blanks.Replace(tags.Replace(html, ""), ""); };
-  auto cell = [&](const std::string& row, int k) {
-    return finder.FindElements(row, "td", {}, {}, std::string(), false, false, k);
-  };
-  auto site = [&](const std::string& row, int k) {
-    std::string v = cell(row, k);
+  auto cell = [&](int k) { return cells.GetElement(k); };
+  auto site = [&](int k) {
+    std::string v = cell(k);
     ReplaceCommas(v);
     return clean(DecodeEntities(v));
   };
@@ -173,14 +174,15 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
       ProcessPendingEvents();
       continue;
     }
-    std::string keyword = clean(cell(row, 2));
+    cells.FindElements(row, "td", {}, {}, std::string(), false, false, -1);
+    std::string keyword = clean(cell(2));
     if (keyword.empty() && ui_.KeepSeedChecked() && !seed.empty()) keyword = seed;
     std::string line = keyword;
-    if (ui_.VolumeChecked()) line += "," + clean(cell(row, 3));
-    if (ui_.IndexedChecked()) line += "," + clean(cell(row, 4));
-    if (ui_.FirstSiteChecked()) line += "," + site(row, 5);
-    if (ui_.SecondSiteChecked()) line += "," + site(row, 6);
-    if (ui_.DifficultyChecked()) line += "," + TextBetween(cell(row, 7), "images/keyword/l", ".");
+    if (ui_.VolumeChecked()) line += "," + clean(cell(3));
+    if (ui_.IndexedChecked()) line += "," + clean(cell(4));
+    if (ui_.FirstSiteChecked()) line += "," + site(5);
+    if (ui_.SecondSiteChecked()) line += "," + site(6);
+    if (ui_.DifficultyChecked()) line += "," + TextBetween(cell(7), "images/keyword/l", ".");
     line += "\r\n";
     ui_.AppendResult(line);
     if (ui_.AutoSaveChecked()) state.outputFile.Write(line);
