@@ -77,7 +77,9 @@ std::string TrimBlank(const std::string& text, int mode, RegexGbk& regex) {
   std::string pattern = Utf8TextToGbk(kPatterns[mode]);
   for (char& c : pattern)
     if (c == '9') c = '\t';
-  regex.Create(pattern, true, true, true);
+  // Compiling is the costly part; a regex that already holds the pattern
+  // (from an earlier call on the same page) is used as it is.
+  if (regex.Pattern() != pattern) regex.Create(pattern, true, true, true);
   return regex.Replace(text, std::string());
 }
 
