@@ -121,6 +121,8 @@ std::string BytesOf(const std::u16string& units) {
 }
 
 bool IsCombiningMark(UChar32 c) {
+  // Nothing below U+0300 combines: most text is answered without asking ICU.
+  if (c < 0x300) return false;
   return u_getCombiningClass(c) != 0 || u_charType(c) == U_NON_SPACING_MARK;
 }
 
