@@ -152,8 +152,11 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
   // A row's cells are listed by one search and then taken by number: the same
   // elements as a search for the k-th td, without walking the row per cell.
   HtmlElementFinder cells;
-  RegexObject tags;
-  RegexObject blanks;
+  // The two patterns never change, and compiling them costs as much as
+  // parsing a short page: each thread compiles them once (a Compile with the
+  // pattern already held does nothing).
+  thread_local RegexObject tags;
+  thread_local RegexObject blanks;
   tags.Compile("<[\\s\\S]+?>");
   blanks.Compile(T().blankPattern);
   auto clean = [&](const std::string& html) { return blanks.Replace(tags.Replace(html, ""), ""); };
