@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchMiningUi.h"
 #include "demo/DemoSite.h"
 #include "mining/Mining.h"
 #include "text/Codec.h"
@@ -42,35 +43,9 @@ std::vector<std::string> Seeds() {
   return seeds;
 }
 
-class BenchMiningUi : public lanshu::MiningUi {
- public:
-  std::string caption = lanshu::Utf8TextToGbk("开始挖掘");
-  std::string keywords;
-  std::string results;
-  std::string StartCaption() const override { return caption; }
-  void SetStartCaption(const std::string& c) override { caption = c; }
-  std::string KeywordListText() const override { return keywords; }
-  void ClearResults() override { results.clear(); }
-  void AppendResult(const std::string& text) override { results += text; }
-  bool VolumeChecked() const override { return true; }
-  bool IndexedChecked() const override { return true; }
-  bool FirstSiteChecked() const override { return true; }
-  bool SecondSiteChecked() const override { return true; }
-  bool DifficultyChecked() const override { return true; }
-  bool KeepSeedChecked() const override { return true; }
-  bool AutoSaveChecked() const override { return false; }
-  bool SeparateFilesChecked() const override { return false; }
-  std::string LimitText() const override { return "0"; }
-  std::string DirectoryText() const override { return "/tmp/lanshu-mining-bench"; }
-  std::string ExtensionText() const override { return "csv"; }
-  std::string PageIntervalText() const override { return "0"; }
-  std::string KeywordIntervalText() const override { return "0"; }
-  void SetStatusText(const std::string&) override {}
-};
-
 // Wall seconds of one mining run over all seeds; false when a page was missed.
 bool MiningRun(lanshu::HttpClient& client, double* seconds) {
-  BenchMiningUi ui;
+  lanshu::BenchMiningUi ui;
   for (const std::string& seed : Seeds()) ui.keywords += seed + "\r\n";
   lanshu::KeywordMining mining(ui, Site().KeywordSiteRoot());
   mining.fetch = [&client](const std::string& url) { return client.Request(url); };
@@ -92,25 +67,18 @@ bool FetchLoop(lanshu::HttpClient& client, double* seconds) {
   return whole;
 }
 
-void BM_Mining100Pages(benchmark::State& state) {
+// One loop per iteration, timed by the loop itself.
+template <bool (*Loop)(lanshu::HttpClient&, double*)>
+void BM_Pages(benchmark::State& state) {
   lanshu::HttpClient client;
   for (auto _ : state) {
     double s = 0;
-    if (!MiningRun(client, &s)) state.SkipWithError("lines missing");
+    if (!Loop(client, &s)) state.SkipWithError("pages missing");
     state.SetIterationTime(s);
   }
 }
-BENCHMARK(BM_Mining100Pages)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-
-void BM_Fetch100Pages(benchmark::State& state) {
-  lanshu::HttpClient client;
-  for (auto _ : state) {
-    double s = 0;
-    if (!FetchLoop(client, &s)) state.SkipWithError("a page came back empty");
-    state.SetIterationTime(s);
-  }
-}
-BENCHMARK(BM_Fetch100Pages)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK_TEMPLATE(BM_Pages, MiningRun)->Name("BM_Mining100Pages")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK_TEMPLATE(BM_Pages, FetchLoop)->Name("BM_Fetch100Pages")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void Report() {
   lanshu::HttpClient client;

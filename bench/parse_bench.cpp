@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "BenchMiningUi.h"
 #include "demo/DemoContent.h"
 #include "mining/Mining.h"
 #include "rank/RankQuery.h"
@@ -45,30 +46,6 @@ class NoLoader : public lanshu::PageLoader {
   std::string DocumentHtml() override { return std::string(); }
 };
 
-class BenchMiningUi : public lanshu::MiningUi {
- public:
-  std::string results;
-  std::string StartCaption() const override { return Utf8TextToGbk("停止挖掘"); }
-  void SetStartCaption(const std::string&) override {}
-  std::string KeywordListText() const override { return std::string(); }
-  void ClearResults() override { results.clear(); }
-  void AppendResult(const std::string& text) override { results += text; }
-  bool VolumeChecked() const override { return true; }
-  bool IndexedChecked() const override { return true; }
-  bool FirstSiteChecked() const override { return true; }
-  bool SecondSiteChecked() const override { return true; }
-  bool DifficultyChecked() const override { return true; }
-  bool KeepSeedChecked() const override { return true; }
-  bool AutoSaveChecked() const override { return false; }
-  bool SeparateFilesChecked() const override { return false; }
-  std::string LimitText() const override { return "0"; }
-  std::string DirectoryText() const override { return std::string(); }
-  std::string ExtensionText() const override { return "csv"; }
-  std::string PageIntervalText() const override { return "0"; }
-  std::string KeywordIntervalText() const override { return "0"; }
-  void SetStatusText(const std::string&) override {}
-};
-
 void BM_ParseRankPage(benchmark::State& state) {
   const int rows = static_cast<int>(state.range(0));
   lanshu::demo::Options options;
@@ -99,7 +76,7 @@ void BM_ParseMiningPage(benchmark::State& state) {
   const std::string seed = Utf8TextToGbk("减肥");
   // The GBK form, as FetchMiningPage hands it over.
   const std::string html = lanshu::demo::KeywordPageHtml(seed, 1, options);
-  BenchMiningUi ui;
+  lanshu::BenchMiningUi ui;
   lanshu::KeywordMining mining(ui, "http://127.0.0.1:8080/");
   for (auto _ : state) {
     mining.ParseMiningPage(html, seed);
