@@ -1,5 +1,6 @@
 #include "rank/RankQuery.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 
@@ -60,12 +61,20 @@ std::string TrimSpaces(const std::string& text) {
 }  // namespace
 
 int DetectLastPage(const std::string& html, PageLinkForm form, const std::string& sortWord) {
+  // Up to 50 searches over the page: an ASCII link text is found in a
+  // lower-cased copy exactly where a search ignoring case finds it (letters
+  // are single-byte characters, so the characters stay as they are), and a
+  // plain search there is far faster than folding every byte.
+  const std::string lower = GbkToLowerAscii(html);
   for (int n = 50; n >= 1; --n) {
     const std::string num = std::to_string(n);
     const std::string needle = form == PageLinkForm::kRank
                                    ? num + "/" + sortWord + "/\">" + num + "</a>"
                                    : "/" + num + "/\">" + num + "</a>";
-    if (GbkFindNoCase(html, needle) != std::string::npos) return n;
+    const bool ascii =
+        std::all_of(needle.begin(), needle.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const std::size_t at = ascii ? GbkFind(lower, GbkToLowerAscii(needle)) : GbkFindNoCase(html, needle);
+    if (at != std::string::npos) return n;
   }
   return 0;
 }
