@@ -104,6 +104,10 @@ bool AttributesPass(const std::string& tag, const std::vector<std::string>& name
     bool ok;
     if (values[k].empty()) {
       ok = GbkFind(tag, head) != npos;
+    } else if (names[k].find_first_of("\"'") == std::string::npos && GbkFindNoCase(tag, head) == npos) {
+      // Every candidate value is cut after head, so all four would be empty,
+      // and an empty value never matches a wanted one.
+      ok = false;
     } else {
       ok = HtmlElementFinder::AttributeMatches(values[k], AttributeCandidate(tag, head, 0),
                                                AttributeCandidate(tag, head, 1),
