@@ -315,7 +315,8 @@ class BatchTest : public QObject {
     const QString saved = Path(QStringLiteral("saved"));
     const QString settings = Path(QStringLiteral("kill.ini"));
     const QStringList seeds = {QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙"),
-                               QStringLiteral("丁"), QStringLiteral("戊"), QStringLiteral("己")};
+                               QStringLiteral("丁"), QStringLiteral("戊"), QStringLiteral("己"),
+                               QStringLiteral("庚"), QStringLiteral("辛")};  // seconds of work left at the kill
     Settings(settings).Mining(seeds.join(QLatin1Char('\n')), saved, true);
     std::string all;
     std::size_t beforeThird = 0;  // bytes of the lines of 甲 and 乙
