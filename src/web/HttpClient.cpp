@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -81,6 +83,71 @@ class BufferPool {
  private:
   std::mutex mutex_;
   std::vector<std::string> free_;
+};
+
+// Multi handles are kept for the next transfer: making one costs a socket
+// pair and a handle of libcurl's own. One is kept only when its transfer left
+// no connection open in it (the transfer's sockets are counted), so no
+// connection outlives its request and none is reused by the next one.
+struct PooledMulti {
+  CURLM* multi = nullptr;
+  int openSockets = 0;
+};
+
+class MultiPool {
+ public:
+  static constexpr std::size_t kKept = 4;
+
+  static MultiPool& Get() {
+    static MultiPool pool;
+    return pool;
+  }
+  // Null when libcurl cannot make one.
+  std::unique_ptr<PooledMulti> Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        std::unique_ptr<PooledMulti> m = std::move(free_.back());
+        free_.pop_back();
+        return m;
+      }
+    }
+    auto m = std::make_unique<PooledMulti>();
+    m->multi = curl_multi_init();
+    if (!m->multi) return nullptr;
+    return m;
+  }
+  void Give(std::unique_ptr<PooledMulti> m) {
+    if (m->openSockets == 0) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (free_.size() < kKept) {
+        free_.push_back(std::move(m));
+        return;
+      }
+    }
+    curl_multi_cleanup(m->multi);  // closes what is left (counted down through m)
+  }
+
+  // Attached to every transfer run in `m`.
+  static curl_socket_t OpenSocket(void* m, curlsocktype, curl_sockaddr* address) {
+    const curl_socket_t s = ::socket(address->family, address->socktype, address->protocol);
+    if (s != CURL_SOCKET_BAD) ++static_cast<PooledMulti*>(m)->openSockets;
+    return s;
+  }
+  static int CloseSocket(void* m, curl_socket_t s) {
+    --static_cast<PooledMulti*>(m)->openSockets;
+    return ::close(s);
+  }
+
+ private:
+  // libcurl is set up before the first handle and torn down after the last.
+  MultiPool() { CookieJar::Instance(); }
+  ~MultiPool() {
+    for (std::unique_ptr<PooledMulti>& m : free_) curl_multi_cleanup(m->multi);
+  }
+
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<PooledMulti>> free_;
 };
 
 struct HostStart {
@@ -193,12 +260,20 @@ void FinalAddress(CURL* easy, std::string* scheme, std::string* host, std::strin
 // line of the final response is stored again, for the host that sent it,
 // with name (before the first "="), value and attributes as sent.
 void StoreResponseCookies(CURL* easy, const std::string& headerBlock, bool pumpEvents) {
+  static const std::string kMarker = "Set-Cookie:";
+  const auto sameNoCase = [](char a, char b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return lower(a) == lower(b);
+  };
+  // Most responses set none: then where they came from need not be found out.
+  if (std::search(headerBlock.begin(), headerBlock.end(), kMarker.begin(), kMarker.end(),
+                  sameNoCase) == headerBlock.end())
+    return;
   std::string scheme, host, path;
   FinalAddress(easy, &scheme, &host, &path);
   if (host.empty()) return;
   const bool secureOrigin = scheme == "https" || host == "localhost" || host == "127.0.0.1" ||
                             host == "[::1]";
-  static const std::string kMarker = "Set-Cookie:";
   CookieJar& jar = CookieJar::Instance();
   std::size_t pos = 0;
   while (pos < headerBlock.size()) {
@@ -357,6 +432,10 @@ class StackPool {
   std::vector<void*> free_;
 };
 
+// Worker threads stay a while after their work, waiting for the next guarded
+// request: starting a thread costs about as much as a loopback request on a
+// small virtual machine. A worker whose caller gave up on it ends with its
+// work and is never handed anything new.
 class WorkerRegistry {
  public:
   static WorkerRegistry& Get() {
@@ -364,48 +443,88 @@ class WorkerRegistry {
     return registry;
   }
 
-  bool Start(const std::shared_ptr<GuardState>& state, std::function<void()> body) {
+  bool Start(std::shared_ptr<GuardState> state, std::function<void(StopSignal&)> work) {
     std::lock_guard<std::mutex> lock(mutex_);
     ReapLocked();
-    Worker w{pthread_t(), stacks_.Take(), state};
-    if (!w.stack) return false;
-    auto* fn = new std::function<void()>(std::move(body));
+    for (const std::unique_ptr<Worker>& w : workers_) {
+      std::lock_guard<std::mutex> workerLock(w->mutex);
+      if (w->phase != Phase::kIdle) continue;
+      w->phase = Phase::kBusy;
+      w->state = std::move(state);
+      w->work = std::move(work);
+      w->wake.notify_one();
+      return true;
+    }
+    auto w = std::make_unique<Worker>();
+    w->stack = stacks_.Take();
+    if (!w->stack) return false;
+    w->phase = Phase::kBusy;
+    w->state = std::move(state);
+    w->work = std::move(work);
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    pthread_attr_setstack(&attr, static_cast<char*>(w.stack) + StackPool::kGuard,
+    pthread_attr_setstack(&attr, static_cast<char*>(w->stack) + StackPool::kGuard,
                           StackPool::kSize);
-    const int rc = pthread_create(&w.thread, &attr, &WorkerRegistry::Run, fn);
+    const int rc = pthread_create(&w->thread, &attr, &WorkerRegistry::Run, w.get());
     pthread_attr_destroy(&attr);
     if (rc != 0) {
-      delete fn;
-      stacks_.Give(w.stack);
+      stacks_.Give(w->stack);
       return false;
     }
     workers_.push_back(std::move(w));
     return true;
   }
 
+  // Workers that have work that has not ended (idle ones do not count).
   std::size_t Running() {
     std::lock_guard<std::mutex> lock(mutex_);
     ReapLocked();
-    return workers_.size();
+    std::size_t busy = 0;
+    for (const std::unique_ptr<Worker>& w : workers_) {
+      std::lock_guard<std::mutex> workerLock(w->mutex);
+      busy += w->phase == Phase::kBusy;
+    }
+    return busy;
   }
 
+  // Tells every worker to end (busy ones are told to stop their work first)
+  // and waits for them.
   void JoinAll() {
-    std::vector<Worker> all;
+    std::vector<std::unique_ptr<Worker>> all;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       all.swap(workers_);
     }
-    for (Worker& w : all) w.state->stop.Request();
-    for (Worker& w : all) Join(w);
+    for (const std::unique_ptr<Worker>& w : all) {
+      std::shared_ptr<GuardState> state;
+      {
+        std::lock_guard<std::mutex> workerLock(w->mutex);
+        w->quit = true;
+        state = w->state;
+      }
+      w->wake.notify_one();
+      if (state) state->stop.Request();
+    }
+    for (const std::unique_ptr<Worker>& w : all) Join(*w);
   }
 
  private:
+  // How long a worker waits for its next request before it ends.
+  static constexpr std::chrono::seconds kIdleWait{10};
+
+  // kBusy from the hand-over of work until that work has ended; kEnded once
+  // the thread is about to return (it is joined then).
+  enum class Phase { kBusy, kIdle, kEnded };
+
   struct Worker {
-    pthread_t thread;
-    void* stack;
-    std::shared_ptr<GuardState> state;
+    pthread_t thread{};
+    void* stack = nullptr;
+    std::mutex mutex;
+    std::condition_variable wake;
+    Phase phase = Phase::kIdle;
+    bool quit = false;
+    std::function<void(StopSignal&)> work;
+    std::shared_ptr<GuardState> state;  // of the work under way
   };
 
   // What workers use must outlive them, so it is set up first (and so torn
@@ -413,12 +532,37 @@ class WorkerRegistry {
   WorkerRegistry() {
     CookieJar::Instance();
     BufferPool::Get();
+    MultiPool::Get();
   }
   ~WorkerRegistry() { JoinAll(); }
 
   static void* Run(void* arg) {
-    std::unique_ptr<std::function<void()>> fn(static_cast<std::function<void()>*>(arg));
-    (*fn)();
+    Worker& w = *static_cast<Worker*>(arg);
+    std::unique_lock<std::mutex> lock(w.mutex);
+    for (;;) {
+      w.wake.wait_for(lock, kIdleWait, [&w] { return w.phase == Phase::kBusy || w.quit; });
+      if (w.phase != Phase::kBusy) break;  // idle too long, or told to end
+      std::function<void(StopSignal&)> work = std::move(w.work);
+      const std::shared_ptr<GuardState> state = w.state;
+      lock.unlock();
+      work(state->stop);
+      work = nullptr;  // the worker's share of its data goes before the end is reported
+      lock.lock();
+      // Free for new work before the caller hears of the end, so that its
+      // next request finds this worker waiting.
+      const bool retire = w.quit || state->stop.Requested();
+      w.phase = retire ? Phase::kEnded : Phase::kIdle;
+      w.state.reset();
+      lock.unlock();
+      {
+        std::lock_guard<std::mutex> stateLock(state->mutex);
+        state->done = true;
+      }
+      state->ended.notify_all();
+      if (retire) return nullptr;
+      lock.lock();
+    }
+    w.phase = Phase::kEnded;
     return nullptr;
   }
 
@@ -428,13 +572,14 @@ class WorkerRegistry {
   }
 
   void ReapLocked() {
-    auto ended = [](Worker& w) {
-      std::lock_guard<std::mutex> lock(w.state->mutex);
-      return w.state->done;
-    };
     for (auto it = workers_.begin(); it != workers_.end();) {
-      if (ended(*it)) {
-        Join(*it);
+      bool ended;
+      {
+        std::lock_guard<std::mutex> workerLock((*it)->mutex);
+        ended = (*it)->phase == Phase::kEnded;
+      }
+      if (ended) {
+        Join(**it);
         it = workers_.erase(it);
       } else {
         ++it;
@@ -444,7 +589,7 @@ class WorkerRegistry {
 
   StackPool stacks_;
   std::mutex mutex_;
-  std::vector<Worker> workers_;
+  std::vector<std::unique_ptr<Worker>> workers_;
 };
 
 // The data one guarded request's worker owns together with its caller; a
@@ -549,16 +694,7 @@ bool RunGuarded(std::function<void(StopSignal&)> work, std::chrono::milliseconds
   const unsigned generation = cancelGeneration.load();
   const Clock::time_point deadline = Clock::now() + limit;
   auto state = std::make_shared<GuardState>();
-  const bool started = WorkerRegistry::Get().Start(state, [state, work = std::move(work)]() mutable {
-    work(state->stop);
-    work = nullptr;  // the worker's share of its data goes before the end is reported
-    {
-      std::lock_guard<std::mutex> lock(state->mutex);
-      state->done = true;
-    }
-    state->ended.notify_all();
-  });
-  if (!started) return false;
+  if (!WorkerRegistry::Get().Start(state, std::move(work))) return false;
 
   // Short waits, each followed by window events; a finished worker wakes the
   // wait at once. Events never extend the time-out.
@@ -584,10 +720,17 @@ std::size_t GuardedWorkersRunning() { return WorkerRegistry::Get().Running(); }
 void JoinGuardedWorkers() { WorkerRegistry::Get().JoinAll(); }
 
 CURLcode RunTransfer(CURL* easy, StopSignal* stop, const TransferWatch& watch) {
-  CURLM* multi = curl_multi_init();
-  if (!multi) return CURLE_OUT_OF_MEMORY;
+  std::unique_ptr<PooledMulti> pooled = MultiPool::Get().Take();
+  if (!pooled) return CURLE_OUT_OF_MEMORY;
+  CURLM* multi = pooled->multi;
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &MultiPool::OpenSocket);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, pooled.get());
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &MultiPool::CloseSocket);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, pooled.get());
+  // Names are looked up afresh by every request, as with a multi handle of its own.
+  curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
   if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-    curl_multi_cleanup(multi);
+    MultiPool::Get().Give(std::move(pooled));
     return CURLE_FAILED_INIT;
   }
   if (stop) TransferAccess::Set(stop, multi);
@@ -609,8 +752,8 @@ CURLcode RunTransfer(CURL* easy, StopSignal* stop, const TransferWatch& watch) {
     if (curl_multi_poll(multi, nullptr, 0, watch.pollMs, nullptr) != CURLM_OK) break;
   }
   if (stop) TransferAccess::Set(stop, nullptr);
-  curl_multi_remove_handle(multi, easy);
-  curl_multi_cleanup(multi);
+  curl_multi_remove_handle(multi, easy);  // an unfinished transfer closes its connection here
+  MultiPool::Get().Give(std::move(pooled));
   return result;
 }
 
@@ -627,22 +770,22 @@ std::size_t ResponseHeaderBlock::OnHeader(char* data, std::size_t size, std::siz
 }
 
 std::size_t ResponseHeaderBlock::Take(const char* data, std::size_t len) {
-  std::string line(data, len);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  if (line.compare(0, 5, "HTTP/") == 0) {
+  std::size_t n = len;  // the line without its end
+  while (n > 0 && (data[n - 1] == '\n' || data[n - 1] == '\r')) --n;
+  if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
     // A new response: an interim answer, a redirect, or the final one.
     text_.clear();
     complete_ = false;
-    const std::size_t sp = line.find(' ');
-    interim_ = sp != std::string::npos && line.compare(sp + 1, 1, "1") == 0;
+    const char* sp = static_cast<const char*>(std::memchr(data, ' ', n));
+    interim_ = sp != nullptr && sp + 1 < data + n && sp[1] == '1';
     if (body_) body_->clear();
   } else if (complete_) {
     return len;  // trailer fields after the body
   }
-  text_ += line;
+  text_.append(data, n);
   text_ += "\r\n";
   if (text_.size() > cap_) return 0;
-  if (line.empty()) {
+  if (n == 0) {
     complete_ = true;
     if (endAtBlock_ && !interim_) return 0;
   }

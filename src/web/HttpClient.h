@@ -4,9 +4,9 @@
 // One GET or POST per call over libcurl (one easy handle per request), with
 // browser-like default headers, the raw response header block returned as text
 // and cookies kept in the program-wide store (web/CookieJar.h). The guarded
-// request runs on a worker thread of its own while the calling (GUI) thread
-// keeps processing window events, and gives up after a time-out counted from
-// the start of the request.
+// request runs on a worker thread while the calling (GUI) thread keeps
+// processing window events, and gives up after a time-out counted from the
+// start of the request.
 #include <curl/curl.h>
 
 #include <atomic>
@@ -196,18 +196,20 @@ class StopSignal {
   CURLM* multi_ = nullptr;
 };
 
-// Runs `work` on a worker thread of its own and waits for it on the calling
-// thread, processing window events all the while. Returns true when the work
-// ended within `limit` from the call. Otherwise the work is told to stop and
-// abandoned: it must keep everything it touches in data of its own (shared
-// ownership), since nobody reads it any more. Abandoned workers are joined by
-// JoinGuardedWorkers, ~HttpClient and at exit.
+// Runs `work` on a worker thread (an idle one left from earlier work, else a
+// new one) and waits for it on the calling thread, processing window events
+// all the while. Returns true when the work ended within `limit` from the
+// call. Otherwise the work is told to stop and abandoned: it must keep
+// everything it touches in data of its own (shared ownership), since nobody
+// reads it any more; its worker ends with it and takes no other work.
+// Workers are joined by JoinGuardedWorkers, ~HttpClient and at exit.
 bool RunGuarded(std::function<void(StopSignal&)> work, std::chrono::milliseconds limit);
 // Makes every RunGuarded wait that is under way give up now, as at its
 // time-out (the window is closing: nobody waits for those answers any more).
 void CancelGuardedWaits();
-// Workers started by RunGuarded that have not ended yet.
+// Workers whose work has not ended yet (idle ones waiting for work do not count).
 std::size_t GuardedWorkersRunning();
+// Tells busy workers to stop, and ends and joins every worker.
 void JoinGuardedWorkers();
 
 struct TransferWatch {

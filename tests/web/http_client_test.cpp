@@ -478,6 +478,79 @@ TEST_F(HttpClientTest, HttpsAddressesSpeakTls) {
   EXPECT_EQ(firstByte.load(), 0x16);  // a TLS handshake record
 }
 
+TEST_F(HttpClientTest, ConnectionsLastOneRequest) {
+  // A server that keeps its connections open for further requests.
+  std::atomic<int> ended{0};
+  RawServer keepAlive([&](int fd, RawServer& s) {
+    for (;;) {
+      const std::string request = s.ReadRequest(fd);
+      if (request.empty()) break;
+      WriteAll(fd, RequestTarget(request) == "/r"
+                       ? "HTTP/1.1 302 Found\r\nLocation: /p\r\nContent-Length: 0\r\n\r\n"
+                       : "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nka");
+    }
+    ++ended;
+  });
+  // The redirect goes over the same connection; the connection is closed
+  // when the request ends, and the next request opens its own.
+  EXPECT_EQ(client.Request(keepAlive.Url("/r"), "", "", "", "", "", "", 5), "ka");
+  EXPECT_TRUE(WaitUntil([&] { return ended.load() == 1; }, 2000));
+  EXPECT_EQ(client.RequestDirect(keepAlive.Url("/p")), "ka");
+  EXPECT_TRUE(WaitUntil([&] { return ended.load() == 2; }, 2000));
+  EXPECT_EQ(client.Request(keepAlive.Url("/p"), "", "", "", "", "", "", 5), "ka");
+  EXPECT_TRUE(WaitUntil([&] { return ended.load() == 3; }, 2000));
+  EXPECT_EQ(keepAlive.Connections(), 3);
+  EXPECT_EQ(keepAlive.Requests().size(), 4u);
+}
+
+TEST(GuardedWorkerTest, IdleWorkersTakeNewWorkButGivenUpOnesDoNot) {
+  using std::chrono::milliseconds;
+  JoinGuardedWorkers();
+  std::thread::id first, second;
+  EXPECT_TRUE(RunGuarded([&](StopSignal&) { first = std::this_thread::get_id(); },
+                         milliseconds(5000)));
+  EXPECT_TRUE(RunGuarded([&](StopSignal&) { second = std::this_thread::get_id(); },
+                         milliseconds(5000)));
+  EXPECT_NE(first, std::this_thread::get_id());
+  EXPECT_EQ(first, second);  // the finished worker waited for the next work
+  EXPECT_EQ(GuardedWorkersRunning(), 0u);
+
+  // Work that pays no heed to its stop signal outlives its caller's wait.
+  struct Stuck {
+    std::atomic<std::thread::id> id{};
+    std::atomic<bool> stopSeen{false};
+    std::atomic<bool> release{false};
+  };
+  auto stuck = std::make_shared<Stuck>();
+  EXPECT_FALSE(RunGuarded(
+      [stuck](StopSignal& stop) {
+        stuck->id = std::this_thread::get_id();
+        while (!stuck->release) {
+          if (stop.Requested()) stuck->stopSeen = true;
+          std::this_thread::sleep_for(milliseconds(1));
+        }
+      },
+      milliseconds(50)));
+  EXPECT_TRUE(WaitUntil([&] { return stuck->stopSeen.load(); }, 2000));
+  EXPECT_EQ(GuardedWorkersRunning(), 1u);
+  // New work does not wait behind it, and does not run on its thread.
+  std::thread::id third;
+  const Clock::time_point start = Clock::now();
+  EXPECT_TRUE(RunGuarded([&](StopSignal&) { third = std::this_thread::get_id(); },
+                         milliseconds(5000)));
+  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_NE(third, stuck->id.load());
+  EXPECT_NE(third, std::thread::id());
+  EXPECT_EQ(GuardedWorkersRunning(), 1u);
+  stuck->release = true;
+  EXPECT_TRUE(WaitUntil([] { return GuardedWorkersRunning() == 0; }, 2000));
+
+  // Idle workers end at once when told to.
+  const Clock::time_point joinStart = Clock::now();
+  JoinGuardedWorkers();
+  EXPECT_LT(SecondsSince(joinStart), 1.0);
+}
+
 TEST_F(HttpClientTest, RequestStartedFromEventsDuringAWait) {
   RawServer slow([](int fd, RawServer& s) {
     s.ReadRequest(fd);
