@@ -447,12 +447,14 @@ class WorkerRegistry {
     std::lock_guard<std::mutex> lock(mutex_);
     ReapLocked();
     for (const std::unique_ptr<Worker>& w : workers_) {
-      std::lock_guard<std::mutex> workerLock(w->mutex);
-      if (w->phase != Phase::kIdle) continue;
-      w->phase = Phase::kBusy;
-      w->state = std::move(state);
-      w->work = std::move(work);
-      w->wake.notify_one();
+      {
+        std::lock_guard<std::mutex> workerLock(w->mutex);
+        if (w->phase != Phase::kIdle) continue;
+        w->phase = Phase::kBusy;
+        w->state = std::move(state);
+        w->work = std::move(work);
+      }
+      w->wake.notify_one();  // unlocked, so the worker does not wake into a held lock
       return true;
     }
     auto w = std::make_unique<Worker>();
