@@ -6,6 +6,10 @@
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -159,17 +163,351 @@ std::string CutAtZero(std::string s) {
   return s;
 }
 
+std::size_t TextLength(const std::string& text) {
+  const void* zero = std::memchr(text.data(), 0, text.size());
+  return zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()) : text.size();
+}
+
+// Tables of 256 entries filled from the ICU conversions on first use, one
+// block at a time, so a process that only ever sees ASCII and a few Chinese
+// characters asks ICU a few hundred times instead of 100,000. An entry that ICU
+// answers in a way the tables cannot express marks its block unusable; texts
+// touching it are converted by ICU directly.
+using Block = std::array<std::uint32_t, 256>;
+
+template <std::size_t N>
+class LazyBlocks {
+ public:
+  // Returns nullptr when the block could not be expressed.
+  template <typename Build>
+  const Block* Get(std::size_t i, Build build) {
+    const Block* b = blocks_[i].load(std::memory_order_acquire);
+    if (!b) b = Install(i, build(i));
+    return b == &Unusable() ? nullptr : b;
+  }
+
+ private:
+  static const Block& Unusable() {
+    static const Block unusable{};
+    return unusable;
+  }
+  const Block* Install(std::size_t i, std::unique_ptr<Block> built) {
+    const Block* mine = built ? built.get() : &Unusable();
+    const Block* expected = nullptr;
+    if (blocks_[i].compare_exchange_strong(expected, mine, std::memory_order_acq_rel)) {
+      built.release();  // kept for the life of the process
+      return mine;
+    }
+    return expected;  // another thread was first; its block is the same
+  }
+  std::array<std::atomic<const Block*>, N> blocks_{};
+};
+
+// Filling a fresh std::u16string costs more than decoding into it, so units are
+// decoded into a per-thread buffer and copied out once.
+char16_t* ScratchUnits(std::size_t n) {
+  thread_local std::unique_ptr<char16_t[]> buffer;
+  thread_local std::size_t capacity = 0;
+  if (capacity < n) {
+    capacity = std::max(n, 2 * capacity);
+    buffer.reset(new char16_t[capacity]);
+  }
+  return buffer.get();
+}
+
+// Decoding. A single byte decodes to one unit; a lead byte with its next byte
+// either gives one unit (a character, or "?" when unassigned) or "?" for the
+// lead alone, the next byte being read again.
+constexpr std::uint32_t kLeadAlone = 0x10000;
+
+struct SingleByteTable {
+  char16_t unit[256] = {};
+  bool usable = true;
+};
+
+const SingleByteTable& SingleBytes() {
+  static const SingleByteTable table = [] {
+    SingleByteTable t;
+    for (int b = 1; b < 256; ++b) {
+      std::u16string out = detail::ReferenceGbkToU16(std::string(1, static_cast<char>(b)));
+      if (out.size() != 1) t.usable = false;
+      else t.unit[b] = out[0];
+    }
+    return t;
+  }();
+  return table;
+}
+
+std::unique_ptr<Block> BuildLeadRow(std::size_t row) {
+  const SingleByteTable& single = SingleBytes();
+  if (!single.usable) return nullptr;
+  auto block = std::make_unique<Block>();
+  char pair[2] = {static_cast<char>(0x81 + row), 0};
+  for (int t = 1; t < 256; ++t) {  // a zero byte ends the text before any lookup
+    pair[1] = static_cast<char>(t);
+    std::u16string out = detail::ReferenceGbkToU16(std::string(pair, 2));
+    if (out.size() == 1) (*block)[t] = out[0];
+    else if (out.size() == 2 && out[0] == u'?' && out[1] == single.unit[t]) (*block)[t] = kLeadAlone;
+    else return nullptr;
+  }
+  return block;
+}
+
+LazyBlocks<0xFE - 0x81 + 1>& LeadRows() {
+  static LazyBlocks<0xFE - 0x81 + 1> rows;
+  return rows;
+}
+
+// Fills out from the text's first len bytes; false when a table could not
+// express some byte sequence met on the way.
+bool DecodeByTable(const unsigned char* s, std::size_t len, std::u16string& out) {
+  char16_t* const start = ScratchUnits(len);  // never more units than bytes
+  char16_t* o = start;
+  const SingleByteTable* single = nullptr;
+  std::size_t i = 0;
+  while (i < len) {
+    const unsigned char b = s[i];
+    if (b < 0x80) {
+      *o++ = b;
+      ++i;
+      continue;
+    }
+    if (IsGbkLeadByte(b) && i + 1 < len) {
+      const Block* row = LeadRows().Get(b - 0x81, BuildLeadRow);
+      if (!row) return false;
+      const std::uint32_t e = (*row)[s[i + 1]];
+      if (e == kLeadAlone) {
+        *o++ = u'?';
+        ++i;
+      } else {
+        *o++ = static_cast<char16_t>(e);
+        i += 2;
+      }
+      continue;
+    }
+    if (!single) {
+      single = &SingleBytes();
+      if (!single->usable) return false;
+    }
+    *o++ = single->unit[b];
+    ++i;
+  }
+  out.assign(start, static_cast<std::size_t>(o - start));
+  return true;
+}
+
+// Encoding. An entry holds the bytes of one unit (low 16 bits), their count,
+// whether one of them is zero (the text ends there) and whether the unit is a
+// combining mark that may compose with the unit before it.
+constexpr std::uint32_t kLengthShift = 16;
+constexpr std::uint32_t kHasZero = 1u << 20;
+constexpr std::uint32_t kMark = 1u << 21;
+
+std::unique_ptr<Block> BuildUnitBlock(std::size_t high) {
+  auto block = std::make_unique<Block>();
+  for (std::size_t low = 0; low < 256; ++low) {
+    const char16_t u = static_cast<char16_t>(high << 8 | low);
+    if (U16_IS_SURROGATE(u)) continue;  // replaced by "?" before any lookup
+    std::string bytes = Encode(Cp936(), &u, 1);
+    if (bytes.empty() || bytes.size() > 2) return nullptr;
+    std::uint32_t e = static_cast<std::uint32_t>(bytes.size()) << kLengthShift;
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+      e |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])) << (8 * k);
+      if (bytes[k] == '\0') e |= kHasZero;
+    }
+    if (IsCombiningMark(u)) e |= kMark;
+    (*block)[low] = e;
+  }
+  return block;
+}
+
+LazyBlocks<256>& UnitBlocks() {
+  static LazyBlocks<256> blocks;
+  return blocks;
+}
+
+const icu::Normalizer2* Nfc() {
+  static const icu::Normalizer2* nfc = [] {
+    UErrorCode err = U_ZERO_ERROR;
+    const icu::Normalizer2* n = icu::Normalizer2::getNFCInstance(err);
+    return U_SUCCESS(err) ? n : nullptr;
+  }();
+  return nfc;
+}
+
+// The same steps as PrepareForEncoding followed by Encode and CutAtZero, one
+// unit at a time: a unit is written once the next one is known not to compose
+// with it. False when a table could not express some unit met on the way.
+bool EncodeByTable(const char16_t* units, std::size_t len, std::string& out) {
+  out.resize(len * 2);
+  char* o = out.data();
+  LazyBlocks<256>& blocks = UnitBlocks();
+  const icu::Normalizer2* nfc = nullptr;
+  bool havePending = false;
+  char16_t pending = 0;
+  std::uint32_t pendingEntry = 0;
+  // Writes the pending unit; false once the text has ended at a zero byte.
+  auto flush = [&]() {
+    const std::uint32_t e = pendingEntry;
+    const unsigned n = (e >> kLengthShift) & 3;
+    if (e & kHasZero) {
+      if (n == 2 && (e & 0xFF) != 0) *o++ = static_cast<char>(e & 0xFF);
+      return false;
+    }
+    *o++ = static_cast<char>(e & 0xFF);
+    if (n == 2) *o++ = static_cast<char>((e >> 8) & 0xFF);
+    return true;
+  };
+  auto lookup = [&](char16_t u, std::uint32_t& e) {
+    const Block* b = blocks.Get(u >> 8, BuildUnitBlock);
+    if (!b) return false;
+    e = (*b)[u & 0xFF];
+    return true;
+  };
+  bool ended = false;
+  for (std::size_t i = 0; i < len && !ended; ++i) {
+    char16_t u = units[i];
+    if (U16_IS_SURROGATE(u)) u = u'?';
+    std::uint32_t e;
+    if (!lookup(u, e)) return false;
+    if (havePending && (e & kMark)) {
+      if (!nfc) nfc = Nfc();
+      const UChar32 composed = nfc ? nfc->composePair(pending, u) : U_SENTINEL;
+      if (composed >= 0 && composed <= 0xFFFF) {
+        pending = static_cast<char16_t>(composed);
+        if (!lookup(pending, pendingEntry)) return false;
+        continue;
+      }
+    }
+    if (havePending && !flush()) ended = true;
+    pending = u;
+    pendingEntry = e;
+    havePending = true;
+  }
+  if (havePending && !ended) flush();
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return true;
+}
+
 std::string U16ToGbkUnits(const std::u16string& units) {
-  std::u16string prepared = PrepareForEncoding(units);
-  return CutAtZero(Encode(Cp936(), prepared.data(), prepared.size()));
+  std::string out;
+  if (!EncodeByTable(units.data(), units.size(), out)) return detail::ReferenceU16ToGbk(units);
+  return out;
+}
+
+// UTF-8 of well-formed input is decoded here; anything else (and lone
+// surrogates on the way out) goes to ICU for its replacement rules.
+bool DecodeUtf8(const unsigned char* s, std::size_t len, std::u16string& out) {
+  char16_t* const start = ScratchUnits(len);  // never more units than bytes
+  char16_t* o = start;
+  std::size_t i = 0;
+  while (i < len) {
+    const unsigned char b = s[i];
+    if (b < 0x80) {
+      *o++ = b;
+      ++i;
+      continue;
+    }
+    UChar32 c;
+    std::size_t n;
+    UChar32 min;
+    if (b >= 0xC2 && b <= 0xDF) { n = 2; c = b & 0x1F; min = 0x80; }
+    else if (b >= 0xE0 && b <= 0xEF) { n = 3; c = b & 0x0F; min = 0x800; }
+    else if (b >= 0xF0 && b <= 0xF4) { n = 4; c = b & 0x07; min = 0x10000; }
+    else return false;
+    if (len - i < n) return false;
+    for (std::size_t k = 1; k < n; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) return false;
+      c = (c << 6) | (s[i + k] & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF || U_IS_SURROGATE(c)) return false;
+    if (c <= 0xFFFF) {
+      *o++ = static_cast<char16_t>(c);
+    } else {
+      *o++ = U16_LEAD(c);
+      *o++ = U16_TRAIL(c);
+    }
+    i += n;
+  }
+  out.assign(start, static_cast<std::size_t>(o - start));
+  return true;
+}
+
+bool EncodeUtf8(const char16_t* u, std::size_t len, std::string& out) {
+  out.resize(len * 3);  // a pair takes 4 bytes for its 2 units
+  char* o = out.data();
+  for (std::size_t i = 0; i < len; ++i) {
+    UChar32 c = u[i];
+    if (c < 0x80) {
+      *o++ = static_cast<char>(c);
+      continue;
+    }
+    if (U16_IS_SURROGATE(c)) {
+      if (!U16_IS_SURROGATE_LEAD(c) || i + 1 >= len || !U16_IS_TRAIL(u[i + 1])) return false;
+      c = U16_GET_SUPPLEMENTARY(c, u[++i]);
+      *o++ = static_cast<char>(0xF0 | (c >> 18));
+      *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    } else if (c >= 0x800) {
+      *o++ = static_cast<char>(0xE0 | (c >> 12));
+    } else {
+      *o++ = static_cast<char>(0xC0 | (c >> 6));
+      *o++ = static_cast<char>(0x80 | (c & 0x3F));
+      continue;
+    }
+    *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return true;
+}
+
+std::u16string Utf8ToU16(const std::string& utf8) {
+  std::u16string out;
+  if (!DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), out)) {
+    return detail::ReferenceUtf8ToU16(utf8);
+  }
+  return out;
+}
+
+std::string U16ToUtf8(const std::u16string& units) {
+  std::string out;
+  if (!EncodeUtf8(units.data(), units.size(), out)) return detail::ReferenceU16ToUtf8(units);
+  return out;
 }
 
 }  // namespace
 
+namespace detail {
+
+std::u16string ReferenceGbkToU16(const std::string& text) {
+  return Decode(Cp936(), text.data(), TextLength(text));
+}
+
+std::string ReferenceU16ToGbk(const std::u16string& text) {
+  std::u16string prepared = PrepareForEncoding(text);
+  return CutAtZero(Encode(Cp936(), prepared.data(), prepared.size()));
+}
+
+std::u16string ReferenceUtf8ToU16(const std::string& utf8) { return Decode(Utf8Conv(), utf8.data(), utf8.size()); }
+
+std::string ReferenceU16ToUtf8(const std::u16string& text) { return Encode(Utf8Conv(), text.data(), text.size()); }
+
+bool GbkTablesComplete() {
+  bool complete = SingleBytes().usable;
+  for (std::size_t row = 0; row <= 0xFE - 0x81; ++row) complete &= LeadRows().Get(row, BuildLeadRow) != nullptr;
+  for (std::size_t high = 0; high < 256; ++high) complete &= UnitBlocks().Get(high, BuildUnitBlock) != nullptr;
+  return complete;
+}
+
+}  // namespace detail
+
 std::u16string GbkToU16(const std::string& text) {
-  std::size_t len = text.find('\0');
-  if (len == std::string::npos) len = text.size();
-  return Decode(Cp936(), text.data(), len);
+  std::u16string out;
+  const std::size_t len = TextLength(text);
+  if (!DecodeByTable(reinterpret_cast<const unsigned char*>(text.data()), len, out)) {
+    return detail::ReferenceGbkToU16(text);
+  }
+  return out;
 }
 
 std::string U16ToGbk(const std::u16string& text) { return U16ToGbkUnits(text); }
@@ -184,14 +522,9 @@ std::string UnicodeToGbk(const std::string& utf16le) { return U16ToGbkUnits(Unit
 
 std::string Utf16ToGbk(const std::string& utf16le) { return UnicodeToGbk(utf16le); }
 
-std::string Utf8ToUnicode(const std::string& utf8) {
-  return BytesOf(Decode(Utf8Conv(), utf8.data(), utf8.size()));
-}
+std::string Utf8ToUnicode(const std::string& utf8) { return BytesOf(Utf8ToU16(utf8)); }
 
-std::string UnicodeToUtf8(const std::string& utf16le) {
-  std::u16string units = UnitsOf(utf16le);
-  return Encode(Utf8Conv(), units.data(), units.size());
-}
+std::string UnicodeToUtf8(const std::string& utf16le) { return U16ToUtf8(UnitsOf(utf16le)); }
 
 std::string GbkToUtf8(const std::string& text) {
   std::string out = GbkToUtf8Text(text);
@@ -199,14 +532,9 @@ std::string GbkToUtf8(const std::string& text) {
   return out;
 }
 
-std::string GbkToUtf8Text(const std::string& text) {
-  std::u16string units = GbkToU16(text);
-  return Encode(Utf8Conv(), units.data(), units.size());
-}
+std::string GbkToUtf8Text(const std::string& text) { return U16ToUtf8(GbkToU16(text)); }
 
-std::string Utf8ToGbk(const std::string& utf8) {
-  return U16ToGbkUnits(Decode(Utf8Conv(), utf8.data(), utf8.size()));
-}
+std::string Utf8ToGbk(const std::string& utf8) { return U16ToGbkUnits(Utf8ToU16(utf8)); }
 
 std::string Utf8TextToGbk(const std::string& utf8) { return Utf8ToGbk(utf8); }
 

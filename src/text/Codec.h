@@ -31,6 +31,19 @@ std::string U16ToGbk(const std::u16string& text);
 std::string GbkToUtf8Text(const std::string& text);   // without the trailing zero byte
 std::string Utf8TextToGbk(const std::string& utf8);
 
+namespace detail {
+// The conversions done by ICU converters directly, one call per text. The
+// lookup tables behind the functions above are built from these, and the
+// tests compare the two.
+std::u16string ReferenceGbkToU16(const std::string& text);
+std::string ReferenceU16ToGbk(const std::u16string& text);
+std::u16string ReferenceUtf8ToU16(const std::string& utf8);
+std::string ReferenceU16ToUtf8(const std::u16string& text);
+// Builds every table; false if ICU answered something a table cannot hold, in
+// which case the texts concerned are converted by ICU directly.
+bool GbkTablesComplete();
+}  // namespace detail
+
 // Lead bytes of a double-byte character in code page 936.
 inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 using namespace lanshu;
 
@@ -86,4 +88,115 @@ TEST(Codec, SearchesStepOverDoubleByteCharacters) {
   EXPECT_EQ(scan.Find("A", 1), 2u);  // from inside a character: next start
   EXPECT_FALSE(scan.IsBoundary(1));
   EXPECT_TRUE(scan.IsBoundary(0));
+}
+
+// The tables behind the conversions are built from ICU's answers; every byte
+// pair and every BMP unit must convert exactly as ICU converts it directly.
+TEST(Codec, TablesAgreeWithTheIcuConverters) {
+  using detail::ReferenceGbkToU16;
+  using detail::ReferenceU16ToGbk;
+  ASSERT_TRUE(detail::GbkTablesComplete());  // else the comparisons below prove nothing
+  std::string s;
+  for (int a = 0; a < 256; ++a) {
+    s.assign(1, static_cast<char>(a));
+    ASSERT_EQ(GbkToU16(s), ReferenceGbkToU16(s)) << a;
+    for (int b = 0; b < 256; ++b) {
+      s.assign({static_cast<char>(a), static_cast<char>(b)});
+      ASSERT_EQ(GbkToU16(s), ReferenceGbkToU16(s)) << a << " " << b;
+    }
+  }
+  // Around a trail byte read again: it may start a character of its own or be
+  // a lone lead at the end.
+  for (int lead : {0x81, 0xA1, 0xB0, 0xFE}) {
+    for (int trail : {0x00, 0x20, 0x30, 0x3F, 0x40, 0x7F, 0x80, 0xA1, 0xFE, 0xFF}) {
+      for (int third : {0x00, 0x41, 0x80, 0x81, 0xA1, 0xFF}) {
+        s = {static_cast<char>(lead), static_cast<char>(trail), static_cast<char>(third)};
+        ASSERT_EQ(GbkToU16(s), ReferenceGbkToU16(s)) << lead << " " << trail << " " << third;
+        s += "\xB0";
+        ASSERT_EQ(GbkToU16(s), ReferenceGbkToU16(s)) << lead << " " << trail << " " << third;
+      }
+    }
+  }
+
+  std::vector<char16_t> marks;
+  std::u16string u;
+  for (int c = 0; c < 0x10000; ++c) {
+    u.assign(1, static_cast<char16_t>(c));
+    ASSERT_EQ(U16ToGbk(u), ReferenceU16ToGbk(u)) << c;
+    u += u'x';
+    ASSERT_EQ(U16ToGbk(u), ReferenceU16ToGbk(u)) << c;
+    if (c >= 0x300 && ReferenceU16ToGbk(u"A" + std::u16string(1, static_cast<char16_t>(c))) !=
+                          ReferenceU16ToGbk(u"A") + ReferenceU16ToGbk(std::u16string(1, static_cast<char16_t>(c)))) {
+      marks.push_back(static_cast<char16_t>(c));
+    }
+  }
+  ASSERT_FALSE(marks.empty());  // combining marks compose with "A"
+  // Every base with the marks that compose with "A" (and chains of two marks).
+  for (char16_t mark : marks) {
+    for (int base = 0; base < 0x10000; ++base) {
+      u = {static_cast<char16_t>(base), mark};
+      ASSERT_EQ(U16ToGbk(u), ReferenceU16ToGbk(u)) << base << " " << int(mark);
+    }
+    for (char16_t second : marks) {
+      u = {u'a', mark, second, u'e', second};
+      ASSERT_EQ(U16ToGbk(u), ReferenceU16ToGbk(u)) << int(mark) << " " << int(second);
+    }
+  }
+  for (std::u16string t : {std::u16string(u"\xD83D\xDE00"), std::u16string(u"\xDE00\xD83D"), std::u16string(u"a\xD800"),
+                           std::u16string(u"\xDC00\x0301"), std::u16string(u"e\xD800\x0301"),
+                           std::u16string(u"e\x0301\0x", 4), std::u16string(u"\x0301\x0301")}) {
+    EXPECT_EQ(U16ToGbk(t), ReferenceU16ToGbk(t));
+  }
+}
+
+// Long texts of mixed ASCII, Chinese, invalid bytes and marks.
+TEST(Codec, LongMixedTextsAgreeWithTheIcuConverters) {
+  std::mt19937 rng(936);
+  const char16_t pool[] = {u'a', u'<', u'e', u'A', u'\u0301', u'\u0308', u'\u0304', u'\u51CF', u'\u00A5',
+                           u'\u20AC', u'\xD83D', u'\xDE00', u'\u0E01', u'\uF8F5', u'\uE000', u'\u3000', u'\u00FC'};
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes;
+    std::u16string units;
+    const int n = static_cast<int>(rng() % 3000);
+    for (int i = 0; i < n; ++i) {
+      const unsigned r = rng() % 10;
+      // Mostly ASCII markup, then double-byte characters, then any byte.
+      unsigned char c = r < 5 ? static_cast<unsigned char>(0x20 + rng() % 0x5F)
+                              : r < 9 ? static_cast<unsigned char>(0x81 + rng() % 0x7E)
+                                      : static_cast<unsigned char>(rng() % 256);
+      if (c == 0 && rng() % 4) c = 'z';  // a zero byte now and then ends the text
+      bytes.push_back(static_cast<char>(c));
+      char16_t unit = r < 6 ? pool[rng() % (sizeof pool / sizeof pool[0])] : static_cast<char16_t>(rng() % 0x10000);
+      if (unit == 0 && rng() % 4) unit = u'z';
+      units.push_back(unit);
+    }
+    ASSERT_EQ(GbkToU16(bytes), detail::ReferenceGbkToU16(bytes)) << round;
+    ASSERT_EQ(U16ToGbk(units), detail::ReferenceU16ToGbk(units)) << round;
+    ASSERT_EQ(Utf8TextToGbk(bytes), detail::ReferenceU16ToGbk(detail::ReferenceUtf8ToU16(bytes))) << round;
+    const std::u16string decoded = GbkToU16(bytes);
+    ASSERT_EQ(GbkToUtf8Text(bytes), detail::ReferenceU16ToUtf8(decoded)) << round;
+    ASSERT_EQ(UnicodeToUtf8(U16Bytes(units)), detail::ReferenceU16ToUtf8(units)) << round;
+    const std::string utf8 = detail::ReferenceU16ToUtf8(units);
+    ASSERT_EQ(Utf8ToUnicode(utf8), U16Bytes(detail::ReferenceUtf8ToU16(utf8))) << round;
+  }
+}
+
+// UTF-8 decoded here must match ICU on every well-formed and broken form.
+TEST(Codec, Utf8AgreesWithTheIcuConverter) {
+  std::string s;
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; ++b) {
+      for (int c : {0x00, 0x41, 0x80, 0x8F, 0x90, 0xA0, 0xBF, 0xC0}) {
+        s = {static_cast<char>(a), static_cast<char>(b), static_cast<char>(c)};
+        ASSERT_EQ(Utf8ToUnicode(s), U16Bytes(detail::ReferenceUtf8ToU16(s))) << a << " " << b << " " << c;
+        s += "\x80\x80";
+        ASSERT_EQ(Utf8ToUnicode(s), U16Bytes(detail::ReferenceUtf8ToU16(s))) << a << " " << b << " " << c;
+      }
+    }
+  }
+  for (int c = 0; c < 0x10000; ++c) {
+    const std::u16string u(1, static_cast<char16_t>(c));
+    ASSERT_EQ(UnicodeToUtf8(U16Bytes(u)), detail::ReferenceU16ToUtf8(u)) << c;
+  }
+  EXPECT_EQ(Utf8ToUnicode("\xEF\xBB\xBFx"), U16Bytes(u"\uFEFFx"));  // a byte order mark stays
 }
