@@ -148,10 +148,9 @@ void KeywordMining::MineKeyword() {
 }
 
 void KeywordMining::ParseMiningPage(const std::string& page, const std::string& seed) {
+  // Searching the cells of one row one after another costs little: the finder
+  // keeps the row's index between searches of the same text.
   HtmlElementFinder finder;
-  // A row's cells are listed by one search and then taken by number: the same
-  // elements as a search for the k-th td, without walking the row per cell.
-  HtmlElementFinder cells;
   // The two patterns never change, and compiling them costs as much as
   // parsing a short page: each thread compiles them once (a Compile with the
   // pattern already held does nothing).
@@ -159,8 +158,11 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
   thread_local RegexObject blanks;
   tags.Compile("<[\\s\\S]+?>");
   blanks.Compile(T().blankPattern);
+  std::string row;  // the row whose cells are being read
   auto clean = [&](const std::string& html) { return blanks.Replace(tags.Replace(html, ""), ""); };
-  auto cell = [&](int k) { return cells.GetElement(k); };
+  auto cell = [&](int k) {
+    return finder.FindElements(row, "td", {}, {}, std::string(), false, false, k);
+  };
   auto site = [&](int k) {
     std::string v = cell(k);
     ReplaceCommas(v);
@@ -172,12 +174,11 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
   for (int i = 1; i <= n; ++i) {
     if (state.stopRequested) return;
     if (i == 1) continue;  // the header row
-    const std::string row = finder.GetElement(i);
+    row = finder.GetElement(i);
     if (row.empty()) {
       ProcessPendingEvents();
       continue;
     }
-    cells.FindElements(row, "td", {}, {}, std::string(), false, false, -1);
     std::string keyword = clean(cell(2));
     if (keyword.empty() && ui_.KeepSeedChecked() && !seed.empty()) keyword = seed;
     std::string line = keyword;

@@ -96,23 +96,61 @@ std::string AttributeCandidate(const std::string& tag, const std::string& head, 
   }
 }
 
-bool AttributesPass(const std::string& tag, const std::vector<std::string>& names,
-                    const std::vector<std::string>& values, bool partial, bool matchAll) {
-  if (names.empty()) return true;
-  for (std::size_t k = 0; k < names.size(); ++k) {
-    const std::string head = " " + names[k] + "=";
+// Candidate k of AttributeCandidate for a name without quotes: TextBetween
+// then has no quote pairs to turn into quotes and no second pass that could
+// find anything, so the cut is made directly with heads and tails built once.
+std::string PlainCandidate(const std::string& tag, const std::string& head, const std::string& tail) {
+  std::size_t headAt = 0, tailAt = 0;
+  if (!FindMarkers(tag, head, tail, 0, false, headAt, tailAt)) return std::string();
+  const std::size_t begin = headAt + head.size();
+  return tailAt > begin ? tag.substr(begin, tailAt - begin) : std::string();
+}
+
+// One attribute name of a search with its wanted value, prepared once per
+// search rather than once per tag.
+struct AttributeTest {
+  AttributeTest(const std::string& name, const std::string& wanted)
+      : head(" " + name + "="),
+        value(wanted),
+        lowValue(GbkToLowerAscii(wanted)),
+        plain(name.find_first_of("\"'") == npos),
+        heads{head + "\"", head + "'", head, head},
+        tails{"\"", "'", " ", ">"} {}
+
+  std::string Candidate(const std::string& tag, int k) const {
+    return plain ? PlainCandidate(tag, heads[k], tails[k]) : AttributeCandidate(tag, head, k);
+  }
+
+  // AttributeMatches over the four candidates, each cut only when the ones
+  // before it did not match.
+  bool Matches(const std::string& tag, bool partial) const {
+    for (int k = 0; k < 4; ++k) {
+      const std::string c = Candidate(tag, k);
+      if (partial ? GbkFindNoCase(c, value) != npos : GbkToLowerAscii(TrimSpaces(c)) == lowValue) return true;
+    }
+    return false;
+  }
+
+  std::string head;  // " " + name + "="
+  std::string value;
+  std::string lowValue;
+  bool plain;
+  std::string heads[4];
+  std::string tails[4];
+};
+
+bool AttributesPass(const std::string& tag, const std::vector<AttributeTest>& tests, bool partial, bool matchAll) {
+  if (tests.empty()) return true;
+  for (const AttributeTest& test : tests) {
     bool ok;
-    if (values[k].empty()) {
-      ok = GbkFind(tag, head) != npos;
-    } else if (names[k].find_first_of("\"'") == std::string::npos && GbkFindNoCase(tag, head) == npos) {
+    if (test.value.empty()) {
+      ok = GbkFind(tag, test.head) != npos;
+    } else if (test.plain && GbkFindNoCase(tag, test.head) == npos) {
       // Every candidate value is cut after head, so all four would be empty,
       // and an empty value never matches a wanted one.
       ok = false;
     } else {
-      ok = HtmlElementFinder::AttributeMatches(values[k], AttributeCandidate(tag, head, 0),
-                                               AttributeCandidate(tag, head, 1),
-                                               AttributeCandidate(tag, head, 2),
-                                               AttributeCandidate(tag, head, 3), partial);
+      ok = test.Matches(tag, partial);
     }
     if (ok != matchAll) return ok;  // first failure (matchAll) or first success decides
   }
@@ -141,21 +179,33 @@ inline bool StartsWithAt(const std::string& s, std::size_t pos, const std::strin
   return pos < s.size() && (what.empty() || s[pos] == what[0]) && s.compare(pos, what.size(), what) == 0;
 }
 
-// The page being walked: where its tags begin, and, per tag name, where
-// "<" + name and "</" + name + ">" occur, so that the closing tag of an
+// The page being walked: where its tags begin and end, and, per tag name,
+// where "<" + name and "</" + name + ">" occur, so that the closing tag of an
 // element is found by binary search instead of counting the span between
-// every candidate pair again.
+// every candidate pair again. Built once per page text; tag names are added
+// as searches ask for them.
 class PageIndex {
  public:
-  explicit PageIndex(const std::string& page) : page_(page), gtScan_(page) {
-    GbkScanner scan(page);
-    for (std::size_t p = scan.Find("<", 0); p != npos; p = scan.Find("<", p + 1)) lts_.push_back(p);
+  struct Tag {
+    std::vector<std::size_t> opens;    // "<" + name
+    std::vector<std::size_t> closers;  // "</" + name + ">"
+    std::vector<std::pair<long, std::size_t>> levels;  // (opens before closer j - j, j), sorted
+  };
+
+  explicit PageIndex(const std::string& page) : page_(page) {
+    for (std::size_t i = 0; i < page.size(); i += GbkCharLen(page, i)) {
+      if (page[i] == '<') lts_.push_back(i);
+      else if (page[i] == '>') gts_.push_back(i);
+    }
   }
 
   const std::vector<std::size_t>& TagStarts() const { return lts_; }
 
-  // First ">" at or after from; calls must come with increasing from.
-  std::size_t NextGt(std::size_t from) { return gtScan_.Find(">", from); }
+  // First ">" (at a character start) at or after from, or npos.
+  std::size_t NextGt(std::size_t from) const {
+    auto it = std::lower_bound(gts_.begin(), gts_.end(), from);
+    return it == gts_.end() ? npos : *it;
+  }
 
   // End (0-based, exclusive) of the first "</" + name + ">" at or after
   // bodyStart that balances the element starting at start, or npos.
@@ -172,20 +222,7 @@ class PageIndex {
     return tag.closers[it->second] + name.size() + 3;
   }
 
- private:
-  struct Tag {
-    std::vector<std::size_t> opens;    // "<" + name
-    std::vector<std::size_t> closers;  // "</" + name + ">"
-    std::vector<std::pair<long, std::size_t>> levels;  // (opens before closer j - j, j), sorted
-  };
-
-  static std::size_t LowerBound(const std::vector<std::size_t>& v, std::size_t x) {
-    return static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), x) - v.begin());
-  }
-  static std::size_t UpperBound(const std::vector<std::size_t>& v, std::size_t x) {
-    return static_cast<std::size_t>(std::upper_bound(v.begin(), v.end(), x) - v.begin());
-  }
-
+  // References stay valid while entries for other names are added.
   const Tag& TagFor(const std::string& name) {
     auto found = tags_.find(name);
     if (found != tags_.end()) return found->second;
@@ -204,9 +241,17 @@ class PageIndex {
     return tag;
   }
 
+ private:
+  static std::size_t LowerBound(const std::vector<std::size_t>& v, std::size_t x) {
+    return static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), x) - v.begin());
+  }
+  static std::size_t UpperBound(const std::vector<std::size_t>& v, std::size_t x) {
+    return static_cast<std::size_t>(std::upper_bound(v.begin(), v.end(), x) - v.begin());
+  }
+
   const std::string& page_;
-  GbkScanner gtScan_;
   std::vector<std::size_t> lts_;  // every "<" at a character start
+  std::vector<std::size_t> gts_;  // every ">" at a character start
   std::unordered_map<std::string, Tag> tags_;
 };
 
@@ -220,6 +265,25 @@ std::string TagNameAt(const std::string& page, std::size_t lt, std::size_t gt) {
 
 }  // namespace
 
+// A page as given to a search, the text the walk reads (its lower-cased copy
+// when case is ignored) and the index of that text.
+struct HtmlElementFinder::Page {
+  Page(const std::string& html, bool ignoreCase)
+      : source(html),
+        lowered(ignoreCase ? GbkToLowerAscii(html) : std::string()),
+        ignoreCase(ignoreCase),
+        index(ignoreCase ? lowered : source) {}
+  Page(const Page&) = delete;
+  Page& operator=(const Page&) = delete;
+
+  const std::string& Searched() const { return ignoreCase ? lowered : source; }
+
+  const std::string source;
+  const std::string lowered;
+  const bool ignoreCase;
+  PageIndex index;
+};
+
 std::string HtmlElementFinder::FindElements(const std::string& html, const std::string& tagName,
                                             const std::vector<std::string>& attrNames,
                                             const std::vector<std::string>& attrValues,
@@ -227,41 +291,49 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
                                             bool matchAll, int index, bool ignoreCase,
                                             bool innerOnly) {
   const bool listMode = index == -1;
-  // The walk keeps its own copies, so that a search started from an event
-  // handler on this object cannot pull the page away from under it.
-  std::string source = html;
-  const auto page = std::make_shared<const std::string>(ignoreCase ? GbkToLowerAscii(html) : html);
+  // The walk holds its own reference to the page, so that a search started
+  // from an event handler on this object cannot pull it away from under it.
+  std::shared_ptr<Page> cached = cache_.page;
+  if (!cached || cached->ignoreCase != ignoreCase || cached->source != html) {
+    cached = std::make_shared<Page>(html, ignoreCase);
+    cache_.page = cached;
+  }
+  const std::string& source = cached->source;
+  const std::string& page = cached->Searched();
+  PageIndex& walk = cached->index;
   const std::string name = ignoreCase ? GbkToLowerAscii(tagName) : tagName;
-  std::vector<std::string> values = attrValues;
-  values.resize(attrNames.size());
+  std::vector<AttributeTest> tests;
+  tests.reserve(attrNames.size());
+  for (std::size_t k = 0; k < attrNames.size(); ++k)
+    tests.emplace_back(attrNames[k], k < attrValues.size() ? attrValues[k] : std::string());
   const std::vector<std::string> pieces =
       containsText.empty() ? std::vector<std::string>() : SplitAtBar(containsText);
 
   const std::shared_ptr<const std::string> outerSearch = search_;
-  search_ = page;
-  PageIndex walk(*page);
-  const std::string opening = "<" + name;
+  search_ = std::shared_ptr<const std::string>(cached, &page);
   std::vector<std::int32_t> starts, ends;
   std::string result;
+  std::string tag;
   int matches = 0;
 
-  const bool filtered = !attrNames.empty() || !pieces.empty();
-  for (std::size_t start : walk.TagStarts()) {
-    if (!StartsWithAt(*page, start, opening)) continue;
+  const bool filtered = !tests.empty() || !pieces.empty();
+  // With a tag name only its opening tags are visited; without one, every "<".
+  const std::vector<std::size_t>& candidates = name.empty() ? walk.TagStarts() : walk.TagFor(name).opens;
+  for (std::size_t start : candidates) {
     ProcessPendingEvents();
     const std::size_t gt = walk.NextGt(start + 1);
     if (gt == npos) break;  // no later tag has a ">" either
-    if ((*page)[start + 1] == '/') continue;
+    if (page[start + 1] == '/') continue;
     std::string anyName;
     if (name.empty()) {
-      const char c = (*page)[start + 1];
+      const char c = page[start + 1];
       if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) continue;
-      anyName = TagNameAt(*page, start, gt);
+      anyName = TagNameAt(page, start, gt);
     }
     const std::string& elementName = name.empty() ? anyName : name;
     if (filtered) {
-      const std::string tag = source.substr(start, gt - start + 1);
-      if (!AttributesPass(tag, attrNames, values, partial, matchAll)) continue;
+      tag.assign(source, start, gt - start + 1);
+      if (!AttributesPass(tag, tests, partial, matchAll)) continue;
       if (!TextPasses(tag, pieces, matchAll)) continue;
     }
     if (!listMode) {
@@ -271,7 +343,7 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
 
     // Only a match needs its end; a tag ending in "/>" is the whole element.
     std::size_t end = npos;
-    if ((*page)[gt - 1] != '/') end = walk.ClosingEnd(elementName, start, gt + 1);
+    if (page[gt - 1] != '/') end = walk.ClosingEnd(elementName, start, gt + 1);
     const bool closed = end != npos;
     if (!closed) end = gt + 1;
     const std::size_t innerBegin = gt + 1;
@@ -285,9 +357,9 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
   }
   ProcessPendingEvents();
 
-  search_ = outerSearch;  // the lower-cased copy is released here
+  search_ = outerSearch;
   if (!listMode) return result;
-  source_ = std::move(source);
+  source_ = std::shared_ptr<const std::string>(cached, &source);
   starts_ = std::move(starts);
   ends_ = std::move(ends);
   return std::to_string(starts_.size());
@@ -301,8 +373,8 @@ std::string HtmlElementFinder::GetElement(int i) const {
   if (i < 1 || i > Count()) return std::string();
   const std::size_t begin = static_cast<std::size_t>(starts_[i - 1] - 1);
   const std::size_t end = static_cast<std::size_t>(ends_[i - 1] - 1);
-  if (begin >= end || end > source_.size()) return std::string();
-  return source_.substr(begin, end - begin);
+  if (!source_ || begin >= end || end > source_->size()) return std::string();
+  return source_->substr(begin, end - begin);
 }
 
 std::string HtmlElementFinder::GetAttribute(const std::string& tag, const std::string& name) {

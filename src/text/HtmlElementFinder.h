@@ -70,12 +70,25 @@ class HtmlElementFinder {
   bool IsBalanced(const std::string& tagName, int from, int to) const;
 
  private:
+  struct Page;
+  // The last page searched, with its lower-cased copy and tag index, so that
+  // further searches of the same text (a row searched cell by cell) skip that
+  // work. A copy of the finder starts without it.
+  class PageCache {
+   public:
+    PageCache() = default;
+    PageCache(const PageCache&) {}
+    PageCache& operator=(const PageCache&) { return *this; }
+    std::shared_ptr<Page> page;
+  };
+
   std::vector<std::int32_t> starts_;  // 1-based position of each element's first byte
   std::vector<std::int32_t> ends_;    // 1-based position just after each element's last byte
   // The page being searched (lower-cased unless the search is case-sensitive);
   // set while a search runs, released at its end.
   std::shared_ptr<const std::string> search_;
-  std::string source_;                // the page of the last list search
+  std::shared_ptr<const std::string> source_;  // the page of the last list search
+  PageCache cache_;
 };
 
 // Text between head and tail in text, searched ignoring case.
