@@ -30,6 +30,7 @@ const char* const kRunning = "停止";
 const char* const kStopping = "停止中";
 
 void RemoveAll(std::string& text, const std::string& what) {
+  if (text.find(what) == std::string::npos) return;  // the common case: nothing to copy
   std::string out;
   out.reserve(text.size());
   std::size_t from = 0;

@@ -96,14 +96,25 @@ std::string AttributeCandidate(const std::string& tag, const std::string& head, 
   }
 }
 
-// Candidate k of AttributeCandidate for a name without quotes: TextBetween
-// then has no quote pairs to turn into quotes and no second pass that could
-// find anything, so the cut is made directly with heads and tails built once.
-std::string PlainCandidate(const std::string& tag, const std::string& head, const std::string& tail) {
-  std::size_t headAt = 0, tailAt = 0;
-  if (!FindMarkers(tag, head, tail, 0, false, headAt, tailAt)) return std::string();
-  const std::size_t begin = headAt + head.size();
-  return tailAt > begin ? tag.substr(begin, tailAt - begin) : std::string();
+// Tails of the four candidate values of an attribute (see AttributeCandidate).
+const std::string kCandidateTails[4] = {"\"", "'", " ", ">"};
+
+bool IsAscii(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Candidate k of AttributeCandidate for an ASCII name without quotes:
+// TextBetween then has no quote pairs to turn into quotes and no second pass
+// that could find anything, and an ASCII marker is found ignoring case exactly
+// where its lower-cased form is found in the lower-cased tag (it can only match
+// single-byte characters), which a plain search does much faster.
+std::string PlainCandidate(const std::string& tag, const std::string& lowTag, const std::string& lowHead,
+                           const std::string& lowTail) {
+  const std::size_t headAt = GbkFind(lowTag, lowHead);
+  if (headAt == npos) return std::string();
+  const std::size_t begin = headAt + lowHead.size();
+  const std::size_t tailAt = GbkFind(lowTag, lowTail, CharStartFrom(lowTag, headAt, begin));
+  return tailAt != npos && tailAt > begin ? tag.substr(begin, tailAt - begin) : std::string();
 }
 
 // One attribute name of a search with its wanted value, prepared once per
@@ -113,19 +124,24 @@ struct AttributeTest {
       : head(" " + name + "="),
         value(wanted),
         lowValue(GbkToLowerAscii(wanted)),
-        plain(name.find_first_of("\"'") == npos),
-        heads{head + "\"", head + "'", head, head},
-        tails{"\"", "'", " ", ">"} {}
+        plain(name.find_first_of("\"'") == npos && IsAscii(name)),
+        lowHeads{GbkToLowerAscii(head + "\""), GbkToLowerAscii(head + "'"), GbkToLowerAscii(head),
+                 GbkToLowerAscii(head)} {}
 
-  std::string Candidate(const std::string& tag, int k) const {
-    return plain ? PlainCandidate(tag, heads[k], tails[k]) : AttributeCandidate(tag, head, k);
+  std::string Candidate(const std::string& tag, const std::string& lowTag, int k) const {
+    return plain ? PlainCandidate(tag, lowTag, lowHeads[k], kCandidateTails[k]) : AttributeCandidate(tag, head, k);
+  }
+
+  // Whether the tag holds head, ignoring case.
+  bool HasHead(const std::string& tag, const std::string& lowTag) const {
+    return plain ? GbkFind(lowTag, lowHeads[2]) != npos : GbkFindNoCase(tag, head) != npos;
   }
 
   // AttributeMatches over the four candidates, each cut only when the ones
   // before it did not match.
-  bool Matches(const std::string& tag, bool partial) const {
+  bool Matches(const std::string& tag, const std::string& lowTag, bool partial) const {
     for (int k = 0; k < 4; ++k) {
-      const std::string c = Candidate(tag, k);
+      const std::string c = Candidate(tag, lowTag, k);
       if (partial ? GbkFindNoCase(c, value) != npos : GbkToLowerAscii(TrimSpaces(c)) == lowValue) return true;
     }
     return false;
@@ -135,22 +151,23 @@ struct AttributeTest {
   std::string value;
   std::string lowValue;
   bool plain;
-  std::string heads[4];
-  std::string tails[4];
+  std::string lowHeads[4];  // heads of the four candidates, lower-cased
 };
 
-bool AttributesPass(const std::string& tag, const std::vector<AttributeTest>& tests, bool partial, bool matchAll) {
+// lowTag is the tag lower-cased.
+bool AttributesPass(const std::string& tag, const std::string& lowTag, const std::vector<AttributeTest>& tests,
+                    bool partial, bool matchAll) {
   if (tests.empty()) return true;
   for (const AttributeTest& test : tests) {
     bool ok;
     if (test.value.empty()) {
       ok = GbkFind(tag, test.head) != npos;
-    } else if (test.plain && GbkFindNoCase(tag, test.head) == npos) {
+    } else if (test.plain && !test.HasHead(tag, lowTag)) {
       // Every candidate value is cut after head, so all four would be empty,
       // and an empty value never matches a wanted one.
       ok = false;
     } else {
-      ok = test.Matches(tag, partial);
+      ok = test.Matches(tag, lowTag, partial);
     }
     if (ok != matchAll) return ok;  // first failure (matchAll) or first success decides
   }
@@ -313,7 +330,7 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
   search_ = std::shared_ptr<const std::string>(cached, &page);
   std::vector<std::int32_t> starts, ends;
   std::string result;
-  std::string tag;
+  std::string tag, lowTag;
   int matches = 0;
 
   const bool filtered = !tests.empty() || !pieces.empty();
@@ -333,7 +350,10 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
     const std::string& elementName = name.empty() ? anyName : name;
     if (filtered) {
       tag.assign(source, start, gt - start + 1);
-      if (!AttributesPass(tag, tests, partial, matchAll)) continue;
+      // The searched text is the lower-cased page when case is ignored.
+      if (ignoreCase) lowTag.assign(page, start, gt - start + 1);
+      else lowTag = GbkToLowerAscii(tag);
+      if (!AttributesPass(tag, lowTag, tests, partial, matchAll)) continue;
       if (!TextPasses(tag, pieces, matchAll)) continue;
     }
     if (!listMode) {
@@ -378,8 +398,14 @@ std::string HtmlElementFinder::GetElement(int i) const {
 }
 
 std::string HtmlElementFinder::GetAttribute(const std::string& tag, const std::string& name) {
+  const std::string head = name + "=";
+  const bool plain = name.find_first_of("\"'") == npos && IsAscii(name);
+  const std::string lowTag = plain ? GbkToLowerAscii(tag) : std::string();
+  const std::string lowHeads[4] = {GbkToLowerAscii(head + "\""), GbkToLowerAscii(head + "'"), GbkToLowerAscii(head),
+                                   GbkToLowerAscii(head)};
   std::string value;
-  for (int k = 0; k < 4 && value.empty(); ++k) value = AttributeCandidate(tag, name + "=", k);
+  for (int k = 0; k < 4 && value.empty(); ++k)
+    value = plain ? PlainCandidate(tag, lowTag, lowHeads[k], kCandidateTails[k]) : AttributeCandidate(tag, head, k);
   if (value == "\"\"") return std::string();
   return TrimSpaces(value);
 }
