@@ -216,6 +216,14 @@ class PageIndex {
     }
   }
 
+  // The index of page, the bytes of parent's page from offset on, which is a
+  // character start there: the characters of the cut are those of the page
+  // (a lead byte cut from its trail byte at the end is neither "<" nor ">").
+  PageIndex(const std::string& page, const PageIndex& parent, std::size_t offset) : page_(page) {
+    Cut(parent.lts_, offset, page.size(), lts_);
+    Cut(parent.gts_, offset, page.size(), gts_);
+  }
+
   const std::vector<std::size_t>& TagStarts() const { return lts_; }
 
   // First ">" (at a character start) at or after from, or npos.
@@ -259,6 +267,14 @@ class PageIndex {
   }
 
  private:
+  static void Cut(const std::vector<std::size_t>& from, std::size_t offset, std::size_t size,
+                  std::vector<std::size_t>& to) {
+    auto begin = std::lower_bound(from.begin(), from.end(), offset);
+    auto end = std::lower_bound(begin, from.end(), offset + size);
+    to.reserve(static_cast<std::size_t>(end - begin));
+    for (auto it = begin; it != end; ++it) to.push_back(*it - offset);
+  }
+
   static std::size_t LowerBound(const std::vector<std::size_t>& v, std::size_t x) {
     return static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), x) - v.begin());
   }
@@ -290,6 +306,13 @@ struct HtmlElementFinder::Page {
         lowered(ignoreCase ? GbkToLowerAscii(html) : std::string()),
         ignoreCase(ignoreCase),
         index(ignoreCase ? lowered : source) {}
+  // size bytes of parent from offset, a character start there; lower-casing
+  // the cut gives the same bytes as cutting the lower-cased page.
+  Page(const Page& parent, std::size_t offset, std::size_t size)
+      : source(parent.source, offset, size),
+        lowered(parent.ignoreCase ? std::string(parent.lowered, offset, size) : std::string()),
+        ignoreCase(parent.ignoreCase),
+        index(ignoreCase ? lowered : source, parent.index, offset) {}
   Page(const Page&) = delete;
   Page& operator=(const Page&) = delete;
 
@@ -312,7 +335,13 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
   // from an event handler on this object cannot pull it away from under it.
   std::shared_ptr<Page> cached = cache_.page;
   if (!cached || cached->ignoreCase != ignoreCase || cached->source != html) {
-    cached = std::make_shared<Page>(html, ignoreCase);
+    const Page* parent = cache_.sliceOf.get();
+    if (parent && parent->ignoreCase == ignoreCase && cache_.sliceSize == html.size() &&
+        parent->source.compare(cache_.sliceAt, cache_.sliceSize, html) == 0) {
+      cached = std::make_shared<Page>(*parent, cache_.sliceAt, cache_.sliceSize);
+    } else {
+      cached = std::make_shared<Page>(html, ignoreCase);
+    }
     cache_.page = cached;
   }
   const std::string& source = cached->source;
@@ -369,7 +398,9 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
     const std::size_t innerBegin = gt + 1;
     const std::size_t innerEnd = closed ? end - elementName.size() - 3 : innerBegin;
     if (!listMode) {
-      result = innerOnly ? source.substr(innerBegin, innerEnd - innerBegin) : source.substr(start, end - start);
+      const std::size_t from = innerOnly ? innerBegin : start, to = innerOnly ? innerEnd : end;
+      result = source.substr(from, to - from);
+      HandOut(cached, from, to - from);
       break;
     }
     starts.push_back(static_cast<std::int32_t>((innerOnly ? innerBegin : start) + 1));
@@ -379,10 +410,16 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
 
   search_ = outerSearch;
   if (!listMode) return result;
-  source_ = std::shared_ptr<const std::string>(cached, &source);
+  source_ = cached;
   starts_ = std::move(starts);
   ends_ = std::move(ends);
   return std::to_string(starts_.size());
+}
+
+void HtmlElementFinder::HandOut(const std::shared_ptr<Page>& page, std::size_t at, std::size_t size) const {
+  cache_.sliceOf = page;
+  cache_.sliceAt = at;
+  cache_.sliceSize = size;
 }
 
 int HtmlElementFinder::FindAll(const std::string& html, const std::string& tagName, bool ignoreCase) {
@@ -393,8 +430,9 @@ std::string HtmlElementFinder::GetElement(int i) const {
   if (i < 1 || i > Count()) return std::string();
   const std::size_t begin = static_cast<std::size_t>(starts_[i - 1] - 1);
   const std::size_t end = static_cast<std::size_t>(ends_[i - 1] - 1);
-  if (!source_ || begin >= end || end > source_->size()) return std::string();
-  return source_->substr(begin, end - begin);
+  if (!source_ || begin >= end || end > source_->source.size()) return std::string();
+  HandOut(source_, begin, end - begin);
+  return source_->source.substr(begin, end - begin);
 }
 
 std::string HtmlElementFinder::GetAttribute(const std::string& tag, const std::string& name) {

@@ -5,6 +5,7 @@
 // Pages and texts are GBK byte strings. Positions are 1-based byte positions;
 // every search steps over double-byte characters, so a match never starts on
 // the second byte of a character.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,22 +74,29 @@ class HtmlElementFinder {
   struct Page;
   // The last page searched, with its lower-cased copy and tag index, so that
   // further searches of the same text (a row searched cell by cell) skip that
-  // work. A copy of the finder starts without it.
+  // work; and the last element handed out, so that a search of it (a row
+  // taken from the list) cuts its copy and index from its page's. A copy of
+  // the finder starts without them.
   class PageCache {
    public:
     PageCache() = default;
     PageCache(const PageCache&) {}
     PageCache& operator=(const PageCache&) { return *this; }
     std::shared_ptr<Page> page;
+    std::shared_ptr<Page> sliceOf;
+    std::size_t sliceAt = 0, sliceSize = 0;
   };
+
+  // Notes that the caller got size bytes of page from at.
+  void HandOut(const std::shared_ptr<Page>& page, std::size_t at, std::size_t size) const;
 
   std::vector<std::int32_t> starts_;  // 1-based position of each element's first byte
   std::vector<std::int32_t> ends_;    // 1-based position just after each element's last byte
   // The page being searched (lower-cased unless the search is case-sensitive);
   // set while a search runs, released at its end.
   std::shared_ptr<const std::string> search_;
-  std::shared_ptr<const std::string> source_;  // the page of the last list search
-  PageCache cache_;
+  std::shared_ptr<Page> source_;  // the page of the last list search
+  mutable PageCache cache_;
 };
 
 // Text between head and tail in text, searched ignoring case.
