@@ -26,6 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string twice = U16ToGbk(GbkToU16(once));
   if (U16ToGbk(GbkToU16(twice)) != twice) abort();
 
+  // The table-driven conversions give exactly what ICU gives, on the bytes
+  // read as 936 text, as UTF-8 and as UTF-16 units.
+  if (GbkToU16(bytes) != detail::ReferenceGbkToU16(bytes)) abort();
+  std::u16string units(size / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
+  if (U16ToGbk(units) != detail::ReferenceU16ToGbk(units)) abort();
+  if (GbkToUtf8Text(bytes) != detail::ReferenceU16ToUtf8(detail::ReferenceGbkToU16(bytes))) abort();
+  std::u16string fromUtf8 = detail::ReferenceUtf8ToU16(bytes);
+  if (Utf8ToGbk(bytes) != detail::ReferenceU16ToGbk(fromUtf8)) abort();
+  if (UnicodeToUtf8(std::string(reinterpret_cast<const char*>(data), size)) != detail::ReferenceU16ToUtf8(units)) abort();
+
   std::string lower = GbkToLowerAscii(bytes);
   if (lower.size() != bytes.size()) abort();
   if (size > 2) {

@@ -203,14 +203,15 @@ class LazyBlocks {
   std::array<std::atomic<const Block*>, N> blocks_{};
 };
 
-// Filling a fresh std::u16string costs more than decoding into it, so units are
-// decoded into a per-thread buffer and copied out once.
-char16_t* ScratchUnits(std::size_t n) {
-  thread_local std::unique_ptr<char16_t[]> buffer;
+// Filling a fresh string costs more than converting into it, so texts are
+// converted into a per-thread buffer and copied out once.
+template <typename Unit>
+Unit* Scratch(std::size_t n) {
+  thread_local std::unique_ptr<Unit[]> buffer;
   thread_local std::size_t capacity = 0;
-  if (capacity < n) {
-    capacity = std::max(n, 2 * capacity);
-    buffer.reset(new char16_t[capacity]);
+  if (!buffer || capacity < n) {
+    capacity = std::max({n, 2 * capacity, std::size_t{256}});
+    buffer.reset(new Unit[capacity]);
   }
   return buffer.get();
 }
@@ -261,7 +262,7 @@ LazyBlocks<0xFE - 0x81 + 1>& LeadRows() {
 // Fills out from the text's first len bytes; false when a table could not
 // express some byte sequence met on the way.
 bool DecodeByTable(const unsigned char* s, std::size_t len, std::u16string& out) {
-  char16_t* const start = ScratchUnits(len);  // never more units than bytes
+  char16_t* const start = Scratch<char16_t>(len);  // never more units than bytes
   char16_t* o = start;
   const SingleByteTable* single = nullptr;
   std::size_t i = 0;
@@ -335,57 +336,84 @@ const icu::Normalizer2* Nfc() {
   return nfc;
 }
 
+// Writes the bytes of one entry; false when the text ends at a zero byte in
+// them. Two bytes are always stored and the pointer advanced by the count.
+inline bool Put(std::uint32_t e, char*& o) {
+  o[0] = static_cast<char>(e & 0xFF);
+  o[1] = static_cast<char>((e >> 8) & 0xFF);
+  if (e & kHasZero) {
+    if (o[0] != '\0') ++o;  // only a second byte can follow a non-zero one
+    return false;
+  }
+  o += (e >> kLengthShift) & 3;
+  return true;
+}
+
 // The same steps as PrepareForEncoding followed by Encode and CutAtZero, one
-// unit at a time: a unit is written once the next one is known not to compose
-// with it. False when a table could not express some unit met on the way.
+// unit at a time: when a mark composes with the unit before it, that unit's
+// bytes are taken back and the composed unit's written instead. False when a
+// table could not express some unit met on the way.
 bool EncodeByTable(const char16_t* units, std::size_t len, std::string& out) {
-  out.resize(len * 2);
-  char* o = out.data();
+  char* const start = Scratch<char>(len * 2);  // at most two bytes a unit
+  char* o = start;
   LazyBlocks<256>& blocks = UnitBlocks();
-  const icu::Normalizer2* nfc = nullptr;
-  bool havePending = false;
-  char16_t pending = 0;
-  std::uint32_t pendingEntry = 0;
-  // Writes the pending unit; false once the text has ended at a zero byte.
-  auto flush = [&]() {
-    const std::uint32_t e = pendingEntry;
-    const unsigned n = (e >> kLengthShift) & 3;
-    if (e & kHasZero) {
-      if (n == 2 && (e & 0xFF) != 0) *o++ = static_cast<char>(e & 0xFF);
-      return false;
+  const Block* latin = blocks.Get(0, BuildUnitBlock);  // ASCII markup: most units
+  if (!latin) return false;
+  const Block* block = nullptr;
+  char16_t blockHigh = 0;
+  auto entry = [&](char16_t u, std::uint32_t& e) {
+    if (u < 0x100) {
+      e = (*latin)[u];
+      return true;
     }
-    *o++ = static_cast<char>(e & 0xFF);
-    if (n == 2) *o++ = static_cast<char>((e >> 8) & 0xFF);
+    if (!block || blockHigh != u >> 8) {
+      blockHigh = static_cast<char16_t>(u >> 8);
+      block = blocks.Get(blockHigh, BuildUnitBlock);
+      if (!block) return false;
+    }
+    e = (*block)[u & 0xFF];
     return true;
   };
-  auto lookup = [&](char16_t u, std::uint32_t& e) {
-    const Block* b = blocks.Get(u >> 8, BuildUnitBlock);
-    if (!b) return false;
-    e = (*b)[u & 0xFF];
+  // Whether U+0001..U+007F are the bytes 0x01..0x7F, none of them a mark.
+  static const bool asciiAsItself = [latin] {
+    for (std::uint32_t u = 1; u < 0x80; ++u) {
+      if ((*latin)[u] != (u | 1u << kLengthShift)) return false;
+    }
     return true;
-  };
-  bool ended = false;
-  for (std::size_t i = 0; i < len && !ended; ++i) {
+  }();
+  char* lastStart = nullptr;  // where the bytes of the last unit begin
+  char16_t last = 0;
+  for (std::size_t i = 0; i < len; ++i) {
     char16_t u = units[i];
+    if (asciiAsItself && static_cast<unsigned>(u - 1) < 0x7F) {
+      std::size_t j = i;
+      do {
+        *o++ = static_cast<char>(units[j++]);
+      } while (j < len && static_cast<unsigned>(units[j] - 1) < 0x7F);
+      lastStart = o - 1;
+      last = units[j - 1];
+      i = j - 1;
+      continue;
+    }
     if (U16_IS_SURROGATE(u)) u = u'?';
     std::uint32_t e;
-    if (!lookup(u, e)) return false;
-    if (havePending && (e & kMark)) {
-      if (!nfc) nfc = Nfc();
-      const UChar32 composed = nfc ? nfc->composePair(pending, u) : U_SENTINEL;
+    if (!entry(u, e)) return false;
+    if (lastStart && (e & kMark)) {
+      const icu::Normalizer2* nfc = Nfc();
+      const UChar32 composed = nfc ? nfc->composePair(last, u) : U_SENTINEL;
       if (composed >= 0 && composed <= 0xFFFF) {
-        pending = static_cast<char16_t>(composed);
-        if (!lookup(pending, pendingEntry)) return false;
+        last = static_cast<char16_t>(composed);
+        if (!entry(last, e)) return false;
+        o = lastStart;
+        if (!Put(e, o)) break;
         continue;
       }
     }
-    if (havePending && !flush()) ended = true;
-    pending = u;
-    pendingEntry = e;
-    havePending = true;
+    lastStart = o;
+    last = u;
+    if (!Put(e, o)) break;
   }
-  if (havePending && !ended) flush();
-  out.resize(static_cast<std::size_t>(o - out.data()));
+  out.assign(start, static_cast<std::size_t>(o - start));
   return true;
 }
 
@@ -398,7 +426,7 @@ std::string U16ToGbkUnits(const std::u16string& units) {
 // UTF-8 of well-formed input is decoded here; anything else (and lone
 // surrogates on the way out) goes to ICU for its replacement rules.
 bool DecodeUtf8(const unsigned char* s, std::size_t len, std::u16string& out) {
-  char16_t* const start = ScratchUnits(len);  // never more units than bytes
+  char16_t* const start = Scratch<char16_t>(len);  // never more units than bytes
   char16_t* o = start;
   std::size_t i = 0;
   while (i < len) {
