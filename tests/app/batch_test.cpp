@@ -9,19 +9,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "AppTestSupport.h"
 #include "app/QtText.h"
 #include "demo/DemoSite.h"
 #include "store/ConfigStore.h"
 
 using namespace lanshu;
-
-#define COMPARE_GBK(actual, expected)   \
-  do {                                  \
-    const std::string a_ = (actual);    \
-    const std::string e_ = (expected);  \
-    QCOMPARE(FromGbk(a_), FromGbk(e_)); \
-    QVERIFY(a_ == e_);                  \
-  } while (0)
+using namespace lanshu::testing;
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "AppTestSupport.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
@@ -17,29 +18,9 @@
 #include "text/MessageBox.h"
 
 using namespace lanshu;
-
-// Byte-for-byte comparison of two GBK texts, shown as text when they differ.
-#define COMPARE_GBK(actual, expected)          \
-  do {                                         \
-    const std::string a_ = (actual);           \
-    const std::string e_ = (expected);         \
-    QCOMPARE(FromGbk(a_), FromGbk(e_));        \
-    QVERIFY(a_ == e_);                         \
-  } while (0)
+using namespace lanshu::testing;
 
 namespace {
-
-struct Message {
-  QString title, text;
-  int flags;
-};
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < ms) QTest::qWait(20);
-  return done();
-}
 
 QByteArray ReadFile(const QString& path) {
   QFile f(path);

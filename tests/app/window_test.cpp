@@ -10,6 +10,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+#include "AppTestSupport.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
@@ -23,21 +24,9 @@
 #include "web/HttpClient.h"
 
 using namespace lanshu;
+using namespace lanshu::testing;
 
 namespace {
-
-struct Message {
-  QString title, text;
-  int flags;
-};
-
-// Keeps the window's event processing going while a test waits.
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < ms) QTest::qWait(20);
-  return done();
-}
 
 }  // namespace
 

@@ -1,0 +1,36 @@
+#pragma once
+// Helpers shared by the window tests.
+#include <QElapsedTimer>
+#include <QString>
+#include <QTest>
+#include <functional>
+#include <string>
+
+#include "app/QtText.h"
+
+// Byte-for-byte comparison of two GBK texts, shown as text when they differ.
+#define COMPARE_GBK(actual, expected)   \
+  do {                                  \
+    const std::string a_ = (actual);    \
+    const std::string e_ = (expected);  \
+    QCOMPARE(lanshu::FromGbk(a_), lanshu::FromGbk(e_)); \
+    QVERIFY(a_ == e_);                  \
+  } while (0)
+
+namespace lanshu::testing {
+
+// A message box as the recording hook saw it.
+struct Message {
+  QString title, text;
+  int flags;
+};
+
+// Keeps the window's event processing going while a test waits.
+inline bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QTest::qWait(20);
+  return done();
+}
+
+}  // namespace lanshu::testing
