@@ -43,17 +43,6 @@ std::tm LocalNow() {
   return out;
 }
 
-void ReplaceCommas(std::string& html) {
-  // "," is below 0x40, never the second byte of a double-byte character.
-  std::string out;
-  out.reserve(html.size());
-  for (char c : html) {
-    if (c == ',') out += T().fullWidthComma;
-    else out.push_back(c);
-  }
-  html.swap(out);
-}
-
 }  // namespace
 
 KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
@@ -165,7 +154,7 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
   };
   auto site = [&](int k) {
     std::string v = cell(k);
-    ReplaceCommas(v);
+    ReplaceList(v, ",", T().fullWidthComma, true);
     return clean(DecodeEntities(v));
   };
 

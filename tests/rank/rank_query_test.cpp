@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "results/MemoryTable.h"
 #include "text/Codec.h"
 #include "text/Events.h"
 #include "text/MessageBox.h"
@@ -15,22 +16,6 @@ namespace {
 
 std::string G(const char* utf8) { return Utf8TextToGbk(utf8); }
 
-class StoreTable : public ResultTable {
- public:
-  RowStore store{{"序号", "域名", "关键字", "排名", "搜索量", "收录量", "网页标题", "链接"}};
-  int RowCount() const override { return store.RowCount(); }
-  int ColumnCount() const override { return store.ColumnCount(); }
-  std::string ColumnTitle(int c) const override { return store.ColumnTitle(c); }
-  std::string CellText(int r, int c) const override { return store.CellText(r, c); }
-  void SetCellText(int r, int c, const std::string& t) override { store.SetCellText(r, c, t); }
-  int AppendRow(const std::string& first) override { return store.AppendRow(first); }
-  void Clear() override { store.Clear(); }
-  int SelectedRow() const override { return -1; }
-  void SelectRow(int) override {}
-  void ScrollToRow(int) override {}
-  void FocusList() override {}
-};
-
 class FakeUi : public RankUi {
  public:
   std::string caption = G("开始采集");
@@ -38,7 +23,7 @@ class FakeUi : public RankUi {
   int sort = 0;
   std::vector<std::string> statuses;
   bool filter = false, convert = false;
-  StoreTable table;
+  MemoryTable table{{"序号", "域名", "关键字", "排名", "搜索量", "收录量", "网页标题", "链接"}};
   std::string StartCaption() const override { return caption; }
   void SetStartCaption(const std::string& c) override { caption = c; }
   std::string DomainText() const override { return domains; }
