@@ -88,7 +88,24 @@ void BM_ParseMiningPage(benchmark::State& state) {
   }
   state.counters["page_kb"] = static_cast<double>(html.size()) / 1024.0;
 }
-BENCHMARK(BM_ParseMiningPage)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseMiningPage)->Arg(8)->Arg(50)->Unit(benchmark::kMillisecond);
+
+// What a fetched keyword page costs before parsing: the body arrives in UTF-8
+// and is turned into GBK, and the first page of a seed is searched for links.
+void BM_PrepareMiningPage(benchmark::State& state) {
+  lanshu::demo::Options options;
+  options.keywordPages = 10;
+  options.keywordRowsPerPage = 8;
+  const std::string utf8 = lanshu::GbkToUtf8Text(lanshu::demo::KeywordPageHtml(Utf8TextToGbk("减肥"), 1, options));
+  const bool detect = state.range(0) != 0;
+  for (auto _ : state) {
+    const std::string page = lanshu::Utf8ToGbk(utf8);
+    if (detect) benchmark::DoNotOptimize(lanshu::DetectLastPage(page, lanshu::PageLinkForm::kMining));
+    benchmark::DoNotOptimize(page.data());
+  }
+  state.counters["page_kb"] = static_cast<double>(utf8.size()) / 1024.0;
+}
+BENCHMARK(BM_PrepareMiningPage)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

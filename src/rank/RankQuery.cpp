@@ -62,22 +62,40 @@ std::string TrimSpaces(const std::string& text) {
 }  // namespace
 
 int DetectLastPage(const std::string& html, PageLinkForm form, const std::string& sortWord) {
-  // Up to 50 searches over the page: an ASCII link text is found in a
-  // lower-cased copy exactly where a search ignoring case finds it (letters
-  // are single-byte characters, so the characters stay as they are), and a
-  // plain search there is far faster than folding every byte.
-  const std::string lower = GbkToLowerAscii(html);
-  for (int n = 50; n >= 1; --n) {
+  auto needleFor = [&](int n, const std::string& word) {
     const std::string num = std::to_string(n);
-    const std::string needle = form == PageLinkForm::kRank
-                                   ? num + "/" + sortWord + "/\">" + num + "</a>"
-                                   : "/" + num + "/\">" + num + "</a>";
-    const bool ascii =
-        std::all_of(needle.begin(), needle.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    const std::size_t at = ascii ? GbkFind(lower, GbkToLowerAscii(needle)) : GbkFindNoCase(html, needle);
-    if (at != std::string::npos) return n;
+    return form == PageLinkForm::kRank ? num + "/" + word + "/\">" + num + "</a>" : "/" + num + "/\">" + num + "</a>";
+  };
+  const bool ascii =
+      std::all_of(sortWord.begin(), sortWord.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!ascii) {
+    for (int n = 50; n >= 1; --n)
+      if (GbkFindNoCase(html, needleFor(n, sortWord)) != std::string::npos) return n;
+    return 0;
   }
-  return 0;
+  // The highest of the 50 links in one pass. An ASCII link text is found
+  // ignoring case exactly where its lower-cased form is found in a lower-cased
+  // copy (letters are single-byte characters), and every such link ends in
+  // "</a>" right after its one- or two-digit page number: each "</a>" of the
+  // page names at most two candidates, checked whole.
+  const std::string lower = GbkToLowerAscii(html);
+  const std::string word = GbkToLowerAscii(sortWord);
+  const std::string tail = "</a>";
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  int best = 0;
+  for (std::size_t p = lower.find(tail); p != std::string::npos && best < 50; p = lower.find(tail, p + 1)) {
+    for (std::size_t digits = 1; digits <= 2 && digits <= p && isDigit(lower[p - digits]); ++digits) {
+      if (digits == 2 && lower[p - 2] == '0') break;
+      const int n = std::atoi(lower.c_str() + p - digits);
+      if (n < 1 || n > 50 || n <= best) continue;
+      const std::string needle = needleFor(n, word);
+      const std::size_t end = p + tail.size();
+      if (end < needle.size()) continue;
+      const std::size_t at = end - needle.size();
+      if (lower.compare(at, needle.size(), needle) == 0 && IsGbkCharStart(lower, at)) best = n;
+    }
+  }
+  return best;
 }
 
 std::string TrimBlank(const std::string& text, int mode, RegexGbk& regex) {

@@ -566,21 +566,54 @@ std::string Utf8ToGbk(const std::string& utf8) { return U16ToGbkUnits(Utf8ToU16(
 
 std::string Utf8TextToGbk(const std::string& utf8) { return Utf8ToGbk(utf8); }
 
-std::string GbkToLowerAscii(std::string s) {
-  for (std::size_t i = 0; i < s.size();) {
-    std::size_t n = GbkCharLen(s, i);
-    if (n == 1 && s[i] >= 'A' && s[i] <= 'Z') s[i] = static_cast<char>(s[i] + ('a' - 'A'));
-    i += n;
+namespace {
+
+// Changes the case of the single-byte letters of s in place (to lower case
+// when lower, else to upper case). Eight bytes without a lead byte are one
+// ASCII word and change together; elsewhere the walk goes character by
+// character, stepping over double-byte characters.
+void ChangeAsciiCase(std::string& s, bool lower) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  const char first = lower ? 'A' : 'a';
+  const std::uint64_t geFirst = kOnes * static_cast<std::uint64_t>(0x80 - first);
+  const std::uint64_t gtLast = kOnes * static_cast<std::uint64_t>(0x7F - (first + 25));
+  char* const data = s.data();
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+  while (i < n) {
+    if (i + 8 <= n) {
+      std::uint64_t w;
+      std::memcpy(&w, data + i, 8);
+      if ((w & kHigh) == 0) {
+        // Per byte: high bit of (b + 0x80 - first) when b >= first, of
+        // (b + 0x7F - last) when b > last; no carries cross bytes below 0x80.
+        const std::uint64_t letters = (w + geFirst) & ~(w + gtLast) & kHigh;
+        w = lower ? w | (letters >> 2) : w & ~(letters >> 2);
+        std::memcpy(data + i, &w, 8);
+        i += 8;
+        continue;
+      }
+    }
+    const unsigned char c = static_cast<unsigned char>(data[i]);
+    if (IsGbkLeadByte(c)) {
+      i += 2;  // a lead byte at the very end just ends the loop
+      continue;
+    }
+    if (static_cast<unsigned char>(c - first) < 26) data[i] = static_cast<char>(lower ? c + 32 : c - 32);
+    ++i;
   }
+}
+
+}  // namespace
+
+std::string GbkToLowerAscii(std::string s) {
+  ChangeAsciiCase(s, true);
   return s;
 }
 
 std::string GbkToUpperAscii(std::string s) {
-  for (std::size_t i = 0; i < s.size();) {
-    std::size_t n = GbkCharLen(s, i);
-    if (n == 1 && s[i] >= 'a' && s[i] <= 'z') s[i] = static_cast<char>(s[i] - ('a' - 'A'));
-    i += n;
-  }
+  ChangeAsciiCase(s, false);
   return s;
 }
 
@@ -613,12 +646,10 @@ std::size_t FindAligned(const std::string& hay, const std::string& needle, std::
   if (from > hay.size()) return std::string::npos;
   if (needle.empty()) return from;
   if (ignoreCase) return FindNoCaseAligned(hay, needle, from);
-  std::size_t boundary = from;  // from is a character start by contract
-  std::size_t pos = hay.find(needle, from);
-  while (pos != std::string::npos) {
-    while (boundary < pos) boundary += GbkCharLen(hay, boundary);
-    if (boundary == pos) return pos;
-    pos = hay.find(needle, boundary);  // boundary > pos: the next character start
+  std::size_t known = from;  // a character start by contract
+  for (std::size_t pos = hay.find(needle, from); pos != std::string::npos; pos = hay.find(needle, pos + 1)) {
+    if (IsGbkCharStart(hay, pos, known)) return pos;
+    known = pos + 1;  // pos is the second byte of a character
   }
   return std::string::npos;
 }
@@ -645,22 +676,18 @@ std::size_t GbkFindLast(const std::string& hay, const std::string& needle, std::
   return found;
 }
 
-std::size_t GbkScanner::AdvanceTo(std::size_t pos) {
+bool GbkScanner::IsBoundary(std::size_t pos) {
   if (pos < cursor_) cursor_ = 0;
-  while (cursor_ < pos) cursor_ += GbkCharLen(*hay_, cursor_);
-  return cursor_;
+  const bool start = IsGbkCharStart(*hay_, pos, cursor_);
+  cursor_ = start ? pos : pos + 1;  // else pos ends the pair that began before it
+  return start;
 }
-
-bool GbkScanner::IsBoundary(std::size_t pos) { return AdvanceTo(pos) == pos; }
 
 std::size_t GbkScanner::Find(const std::string& needle, std::size_t from) {
   if (from > hay_->size()) return std::string::npos;
-  std::size_t start = AdvanceTo(from);
-  std::size_t pos = hay_->find(needle, start);
-  while (pos != std::string::npos) {
-    std::size_t b = AdvanceTo(pos);
-    if (b == pos) return pos;
-    pos = hay_->find(needle, b);
+  const std::size_t start = IsBoundary(from) ? from : from + 1;
+  for (std::size_t pos = hay_->find(needle, start); pos != std::string::npos; pos = hay_->find(needle, pos + 1)) {
+    if (IsBoundary(pos)) return pos;
   }
   return std::string::npos;
 }

@@ -53,6 +53,18 @@ inline std::size_t GbkCharLen(const std::string& s, std::size_t i) {
   return (IsGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ? 2 : 1;
 }
 
+// True if byte index pos (at most s.size()) starts a character; known is a
+// character start at or before pos. Every byte that is not a lead byte ends a
+// character (alone or as a second byte), so the run of lead bytes right before
+// pos decides: pos is a start when the run is even in length. This costs the
+// length of that run (at most pos - known), not a walk from the start.
+inline bool IsGbkCharStart(const std::string& s, std::size_t pos, std::size_t known = 0) {
+  if (pos >= s.size()) return true;  // a lone lead byte at the end is a character of its own
+  std::size_t run = 0;
+  while (pos - run > known && IsGbkLeadByte(static_cast<unsigned char>(s[pos - run - 1]))) ++run;
+  return run % 2 == 0;
+}
+
 // ASCII letters changed in case; the second byte of a double-byte character is
 // never touched.
 std::string GbkToLowerAscii(std::string s);
@@ -83,9 +95,8 @@ class GbkScanner {
   bool IsBoundary(std::size_t pos);
 
  private:
-  std::size_t AdvanceTo(std::size_t pos);  // first boundary >= pos
   const std::string* hay_;
-  std::size_t cursor_ = 0;  // a known boundary; boundaries are found forward from it
+  std::size_t cursor_ = 0;  // a known character start; checks at or after it look back no further
 };
 
 }  // namespace lanshu

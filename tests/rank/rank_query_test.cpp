@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 
 #include "results/MemoryTable.h"
 #include "text/Codec.h"
@@ -104,6 +105,43 @@ TEST(RankQueryHelpers, DetectLastPageReadsPageLinks) {
   for (int n = 2; n <= 60; ++n) all += "/" + std::to_string(n) + "/\">" + std::to_string(n) + "</a>";
   EXPECT_EQ(DetectLastPage(all, PageLinkForm::kMining), 50);
   EXPECT_EQ(DetectLastPage("<a href=\"/kw/7/\">7</A>", PageLinkForm::kMining), 7);
+}
+
+// The one-pass search against the plain reading: each of the 50 links
+// looked for in turn, highest first, on pages mixing real links, near misses
+// (leading zeros, three digits, other sort words, a lead byte swallowing the
+// first character) and double-byte text.
+TEST(RankQueryHelpers, DetectLastPageMatchesSearchingEachLink) {
+  auto reference = [](const std::string& html, PageLinkForm form, const std::string& word) {
+    for (int n = 50; n >= 1; --n) {
+      const std::string num = std::to_string(n);
+      const std::string needle =
+          form == PageLinkForm::kRank ? num + "/" + word + "/\">" + num + "</a>" : "/" + num + "/\">" + num + "</a>";
+      if (GbkFindNoCase(html, needle) != std::string::npos) return n;
+    }
+    return 0;
+  };
+  const std::vector<std::string> words = {"position", "ip", "zhishu", G("指数")};
+  const std::vector<std::string> fillers = {G("第一页"), "\xB0", "\xB0\xB0", " ", "<a href=\"x\">", "</A>", "0"};
+  std::mt19937 rng(7);
+  auto pick = [&rng](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (int round = 0; round < 3000; ++round) {
+    const PageLinkForm form = round % 2 ? PageLinkForm::kRank : PageLinkForm::kMining;
+    const std::string word = words[pick(words.size())];
+    std::string html;
+    for (int piece = 0, pieces = 1 + static_cast<int>(pick(6)); piece < pieces; ++piece) {
+      html += fillers[pick(fillers.size())];
+      std::string num = std::to_string(pick(120));
+      if (pick(8) == 0) num = "0" + num;
+      const std::string w = pick(6) == 0 ? words[pick(words.size())] : word;
+      std::string link = form == PageLinkForm::kRank ? num + "/" + w + "/\">" + num + "</a>"
+                                                      : "/" + num + "/\">" + num + "</a>";
+      if (pick(3) == 0) link = GbkToUpperAscii(link);
+      if (pick(5) == 0) link.erase(pick(link.size()), 1);
+      html += link;
+    }
+    ASSERT_EQ(DetectLastPage(html, form, word), reference(html, form, word)) << GbkToUtf8Text(html);
+  }
 }
 
 TEST(RankQueryHelpers, TrimBlankModes) {

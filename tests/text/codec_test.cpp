@@ -68,6 +68,23 @@ TEST(Codec, CaseChangesLeaveTrailBytesAlone) {
   // 0xB0 0x41 is one character whose trail byte looks like "A".
   EXPECT_EQ(GbkToLowerAscii("AB\xB0\x41Z"), "ab\xB0\x41z");
   EXPECT_EQ(GbkToUpperAscii("ab\xB0\x61z"), "AB\xB0\x61Z");
+
+  // Long mixed texts against a walk character by character: ASCII runs are
+  // changed eight bytes at a time, so runs of every length and position count.
+  std::mt19937 rng(5);
+  const char alphabet[] = {'A', 'Z', 'a', 'z', '@', '[', '`', '{', '\xB0', '\x7F', '0', '\xFF'};
+  for (int round = 0; round < 500; ++round) {
+    std::string s;
+    for (std::size_t n = rng() % 40; n > 0; --n) s += alphabet[rng() % sizeof alphabet];
+    std::string lower = s, upper = s;
+    for (std::size_t i = 0; i < s.size(); i += GbkCharLen(s, i)) {
+      if (GbkCharLen(s, i) != 1) continue;
+      if (s[i] >= 'A' && s[i] <= 'Z') lower[i] = static_cast<char>(s[i] + 32);
+      if (s[i] >= 'a' && s[i] <= 'z') upper[i] = static_cast<char>(s[i] - 32);
+    }
+    ASSERT_EQ(GbkToLowerAscii(s), lower) << round;
+    ASSERT_EQ(GbkToUpperAscii(s), upper) << round;
+  }
 }
 
 TEST(Codec, SearchesStepOverDoubleByteCharacters) {
@@ -88,6 +105,31 @@ TEST(Codec, SearchesStepOverDoubleByteCharacters) {
   EXPECT_EQ(scan.Find("A", 1), 2u);  // from inside a character: next start
   EXPECT_FALSE(scan.IsBoundary(1));
   EXPECT_TRUE(scan.IsBoundary(0));
+}
+
+// Character starts found by looking back at lead bytes, by the scanner and by
+// the searches, against a walk from the first byte, on strings dense in lead
+// bytes and bytes that look like ASCII.
+TEST(Codec, CharacterStartsAgreeWithAWalkFromTheStart) {
+  std::mt19937 rng(11);
+  const char alphabet[] = {'\xB0', '\xC1', '\xFF', '\x80', 'A', '<', 'a', '/'};
+  for (int round = 0; round < 2000; ++round) {
+    std::string s;
+    for (std::size_t n = rng() % 24; n > 0; --n) s += alphabet[rng() % sizeof alphabet];
+    std::vector<bool> start(s.size() + 1, false);
+    for (std::size_t i = 0; i <= s.size(); i += i < s.size() ? GbkCharLen(s, i) : 1) start[i] = true;
+    GbkScanner scan(s);
+    for (std::size_t pos = 0; pos <= s.size(); ++pos) {
+      ASSERT_EQ(IsGbkCharStart(s, pos), start[pos]) << round << " " << pos;
+      ASSERT_EQ(scan.IsBoundary(pos), start[pos]) << round << " " << pos;
+    }
+    const std::string needle(1, alphabet[rng() % sizeof alphabet]);
+    std::size_t expected = std::string::npos;
+    for (std::size_t i = 0; i < s.size() && expected == std::string::npos; i += GbkCharLen(s, i))
+      if (s.compare(i, 1, needle) == 0) expected = i;
+    ASSERT_EQ(GbkFind(s, needle), expected) << round;
+    ASSERT_EQ(GbkScanner(s).Find(needle, 0), expected) << round;
+  }
 }
 
 // The tables behind the conversions are built from ICU's answers; every byte
