@@ -1,7 +1,10 @@
 #include "text/HtmlElementFinder.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -37,24 +40,28 @@ std::string ReplaceAll(const std::string& text, const std::string& what, const s
   return out.append(text, from, npos);
 }
 
-bool IsSpaceAt(const std::string& s, std::size_t i, std::size_t len) {
+bool IsSpaceAt(std::string_view s, std::size_t i, std::size_t len) {
   return len == 1 ? s[i] == ' ' : s.compare(i, 2, kFullWidthSpace) == 0;
 }
 
-// text without leading and trailing ASCII and full-width spaces.
-std::string TrimSpaces(const std::string& text) {
+// s without leading and trailing ASCII and full-width spaces, walking its
+// characters from its first byte.
+std::string_view TrimSpacesView(std::string_view s) {
+  auto charLen = [&s](std::size_t i) {
+    return IsGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+  };
   std::size_t begin = 0;
-  while (begin < text.size() && IsSpaceAt(text, begin, GbkCharLen(text, begin))) {
-    begin += GbkCharLen(text, begin);
-  }
+  while (begin < s.size() && IsSpaceAt(s, begin, charLen(begin))) begin += charLen(begin);
   std::size_t end = begin;
-  for (std::size_t i = begin; i < text.size();) {
-    std::size_t len = GbkCharLen(text, i);
+  for (std::size_t i = begin; i < s.size();) {
+    const std::size_t len = charLen(i);
     i += len;
-    if (!IsSpaceAt(text, i - len, len)) end = i;
+    if (!IsSpaceAt(s, i - len, len)) end = i;
   }
-  return text.substr(begin, end - begin);
+  return s.substr(begin, end - begin);
 }
+
+std::string TrimSpaces(const std::string& text) { return std::string(TrimSpacesView(text)); }
 
 std::vector<std::string> SplitAtBar(const std::string& text) {
   std::vector<std::string> pieces;
@@ -108,13 +115,18 @@ bool IsAscii(const std::string& s) {
 // that could find anything, and an ASCII marker is found ignoring case exactly
 // where its lower-cased form is found in the lower-cased tag (it can only match
 // single-byte characters), which a plain search does much faster.
-std::string PlainCandidate(const std::string& tag, const std::string& lowTag, const std::string& lowHead,
-                           const std::string& lowTail) {
+std::string_view PlainCandidateView(std::string_view tag, const std::string& lowTag, const std::string& lowHead,
+                                    const std::string& lowTail) {
   const std::size_t headAt = GbkFind(lowTag, lowHead);
-  if (headAt == npos) return std::string();
+  if (headAt == npos) return std::string_view();
   const std::size_t begin = headAt + lowHead.size();
   const std::size_t tailAt = GbkFind(lowTag, lowTail, CharStartFrom(lowTag, headAt, begin));
-  return tailAt != npos && tailAt > begin ? tag.substr(begin, tailAt - begin) : std::string();
+  return tailAt != npos && tailAt > begin ? tag.substr(begin, tailAt - begin) : std::string_view();
+}
+
+std::string PlainCandidate(const std::string& tag, const std::string& lowTag, const std::string& lowHead,
+                           const std::string& lowTail) {
+  return std::string(PlainCandidateView(tag, lowTag, lowHead, lowTail));
 }
 
 // One attribute name of a search with its wanted value, prepared once per
@@ -140,6 +152,15 @@ struct AttributeTest {
   // AttributeMatches over the four candidates, each cut only when the ones
   // before it did not match.
   bool Matches(const std::string& tag, const std::string& lowTag, bool partial) const {
+    if (plain && !partial) {
+      // Cut from the lower-cased tag, a candidate is already lower-cased (it
+      // starts at a character start right after the ASCII head).
+      for (int k = 0; k < 4; ++k) {
+        const std::string_view c = PlainCandidateView(lowTag, lowTag, lowHeads[k], kCandidateTails[k]);
+        if (TrimSpacesView(c) == lowValue) return true;
+      }
+      return false;
+    }
     for (int k = 0; k < 4; ++k) {
       const std::string c = Candidate(tag, lowTag, k);
       if (partial ? GbkFindNoCase(c, value) != npos : GbkToLowerAscii(TrimSpaces(c)) == lowValue) return true;
@@ -153,6 +174,32 @@ struct AttributeTest {
   bool plain;
   std::string lowHeads[4];  // heads of the four candidates, lower-cased
 };
+
+using AttributeTests = std::vector<AttributeTest>;
+
+// The tests of a search's attribute filters. A page parser asks for the same
+// few filters row after row, so the last ones prepared are kept (per thread;
+// a search holds its own reference while it runs).
+std::shared_ptr<const AttributeTests> PreparedTests(const std::vector<std::string>& names,
+                                                    const std::vector<std::string>& values) {
+  struct Entry {
+    std::vector<std::string> names, values;
+    std::shared_ptr<const AttributeTests> tests;
+  };
+  thread_local std::vector<Entry> recent;  // the latest first
+  for (std::size_t i = 0; i < recent.size(); ++i) {
+    if (recent[i].names != names || recent[i].values != values) continue;
+    std::rotate(recent.begin(), recent.begin() + static_cast<long>(i), recent.begin() + static_cast<long>(i) + 1);
+    return recent.front().tests;
+  }
+  auto tests = std::make_shared<AttributeTests>();
+  tests->reserve(names.size());
+  for (std::size_t k = 0; k < names.size(); ++k)
+    tests->emplace_back(names[k], k < values.size() ? values[k] : std::string());
+  recent.insert(recent.begin(), Entry{names, values, tests});
+  if (recent.size() > 8) recent.pop_back();
+  return tests;
+}
 
 // lowTag is the tag lower-cased.
 bool AttributesPass(const std::string& tag, const std::string& lowTag, const std::vector<AttributeTest>& tests,
@@ -191,11 +238,6 @@ int CountStarts(const std::string& buf, const std::string& needle, std::size_t l
   return n;
 }
 
-// True if s holds what at pos; the first byte is checked before the rest.
-inline bool StartsWithAt(const std::string& s, std::size_t pos, const std::string& what) {
-  return pos < s.size() && (what.empty() || s[pos] == what[0]) && s.compare(pos, what.size(), what) == 0;
-}
-
 // The page being walked: where its tags begin and end, and, per tag name,
 // where "<" + name and "</" + name + ">" occur, so that the closing tag of an
 // element is found by binary search instead of counting the span between
@@ -210,9 +252,26 @@ class PageIndex {
   };
 
   explicit PageIndex(const std::string& page) : page_(page) {
-    for (std::size_t i = 0; i < page.size(); i += GbkCharLen(page, i)) {
-      if (page[i] == '<') lts_.push_back(i);
-      else if (page[i] == '>') gts_.push_back(i);
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    const std::size_t size = page.size();
+    const char* const text = page.data();
+    std::size_t i = 0;
+    while (i < size) {
+      if (i + 8 <= size) {
+        // Eight single-byte characters without "<" or ">" are passed at once:
+        // "<" and ">" are the bytes b with (b | 2) == 0x3E.
+        std::uint64_t w;
+        std::memcpy(&w, text + i, 8);
+        const std::uint64_t x = (w | (kOnes * 2)) ^ (kOnes * 0x3E);
+        if (((w | ((x - kOnes) & ~x)) & kHigh) == 0) {
+          i += 8;
+          continue;
+        }
+      }
+      if (text[i] == '<') lts_.push_back(i);
+      else if (text[i] == '>') gts_.push_back(i);
+      i += GbkCharLen(page, i);
     }
   }
 
@@ -252,10 +311,15 @@ class PageIndex {
     auto found = tags_.find(name);
     if (found != tags_.end()) return found->second;
     Tag& tag = tags_[name];
-    const std::string closer = "</" + name + ">";
+    // Every p is a "<": an opener has the name right after it, a closer "/",
+    // the name and ">".
+    const std::size_t size = page_.size(), n = name.size();
+    const char* const text = page_.data();
+    auto nameAt = [&](std::size_t at) { return at + n <= size && std::memcmp(text + at, name.data(), n) == 0; };
     for (std::size_t p : lts_) {
-      if (StartsWithAt(page_, p + 1, name)) tag.opens.push_back(p);
-      if (StartsWithAt(page_, p, closer)) tag.closers.push_back(p);
+      if (nameAt(p + 1)) tag.opens.push_back(p);
+      if (p + 2 + n < size && text[p + 1] == '/' && text[p + 2 + n] == '>' && nameAt(p + 2))
+        tag.closers.push_back(p);
     }
     std::size_t opensBefore = 0;
     for (std::size_t j = 0; j < tag.closers.size(); ++j) {
@@ -348,10 +412,8 @@ std::string HtmlElementFinder::FindElements(const std::string& html, const std::
   const std::string& page = cached->Searched();
   PageIndex& walk = cached->index;
   const std::string name = ignoreCase ? GbkToLowerAscii(tagName) : tagName;
-  std::vector<AttributeTest> tests;
-  tests.reserve(attrNames.size());
-  for (std::size_t k = 0; k < attrNames.size(); ++k)
-    tests.emplace_back(attrNames[k], k < attrValues.size() ? attrValues[k] : std::string());
+  const std::shared_ptr<const AttributeTests> prepared = PreparedTests(attrNames, attrValues);
+  const AttributeTests& tests = *prepared;
   const std::vector<std::string> pieces =
       containsText.empty() ? std::vector<std::string>() : SplitAtBar(containsText);
 

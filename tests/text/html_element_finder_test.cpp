@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "text/Codec.h"
 #include "text/Events.h"
 
 using namespace lanshu;
@@ -97,6 +99,63 @@ TEST(HtmlElementFinder, AttributeValuesInAnyQuotingIgnoringCaseAndSpaces) {
   EXPECT_EQ(f.FindElements(tag, "td", {"class"}, {"key"}, "", true), tag);
   // An empty value only asks for " name=", written exactly so.
   EXPECT_EQ(f.FindElements("<td ID=3>v</td><td id=4>w</td>", "td", {"id"}, {}), "<td id=4>w</td>");
+}
+
+// Attribute filters against their plain reading: every element of the
+// unfiltered list kept when its opening tag passes, each value read as the
+// four TextBetween candidates and compared by AttributeMatches. The tags mix
+// quoting styles, spaces (ASCII and full-width), letter case, repeated
+// attributes and double-byte characters whose second byte looks like ASCII.
+TEST(HtmlElementFinder, AttributeFiltersAgreeWithThePlainReading) {
+  const std::vector<std::string> names = {"class", "align", "id", "CLASS"};
+  const std::vector<std::string> values = {"blue", "Blue t_l", "right", "", " blue ", "\xB0\x41", "t_l"};
+  const std::vector<std::string> attrs = {
+      " class=\"blue\"", " class='Blue t_l'", " CLASS=blue", " class= \xA1\xA1" "blue ", " align=right",
+      " align=\"right\"", " id=x", " class=\"\"", " class=\"\xB0\x41\"", " class=blue>", " class=\"t_l word\"",
+      " class=\"blue", " id='a\"b'", " x=\"y\"", "\xB0 class=\"blue\""};
+  std::mt19937 rng(3);
+  auto pick = [&rng](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  auto opening = [](const std::string& element) {
+    int position = 0;
+    return "<" + TextBetween(element, "<", ">", position, false, 0, 0, true) + ">";
+  };
+  auto passes = [&](const std::string& tag, const std::vector<std::string>& ns, const std::vector<std::string>& vs,
+                    bool partial, bool matchAll) {
+    for (std::size_t k = 0; k < ns.size(); ++k) {
+      const std::string head = " " + ns[k] + "=";
+      const std::string wanted = k < vs.size() ? vs[k] : std::string();
+      const bool ok = wanted.empty()
+                          ? tag.find(head) != std::string::npos && GbkFind(tag, head) != std::string::npos
+                          : HtmlElementFinder::AttributeMatches(wanted, TextBetween(tag, head + "\"", "\""),
+                                                                TextBetween(tag, head + "'", "'"),
+                                                                TextBetween(tag, head, " "),
+                                                                TextBetween(tag, head, ">"), partial);
+      if (ok != matchAll) return ok;
+    }
+    return matchAll;
+  };
+  for (int round = 0; round < 400; ++round) {
+    std::string html;
+    for (std::size_t n = 1 + pick(6); n > 0; --n) {
+      std::string tag = "<td";
+      for (std::size_t a = pick(3); a > 0; --a) tag += attrs[pick(attrs.size())];
+      html += tag + ">" + std::to_string(round) + "</td>";
+    }
+    std::vector<std::string> ns, vs;
+    for (std::size_t a = 1 + pick(2); a > 0; --a) {
+      ns.push_back(names[pick(names.size())]);
+      vs.push_back(values[pick(values.size())]);
+    }
+    const bool partial = pick(4) == 0, matchAll = pick(2) == 0;
+    HtmlElementFinder all, filtered;
+    std::vector<std::string> expected;
+    for (const std::string& element : ListAll(all, html, "td"))
+      if (passes(opening(element), ns, vs, partial, matchAll)) expected.push_back(element);
+    const int n = std::stoi(filtered.FindElements(html, "td", ns, vs, "", partial, matchAll, -1));
+    std::vector<std::string> got;
+    for (int i = 1; i <= n; ++i) got.push_back(filtered.GetElement(i));
+    ASSERT_EQ(got, expected) << html << " | " << ns[0] << "=" << vs[0] << " partial " << partial;
+  }
 }
 
 TEST(HtmlElementFinder, MatchAllAndContainedTexts) {
