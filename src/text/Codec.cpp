@@ -531,11 +531,15 @@ bool GbkTablesComplete() {
 
 std::u16string GbkToU16(const std::string& text) {
   std::u16string out;
+  GbkToU16(text, out);
+  return out;
+}
+
+void GbkToU16(const std::string& text, std::u16string& out) {
   const std::size_t len = TextLength(text);
   if (!DecodeByTable(reinterpret_cast<const unsigned char*>(text.data()), len, out)) {
-    return detail::ReferenceGbkToU16(text);
+    out = detail::ReferenceGbkToU16(text);
   }
-  return out;
 }
 
 std::string U16ToGbk(const std::u16string& text) { return U16ToGbkUnits(text); }

@@ -27,6 +27,9 @@ std::string Utf16ToGbk(const std::string& utf16le);
 
 // Boundary helpers for the window and the file system (no terminators).
 std::u16string GbkToU16(const std::string& text);
+// The same into out, whose storage is reused (for texts converted by the
+// thousand, such as the cells of a page).
+void GbkToU16(const std::string& text, std::u16string& out);
 std::string U16ToGbk(const std::u16string& text);
 std::string GbkToUtf8Text(const std::string& text);   // without the trailing zero byte
 std::string Utf8TextToGbk(const std::string& utf8);

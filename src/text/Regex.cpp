@@ -32,6 +32,34 @@ MatchesPtr Run(RegexEngine* engine, const std::string& subject) {
   return std::make_shared<const RegexMatches>(std::move(*found));
 }
 
+// The UTF-16 texts of one replacement. Nothing runs between converting them
+// and converting the result back (no events are processed), so one set per
+// thread serves every object, and their storage is reused from cell to cell.
+struct ReplaceScratch {
+  std::u16string subject, replacement, out;
+};
+
+ReplaceScratch& Scratch() {
+  thread_local ReplaceScratch scratch;
+  return scratch;
+}
+
+// Gives back the storage a very long text took.
+void Trim(ReplaceScratch& scratch) {
+  constexpr std::size_t kKeep = 1 << 20;
+  if (scratch.subject.capacity() > kKeep || scratch.out.capacity() > kKeep) scratch = ReplaceScratch();
+}
+
+// Replace over GBK texts; the empty text on an engine error.
+std::string ReplaceGbk(RegexEngine& engine, const std::string& subject, const std::string& replacement) {
+  ReplaceScratch& t = Scratch();
+  GbkToU16(subject, t.subject);
+  GbkToU16(replacement, t.replacement);
+  std::string result = engine.ReplaceInto(t.subject, t.replacement, t.out) ? U16ToGbk(t.out) : std::string();
+  Trim(t);
+  return result;
+}
+
 int CountOf(const MatchesPtr& m) { return m ? static_cast<int>(m->size()) : 0; }
 
 // Match i (1-based) or null.
@@ -132,7 +160,7 @@ std::string RegexCore::Replace(const std::string& subject, const std::string& re
                                const std::optional<std::string>& pattern, bool caseSensitive, bool singleLine,
                                bool firstOnly) {
   if (pattern) Compile(*pattern, caseSensitive, singleLine, firstOnly);
-  return TextOf(engine_->Replace(GbkToU16(subject), GbkToU16(replacement)));
+  return ReplaceGbk(*engine_, subject, replacement);
 }
 
 bool RegexCore::Test(const std::string& subject) { return engine_->Test(GbkToU16(subject)).value_or(false); }
@@ -170,7 +198,7 @@ std::string RegexLite::Pattern() const { return engine_ ? U16ToGbk(engine_->Patt
 
 std::string RegexLite::Replace(const std::string& subject, const std::string& replacement) {
   if (!engine_) return std::string();
-  return TextOf(engine_->Replace(GbkToU16(subject), GbkToU16(replacement)));
+  return ReplaceGbk(*engine_, subject, replacement);
 }
 
 int RegexLite::Execute(const std::string& subject) {
@@ -210,28 +238,33 @@ std::string RegexGbk::Pattern() const { return engine_ ? U16ToGbk(engine_->Patte
 
 // The engine sees subject and replacement with their terminating zero; the
 // search itself stops before the subject's zero so that anchors and classes
-// see the text as it is.
-std::optional<std::u16string> RegexGbk::ReplaceUnits(const std::string& subject, const std::string& replacement) {
-  if (!engine_) return std::nullopt;
-  std::u16string s = GbkToU16(subject);
-  std::u16string r = GbkToU16(replacement);
-  s.push_back(u'\0');
-  r.push_back(u'\0');
-  return engine_->Replace(s, r, s.size() - 1);
+// see the text as it is. The result is left in the scratch's out.
+bool RegexGbk::ReplaceUnits(const std::string& subject, const std::string& replacement) {
+  if (!engine_) return false;
+  ReplaceScratch& t = Scratch();
+  GbkToU16(subject, t.subject);
+  GbkToU16(replacement, t.replacement);
+  t.subject.push_back(u'\0');
+  t.replacement.push_back(u'\0');
+  return engine_->ReplaceInto(t.subject, t.replacement, t.out, t.subject.size() - 1);
 }
 
 std::string RegexGbk::Replace(const std::string& subject, const std::string& replacement) {
-  std::optional<std::u16string> units = ReplaceUnits(subject, replacement);
-  if (!units) return std::string();
-  units->erase(std::remove(units->begin(), units->end(), u'\0'), units->end());
-  return U16ToGbk(*units);
+  if (!ReplaceUnits(subject, replacement)) return std::string();
+  std::u16string& units = Scratch().out;
+  units.erase(std::remove(units.begin(), units.end(), u'\0'), units.end());
+  std::string result = U16ToGbk(units);
+  Trim(Scratch());
+  return result;
 }
 
 std::string RegexGbk::ReplaceKeepNul(const std::string& subject, const std::string& replacement) {
-  std::optional<std::u16string> units = ReplaceUnits(subject, replacement);
-  if (!units) return std::string();
-  units->resize(units->find(u'\0'));  // there is always the subject's own zero
-  return U16ToGbk(*units);
+  if (!ReplaceUnits(subject, replacement)) return std::string();
+  std::u16string& units = Scratch().out;
+  units.resize(units.find(u'\0'));  // there is always the subject's own zero
+  std::string result = U16ToGbk(units);
+  Trim(Scratch());
+  return result;
 }
 
 int RegexGbk::Count() const { return CountOf(matches_); }

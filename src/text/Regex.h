@@ -137,7 +137,7 @@ class RegexGbk {
   std::string SubMatchTextAt(int i, int j, int* position, bool wantPosition) const;
 
  private:
-  std::optional<std::u16string> ReplaceUnits(const std::string& subject, const std::string& replacement);
+  bool ReplaceUnits(const std::string& subject, const std::string& replacement);
 
   std::shared_ptr<RegexEngine> engine_;
   std::shared_ptr<const RegexMatches> matches_;

@@ -4,6 +4,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace lanshu {
 namespace {
@@ -96,18 +97,88 @@ std::vector<Piece> ParseReplacement(const std::u16string& r, uint32_t groupCount
   return pieces;
 }
 
-}  // namespace
-
-struct RegexEngine::Compiled {
+// A compiled pattern with what the searches need to know about it. Compiling
+// (with JIT) costs far more than parsing a short page, and parsers build their
+// regular expressions afresh for every page, so each thread keeps the patterns
+// it compiled last; the compiled code is only read while matching, so engines
+// share it.
+struct CompiledPattern {
   pcre2_code* code = nullptr;
-  pcre2_match_context* context = nullptr;
-  pcre2_match_data* data = nullptr;   // the main search
-  pcre2_match_data* probe = nullptr;  // anchored retries (see crlfSkips)
   uint32_t groupCount = 0;
   // With CR LF as one newline, PCRE2 never starts a match between the CR and
   // the LF when it moves on by itself after a failed attempt (always for a
   // pattern anchored at line starts, else unless the pattern names CR or LF).
   // An ECMAScript engine does try there, so those positions are retried.
+  bool crlfSkips = false;
+
+  CompiledPattern() = default;
+  CompiledPattern(const CompiledPattern&) = delete;
+  CompiledPattern& operator=(const CompiledPattern&) = delete;
+  ~CompiledPattern() { pcre2_code_free(code); }
+};
+
+// Null when the pattern does not compile.
+std::shared_ptr<const CompiledPattern> CompilePattern(const std::u16string& pattern, bool ignoreCase,
+                                                      bool multiline) {
+  uint32_t options = PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALLOW_EMPTY_CLASS | PCRE2_NEVER_UTF |
+                     PCRE2_NEVER_UCP;
+  if (ignoreCase) options |= PCRE2_CASELESS;
+  options |= multiline ? (PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX) : PCRE2_DOLLAR_ENDONLY;
+  pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
+  if (!cc) return nullptr;
+  pcre2_set_newline(cc, multiline ? PCRE2_NEWLINE_ANYCRLF : PCRE2_NEWLINE_LF);
+  int error = 0;
+  PCRE2_SIZE errorOffset = 0;
+  pcre2_code* code = pcre2_compile(Units(pattern), pattern.size(), options, &error, &errorOffset, cc);
+  pcre2_compile_context_free(cc);
+  if (!code) return nullptr;
+
+  auto c = std::make_shared<CompiledPattern>();
+  c->code = code;
+  pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);  // the interpreter serves where JIT is unavailable
+  pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &c->groupCount);
+  if (multiline) {
+    uint32_t hasCrOrLf = 0, firstType = 0;
+    const uint8_t* firstBits = nullptr;
+    pcre2_pattern_info(code, PCRE2_INFO_HASCRORLF, &hasCrOrLf);
+    pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODETYPE, &firstType);
+    pcre2_pattern_info(code, PCRE2_INFO_FIRSTBITMAP, &firstBits);
+    bool startsAtLineStart = firstType == 2;
+    bool mayStartWithLf = firstType != 1 && (!firstBits || (firstBits[u'\n' / 8] & (1u << (u'\n' % 8))) != 0);
+    c->crlfSkips = mayStartWithLf && (!hasCrOrLf || startsAtLineStart);
+  }
+  return c;
+}
+
+std::shared_ptr<const CompiledPattern> CachedPattern(const std::u16string& pattern, bool ignoreCase, bool multiline) {
+  struct Entry {
+    std::u16string pattern;
+    bool ignoreCase, multiline;
+    std::shared_ptr<const CompiledPattern> compiled;
+  };
+  thread_local std::vector<Entry> recent;  // the latest first
+  for (std::size_t i = 0; i < recent.size(); ++i) {
+    const Entry& e = recent[i];
+    if (e.ignoreCase != ignoreCase || e.multiline != multiline || e.pattern != pattern) continue;
+    std::rotate(recent.begin(), recent.begin() + static_cast<long>(i), recent.begin() + static_cast<long>(i) + 1);
+    return recent.front().compiled;
+  }
+  std::shared_ptr<const CompiledPattern> compiled = CompilePattern(pattern, ignoreCase, multiline);
+  if (!compiled) return nullptr;  // failures are cheap to find again
+  recent.insert(recent.begin(), Entry{pattern, ignoreCase, multiline, compiled});
+  if (recent.size() > 16) recent.pop_back();
+  return compiled;
+}
+
+}  // namespace
+
+struct RegexEngine::Compiled {
+  std::shared_ptr<const CompiledPattern> pattern;
+  pcre2_code* code = nullptr;
+  pcre2_match_context* context = nullptr;
+  pcre2_match_data* data = nullptr;   // the main search
+  pcre2_match_data* probe = nullptr;  // anchored retries (see crlfSkips)
+  uint32_t groupCount = 0;
   bool crlfSkips = false;
 
   Compiled() = default;
@@ -117,7 +188,6 @@ struct RegexEngine::Compiled {
     pcre2_match_data_free(probe);
     pcre2_match_data_free(data);
     pcre2_match_context_free(context);
-    pcre2_code_free(code);
   }
 
   int Run(const std::u16string& s, std::size_t len, std::size_t start, uint32_t options,
@@ -222,43 +292,21 @@ const RegexEngine::Compiled* RegexEngine::Prepare() {
 }
 
 std::unique_ptr<RegexEngine::Compiled> RegexEngine::Compile() const {
-  auto failed = [] { return std::make_unique<Compiled>(); };  // remembered until a property changes
-  uint32_t options = PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALLOW_EMPTY_CLASS | PCRE2_NEVER_UTF |
-                     PCRE2_NEVER_UCP;
-  if (ignoreCase_) options |= PCRE2_CASELESS;
-  options |= multiline_ ? (PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX) : PCRE2_DOLLAR_ENDONLY;
-  pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
-  if (!cc) return failed();
-  pcre2_set_newline(cc, multiline_ ? PCRE2_NEWLINE_ANYCRLF : PCRE2_NEWLINE_LF);
-  int error = 0;
-  PCRE2_SIZE errorOffset = 0;
-  pcre2_code* code = pcre2_compile(Units(pattern_), pattern_.size(), options, &error, &errorOffset, cc);
-  pcre2_compile_context_free(cc);
-  if (!code) return failed();
-
-  auto c = std::make_unique<Compiled>();
-  c->code = code;
-  pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);  // the interpreter serves where JIT is unavailable
+  auto c = std::make_unique<Compiled>();  // without code it is remembered as failed until a property changes
+  std::shared_ptr<const CompiledPattern> pattern = CachedPattern(pattern_, ignoreCase_, multiline_);
+  if (!pattern) return c;
   c->context = pcre2_match_context_create(nullptr);
-  c->data = pcre2_match_data_create_from_pattern(code, nullptr);
-  c->probe = pcre2_match_data_create_from_pattern(code, nullptr);
-  if (!c->context || !c->data || !c->probe) return failed();
+  c->data = pcre2_match_data_create_from_pattern(pattern->code, nullptr);
+  c->probe = pcre2_match_data_create_from_pattern(pattern->code, nullptr);
+  if (!c->context || !c->data || !c->probe) return std::make_unique<Compiled>();
   pcre2_set_match_limit(c->context, kMatchLimit);
   pcre2_set_depth_limit(c->context, kDepthLimit);
   pcre2_set_heap_limit(c->context, kHeapLimitKiB);
   pcre2_jit_stack_assign(c->context, ThreadJitStack, nullptr);
-  pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &c->groupCount);
-
-  if (multiline_) {
-    uint32_t hasCrOrLf = 0, firstType = 0;
-    const uint8_t* firstBits = nullptr;
-    pcre2_pattern_info(code, PCRE2_INFO_HASCRORLF, &hasCrOrLf);
-    pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODETYPE, &firstType);
-    pcre2_pattern_info(code, PCRE2_INFO_FIRSTBITMAP, &firstBits);
-    bool startsAtLineStart = firstType == 2;
-    bool mayStartWithLf = firstType != 1 && (!firstBits || (firstBits[u'\n' / 8] & (1u << (u'\n' % 8))) != 0);
-    c->crlfSkips = mayStartWithLf && (!hasCrOrLf || startsAtLineStart);
-  }
+  c->code = pattern->code;
+  c->groupCount = pattern->groupCount;
+  c->crlfSkips = pattern->crlfSkips;
+  c->pattern = std::move(pattern);
   return c;
 }
 
@@ -285,11 +333,18 @@ std::optional<RegexMatches> RegexEngine::Execute(const std::u16string& subject) 
 
 std::optional<std::u16string> RegexEngine::Replace(const std::u16string& subject, const std::u16string& replacement,
                                                    std::size_t searchEnd) {
+  std::u16string out;
+  if (!ReplaceInto(subject, replacement, out, searchEnd)) return std::nullopt;
+  return out;
+}
+
+bool RegexEngine::ReplaceInto(const std::u16string& subject, const std::u16string& replacement, std::u16string& out,
+                              std::size_t searchEnd) {
+  out.clear();
   const Compiled* c = Prepare();
-  if (!c) return std::nullopt;
+  if (!c) return false;
   std::size_t len = std::min(searchEnd, subject.size());
   std::vector<Piece> pieces = ParseReplacement(replacement, c->groupCount);
-  std::u16string out;
   std::size_t last = 0;
   bool ok = c->ForEach(subject, len, global_, [&](const PCRE2_SIZE* ov, std::size_t begin, std::size_t end) {
     out.append(subject, last, begin - last);
@@ -306,9 +361,12 @@ std::optional<std::u16string> RegexEngine::Replace(const std::u16string& subject
     }
     last = end;
   });
-  if (!ok) return std::nullopt;
+  if (!ok) {
+    out.clear();
+    return false;
+  }
   out.append(subject, last, std::u16string::npos);
-  return out;
+  return true;
 }
 
 std::optional<bool> RegexEngine::Test(const std::u16string& subject) {

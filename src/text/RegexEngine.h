@@ -56,6 +56,9 @@ class RegexEngine {
   // of "$'". nullopt on an engine error.
   std::optional<std::u16string> Replace(const std::u16string& subject, const std::u16string& replacement,
                                         std::size_t searchEnd = std::u16string::npos);
+  // The same into out (its storage reused); false on an engine error.
+  bool ReplaceInto(const std::u16string& subject, const std::u16string& replacement, std::u16string& out,
+                   std::size_t searchEnd = std::u16string::npos);
 
   // Whether the subject holds a match; nullopt on an engine error.
   std::optional<bool> Test(const std::u16string& subject);

@@ -64,6 +64,34 @@ TEST(Regex, CompileSendsOnlyWhatChanged) {
   EXPECT_EQ(natural.Replace("xXx", "-"), "-Xx");
 }
 
+// Objects built one after another with the same pattern share its compiled
+// form only under the same options, and a long result leaves nothing behind
+// in the next one.
+TEST(Regex, SamePatternUnderOtherOptionsStaysApart) {
+  RegexObject anyCase, exactCase, lines, whole;
+  anyCase.Compile("abc");
+  exactCase.Compile("abc", false);
+  EXPECT_EQ(anyCase.Execute("ABC"), 1);
+  EXPECT_EQ(exactCase.Execute("ABC"), 0);
+  lines.Compile("^b");
+  whole.Compile("^b", true, false);
+  EXPECT_EQ(lines.Execute("a\nb"), 1);
+  EXPECT_EQ(whole.Execute("a\nb"), 0);
+  RegexLite again;
+  again.Create("abc", false);
+  EXPECT_EQ(again.Execute("ABC abc"), 1);
+
+  RegexObject tags;
+  tags.Compile("<[\\s\\S]+?>");
+  EXPECT_EQ(tags.Replace(std::string(5000, 'x') + "<b>", ""), std::string(5000, 'x'));
+  EXPECT_EQ(tags.Replace("<i>y", ""), "y");
+  RegexGbk gbk;
+  gbk.Create("<[\\s\\S]+?>");
+  EXPECT_EQ(gbk.Replace(std::string(3000, 'z') + "<b>", ""), std::string(3000, 'z'));
+  EXPECT_EQ(gbk.ReplaceKeepNul("<i>y", "-"), "-");  // ends at the zero after the replacement
+  EXPECT_EQ(gbk.Replace("<i>y", "-"), "-y");
+}
+
 TEST(Regex, EscapesSpecialCharactersOnce) {
   EXPECT_EQ(RegexObject::EscapeAll("a\\b.c"), "a\\\\b\\.c");
   EXPECT_EQ(RegexObject::EscapeWildcard("a*b?c"), "a.*b.?c");
