@@ -261,6 +261,31 @@ LazyBlocks<0xFE - 0x81 + 1>& LeadRows() {
 
 // Fills out from the text's first len bytes; false when a table could not
 // express some byte sequence met on the way.
+// Eight bytes below 0x80 at s widened to units at o; false (nothing written)
+// when one of them is not.
+inline bool WidenAsciiWord(const unsigned char* s, char16_t*& o) {
+  std::uint64_t w;
+  std::memcpy(&w, s, 8);
+  if (w & 0x8080808080808080ull) return false;
+  for (int k = 0; k < 8; ++k) o[k] = s[k];
+  o += 8;
+  return true;
+}
+
+// Eight units in 1..0x7F at u narrowed to bytes at o; false (nothing written)
+// when one of them is not.
+inline bool NarrowAsciiWord(const char16_t* u, char*& o) {
+  std::uint64_t w[2];
+  std::memcpy(w, u, 16);
+  constexpr std::uint64_t kOnes = 0x0001000100010001ull, kHigh = 0x8000800080008000ull;
+  for (std::uint64_t x : w) {
+    if ((x & 0xFF80FF80FF80FF80ull) || ((x - kOnes) & ~x & kHigh)) return false;
+  }
+  for (int k = 0; k < 8; ++k) o[k] = static_cast<char>(u[k]);
+  o += 8;
+  return true;
+}
+
 bool DecodeByTable(const unsigned char* s, std::size_t len, std::u16string& out) {
   char16_t* const start = Scratch<char16_t>(len);  // never more units than bytes
   char16_t* o = start;
@@ -269,6 +294,10 @@ bool DecodeByTable(const unsigned char* s, std::size_t len, std::u16string& out)
   while (i < len) {
     const unsigned char b = s[i];
     if (b < 0x80) {
+      if (i + 8 <= len && WidenAsciiWord(s + i, o)) {
+        i += 8;
+        continue;
+      }
       *o++ = b;
       ++i;
       continue;
@@ -388,6 +417,10 @@ bool EncodeByTable(const char16_t* units, std::size_t len, std::string& out) {
     if (asciiAsItself && static_cast<unsigned>(u - 1) < 0x7F) {
       std::size_t j = i;
       do {
+        if (j + 8 <= len && NarrowAsciiWord(units + j, o)) {
+          j += 8;
+          continue;
+        }
         *o++ = static_cast<char>(units[j++]);
       } while (j < len && static_cast<unsigned>(units[j] - 1) < 0x7F);
       lastStart = o - 1;
@@ -432,6 +465,10 @@ bool DecodeUtf8(const unsigned char* s, std::size_t len, std::u16string& out) {
   while (i < len) {
     const unsigned char b = s[i];
     if (b < 0x80) {
+      if (i + 8 <= len && WidenAsciiWord(s + i, o)) {
+        i += 8;
+        continue;
+      }
       *o++ = b;
       ++i;
       continue;

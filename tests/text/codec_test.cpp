@@ -211,6 +211,12 @@ TEST(Codec, LongMixedTextsAgreeWithTheIcuConverters) {
       char16_t unit = r < 6 ? pool[rng() % (sizeof pool / sizeof pool[0])] : static_cast<char16_t>(rng() % 0x10000);
       if (unit == 0 && rng() % 4) unit = u'z';
       units.push_back(unit);
+      if (rng() % 8 == 0) {  // ASCII runs long enough to be copied word by word
+        for (unsigned k = rng() % 20; k > 0; --k) {
+          bytes.push_back(static_cast<char>(0x20 + rng() % 0x5F));
+          units.push_back(static_cast<char16_t>(rng() % 0x80));  // with a zero now and then
+        }
+      }
     }
     ASSERT_EQ(GbkToU16(bytes), detail::ReferenceGbkToU16(bytes)) << round;
     ASSERT_EQ(U16ToGbk(units), detail::ReferenceU16ToGbk(units)) << round;
