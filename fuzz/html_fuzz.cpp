@@ -107,6 +107,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (inner.GetElement(static_cast<int>(i) + 1) != plain[i]) abort();
     }
   }
+  if (html.size() <= 512 && !innerOnly) {
+    // Filters against their plain reading over the unfiltered list.
+    HtmlElementFinder all;
+    const int total = std::stoi(all.FindElements(html, tag, {}, {}, "", false, false, -1, ignoreCase));
+    std::vector<std::string> pieces;
+    if (!f[4].empty()) {
+      std::size_t from = 0;
+      for (std::size_t p = FindFrom(f[4], "|", 0); p != npos; p = FindFrom(f[4], "|", from)) {
+        pieces.push_back(f[4].substr(from, p - from));
+        from = p + 1;
+      }
+      pieces.push_back(f[4].substr(from));
+    }
+    auto decide = [matchAll](const std::vector<bool>& results) {
+      for (bool ok : results)
+        if (ok != matchAll) return ok;
+      return matchAll;
+    };
+    std::vector<std::string> expected;
+    for (int i = 1; i <= total; ++i) {
+      const std::string element = all.GetElement(i);
+      const std::string open = element.substr(0, FindFrom(element, ">", 1) + 1);
+      std::vector<bool> attrs, texts;
+      for (std::size_t k = 0; k < names.size(); ++k) {
+        const std::string head = " " + names[k] + "=";
+        const std::string wanted = k < values.size() ? values[k] : std::string();
+        attrs.push_back(wanted.empty() ? GbkFind(open, head) != npos
+                                       : HtmlElementFinder::AttributeMatches(
+                                             wanted, TextBetween(open, head + "\"", "\""),
+                                             TextBetween(open, head + "'", "'"), TextBetween(open, head, " "),
+                                             TextBetween(open, head, ">"), partial));
+      }
+      for (const std::string& piece : pieces) texts.push_back(GbkFindNoCase(open, piece) != npos);
+      if ((names.empty() || decide(attrs)) && (pieces.empty() || decide(texts))) expected.push_back(element);
+    }
+    HtmlElementFinder filtered;  // finder's own list was replaced by the unfiltered walk above
+    const int kept = std::stoi(filtered.FindElements(html, tag, names, values, f[4], partial, matchAll, -1,
+                                                     ignoreCase));
+    if (kept != n || static_cast<int>(expected.size()) != n) abort();
+    for (int i = 1; i <= n; ++i)
+      if (filtered.GetElement(i) != expected[static_cast<std::size_t>(i) - 1]) abort();
+  }
   HtmlElementFinder::GetAttribute(html, tag);
   if (!finder.IsBalanced(tag, 0, static_cast<int>(html.size()))) abort();  // no page outside a search
 
