@@ -614,6 +614,7 @@ namespace {
 // ASCII word and change together; elsewhere the walk goes character by
 // character, stepping over double-byte characters.
 void ChangeAsciiCase(std::string& s, bool lower) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte k of a loaded word is bits 8k..8k+7");
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
   const char first = lower ? 'A' : 'a';
@@ -624,15 +625,21 @@ void ChangeAsciiCase(std::string& s, bool lower) {
   std::size_t i = 0;
   while (i < n) {
     if (i + 8 <= n) {
+      // The single-byte characters at the start of the next eight bytes (up
+      // to the first byte of 0x80 or above) change at once.
       std::uint64_t w;
       std::memcpy(&w, data + i, 8);
-      if ((w & kHigh) == 0) {
+      const std::uint64_t high = w & kHigh;
+      const std::size_t span = high ? static_cast<std::size_t>(__builtin_ctzll(high)) / 8 : 8;
+      if (span > 0) {
         // Per byte: high bit of (b + 0x80 - first) when b >= first, of
-        // (b + 0x7F - last) when b > last; no carries cross bytes below 0x80.
-        const std::uint64_t letters = (w + geFirst) & ~(w + gtLast) & kHigh;
+        // (b + 0x7F - last) when b > last. Bytes below 0x80 pass no carry
+        // upwards, and only those of the span are used.
+        std::uint64_t letters = (w + geFirst) & ~(w + gtLast) & kHigh;
+        if (span < 8) letters &= (1ull << (8 * span)) - 1;
         w = lower ? w | (letters >> 2) : w & ~(letters >> 2);
         std::memcpy(data + i, &w, 8);
-        i += 8;
+        i += span;
         continue;
       }
     }

@@ -252,20 +252,31 @@ class PageIndex {
   };
 
   explicit PageIndex(const std::string& page) : page_(page) {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte k of a loaded word is bits 8k..8k+7");
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
     const std::size_t size = page.size();
     const char* const text = page.data();
     std::size_t i = 0;
     while (i < size) {
       if (i + 8 <= size) {
-        // Eight single-byte characters without "<" or ">" are passed at once:
-        // "<" and ">" are the bytes b with (b | 2) == 0x3E.
+        // The single-byte characters at the start of the next eight bytes
+        // (up to the first byte of 0x80 or above) are read at once: "<" and
+        // ">" are the bytes b with (b | 2) == 0x3E, that is where x is zero.
         std::uint64_t w;
         std::memcpy(&w, text + i, 8);
-        const std::uint64_t x = (w | (kOnes * 2)) ^ (kOnes * 0x3E);
-        if (((w | ((x - kOnes) & ~x)) & kHigh) == 0) {
-          i += 8;
+        const std::uint64_t high = w & kHigh;
+        const std::size_t span = high ? static_cast<std::size_t>(__builtin_ctzll(high)) / 8 : 8;
+        if (span > 0) {
+          const std::uint64_t x = (w | (kOnes * 2)) ^ (kOnes * 0x3E);
+          std::uint64_t marks = ~(((x & kLow7) + kLow7) | x) & kHigh;
+          if (span < 8) marks &= (1ull << (8 * span)) - 1;
+          for (; marks != 0; marks &= marks - 1) {
+            const std::size_t at = i + static_cast<std::size_t>(__builtin_ctzll(marks)) / 8;
+            (text[at] == '<' ? lts_ : gts_).push_back(at);
+          }
+          i += span;
           continue;
         }
       }

@@ -68,6 +68,11 @@ TEST(HtmlElementFinder, UnclosedAndUnbalancedElementsAreTheirOpeningTag) {
   EXPECT_EQ(f.FindElements("<tr><trx></tr></tr>", "tr"), "<tr><trx></tr></tr>");
   EXPECT_EQ(f.FindElements("<div><div/></div>", "div"), "<div>");
   EXPECT_EQ(f.FindElements("<div", "div"), "");  // no ">" at all
+  // A lead byte takes the "<" or ">" after it as its second byte, anywhere in
+  // the page: that "<b>" opens nothing, and that "b>" closes no tag.
+  EXPECT_EQ(ListAll(f, "<b>ab\xB0<b>cd</b>", "b"), (std::vector<std::string>{"<b>ab\xB0<b>cd</b>"}));
+  EXPECT_EQ(ListAll(f, "<i x=\xB0>y>z</i>", "i"), (std::vector<std::string>{"<i x=\xB0>y>z</i>"}));
+  EXPECT_EQ(HtmlElementFinder::GetAttribute("<i x=\xB0>y>", "x"), "\xB0>y");
 }
 
 TEST(HtmlElementFinder, AnyTagWhenNameEmpty) {
