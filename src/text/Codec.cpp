@@ -272,6 +272,18 @@ inline bool WidenAsciiWord(const unsigned char* s, char16_t*& o) {
   return true;
 }
 
+// The ASCII character at s[i] (eight of them where the next eight bytes all
+// are) widened to o, advancing both; false when s[i] is not ASCII.
+inline bool TakeAscii(const unsigned char* s, std::size_t len, std::size_t& i, char16_t*& o) {
+  if (s[i] >= 0x80) return false;
+  if (i + 8 <= len && WidenAsciiWord(s + i, o)) {
+    i += 8;
+    return true;
+  }
+  *o++ = s[i++];
+  return true;
+}
+
 // Eight units in 1..0x7F at u narrowed to bytes at o; false (nothing written)
 // when one of them is not.
 inline bool NarrowAsciiWord(const char16_t* u, char*& o) {
@@ -292,16 +304,8 @@ bool DecodeByTable(const unsigned char* s, std::size_t len, std::u16string& out)
   const SingleByteTable* single = nullptr;
   std::size_t i = 0;
   while (i < len) {
+    if (TakeAscii(s, len, i, o)) continue;
     const unsigned char b = s[i];
-    if (b < 0x80) {
-      if (i + 8 <= len && WidenAsciiWord(s + i, o)) {
-        i += 8;
-        continue;
-      }
-      *o++ = b;
-      ++i;
-      continue;
-    }
     if (IsGbkLeadByte(b) && i + 1 < len) {
       const Block* row = LeadRows().Get(b - 0x81, BuildLeadRow);
       if (!row) return false;
@@ -463,16 +467,8 @@ bool DecodeUtf8(const unsigned char* s, std::size_t len, std::u16string& out) {
   char16_t* o = start;
   std::size_t i = 0;
   while (i < len) {
+    if (TakeAscii(s, len, i, o)) continue;
     const unsigned char b = s[i];
-    if (b < 0x80) {
-      if (i + 8 <= len && WidenAsciiWord(s + i, o)) {
-        i += 8;
-        continue;
-      }
-      *o++ = b;
-      ++i;
-      continue;
-    }
     UChar32 c;
     std::size_t n;
     UChar32 min;
