@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the window tests.
 #include <QElapsedTimer>
+#include <QFile>
 #include <QString>
 #include <QTest>
 #include <functional>
@@ -24,6 +25,12 @@ struct Message {
   QString title, text;
   int flags;
 };
+
+// All bytes of a file; "<missing>" when it cannot be read.
+inline QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
 
 // Keeps the window's event processing going while a test waits.
 inline bool WaitFor(const std::function<bool()>& done, int ms) {

@@ -52,7 +52,8 @@ Outcome RunProgram(const QStringList& arguments) {
   return o;
 }
 
-QByteArray ReadFile(const QString& path) {
+// Unlike ReadFile, a file that is not there reads as nothing.
+QByteArray ReadFileOrEmpty(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -183,7 +184,7 @@ class BatchTest : public QObject {
           ++rows;
         }
     QCOMPARE(rows, 20);
-    COMPARE_GBK(ReadFile(out).toStdString(), expected);
+    COMPARE_GBK(ReadFileOrEmpty(out).toStdString(), expected);
     QVERIFY(o.err.contains(QStringLiteral("查询完成！")));
   }
 
@@ -210,7 +211,7 @@ class BatchTest : public QObject {
       expected += row.keyword + G("（") + "c.test" + G("）排名") + row.rank + " " + row.href;
     }
     QVERIFY(!expected.empty());
-    COMPARE_GBK(ReadFile(out).toStdString(), expected);
+    COMPARE_GBK(ReadFileOrEmpty(out).toStdString(), expected);
   }
 
   void miningRunExportsTheLinesWithTheCsvHeader() {
@@ -224,7 +225,7 @@ class BatchTest : public QObject {
     std::string expected = G("关键词,搜索量,收录量,优化难度") + "\r\n";
     for (const char* seed : {"减肥", "", "丰胸"})
       for (int page = 1; page <= 2; ++page) expected += MiningLines(site_.ExpectedKeywordRows(G(seed), page));
-    COMPARE_GBK(ReadFile(out).toStdString(), expected);
+    COMPARE_GBK(ReadFileOrEmpty(out).toStdString(), expected);
     QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 48 个关键词！")));
     QVERIFY(o.err.contains(QStringLiteral("关键词：丰胸  当前页：2  总：2")));
   }
@@ -291,7 +292,7 @@ class BatchTest : public QObject {
     Outcome o = RunProgram(QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"),
                                         QStringLiteral("mine"), QStringLiteral("--out"), mined}) + sites);
     QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
-    COMPARE_GBK(ReadFile(mined).toStdString(), G("关键词,搜索量,收录量,优化难度") + "\r\n");
+    COMPARE_GBK(ReadFileOrEmpty(mined).toStdString(), G("关键词,搜索量,收录量,优化难度") + "\r\n");
     QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 0 个关键词！")));
 
     const QString ranked = Path(QStringLiteral("unreachable-rank.csv"));
@@ -299,7 +300,7 @@ class BatchTest : public QObject {
                                 QStringLiteral("rank"), QStringLiteral("--out"), ranked}) + sites);
     QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
     // An empty list exports its header line alone.
-    COMPARE_GBK(ReadFile(ranked).toStdString(), G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n");
+    COMPARE_GBK(ReadFileOrEmpty(ranked).toStdString(), G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n");
   }
 
   // Killed in the middle of a run, the per-run result file holds complete
@@ -335,12 +336,12 @@ class BatchTest : public QObject {
     const QStringList files = QDir(saved).entryList({QStringLiteral("全部结果_*.csv")}, QDir::Files);
     QCOMPARE(files.size(), 1);
     const QString file = saved + QLatin1Char('/') + files[0];
-    const QByteArray seen = ReadFile(file);
+    const QByteArray seen = ReadFileOrEmpty(file);
     p.kill();  // SIGKILL: nothing of the program runs after it
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitStatus(), QProcess::CrashExit);
 
-    const std::string left = ReadFile(file).toStdString();
+    const std::string left = ReadFileOrEmpty(file).toStdString();
     QVERIFY2(left.size() >= beforeThird, qPrintable(QStringLiteral("%1 of %2 bytes").arg(left.size()).arg(beforeThird)));
     QVERIFY(left.size() >= static_cast<std::size_t>(seen.size()));
     QVERIFY(left.size() < all.size());  // the kill did come mid-run

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "AppTestSupport.h"
 #include "app/Application.h"
 #include "app/Commands.h"
 #include "app/Dialogs.h"
@@ -20,13 +21,9 @@
 #include "web/Coding.h"
 
 using namespace lanshu;
+using lanshu::testing::ReadFile;
 
 namespace {
-
-QByteArray ReadFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 QByteArray Gbk(const char* utf8) { return QByteArray::fromStdString(Utf8TextToGbk(utf8)); }
 

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
+#include "TestSupport.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
@@ -21,11 +22,6 @@ using namespace lanshu;
 using namespace lanshu::testing;
 
 namespace {
-
-QByteArray ReadFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 QStringList FilesIn(const QString& dir) { return QDir(dir).entryList(QDir::Files, QDir::Name); }
 
@@ -65,17 +61,6 @@ std::string Lines(const std::vector<demo::KeywordRow>& rows, const Columns& c, s
   std::string out;
   for (std::size_t i = 0; i < rows.size() && i < count; ++i) out += Line(rows[i], c);
   return out;
-}
-
-std::tm FixedTime() {
-  std::tm t{};
-  t.tm_year = 124;
-  t.tm_mon = 2;
-  t.tm_mday = 5;
-  t.tm_hour = 14;
-  t.tm_min = 7;
-  t.tm_sec = 9;
-  return t;
 }
 
 const QString kStamp = QStringLiteral("2024年3月5日14时7分9秒");
@@ -159,7 +144,7 @@ class MiningWindowTest : public QObject {
     w.编辑框关键词间隔->setText(QStringLiteral("0"));
     w.编辑框扩展名->setText(QStringLiteral("csv"));
     w.编辑框目录->setText(FreshDirectory());
-    Mining().now = FixedTime;
+    Mining().now = FixedClock;
   }
 
   void minesEverySeedPageByPageWithAllColumns() {

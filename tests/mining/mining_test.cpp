@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
+#include "TestSupport.h"
 #include "text/Codec.h"
 #include "text/Events.h"
 #include "text/MessageBox.h"
@@ -58,20 +57,16 @@ std::string KeywordPage(const std::string& rows, const std::string& links = "") 
   return "<html><div class=\"box_05\">box</div><table><tr><th>h</th></tr>" + rows + "</table>" + links + "</html>";
 }
 
-std::string ReadAll(const std::string& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 struct Fixture : ::testing::Test {
   FakeUi ui;
   KeywordMining mining{ui, "http://kw.test/"};
   std::map<std::string, std::string> pages;
   std::vector<std::string> fetched;
-  std::vector<std::string> messages;
   std::function<void()> onPump;
+  lanshu::testing::RecordedHooks hooks{[this] {
+    if (onPump) onPump();
+  }};
+  std::vector<std::string>& messages = hooks.messages;
 
   void SetUp() override {
     mining.fetch = [this](const std::string& url) {
@@ -79,27 +74,7 @@ struct Fixture : ::testing::Test {
       auto it = pages.find(url);
       return it == pages.end() ? std::string() : it->second;
     };
-    mining.now = [] {
-      std::tm t{};
-      t.tm_year = 124;
-      t.tm_mon = 2;
-      t.tm_mday = 5;
-      t.tm_hour = 14;
-      t.tm_min = 7;
-      t.tm_sec = 9;
-      return t;
-    };
-    SetEventPump([this] {
-      if (onPump) onPump();
-    });
-    SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
-      messages.push_back(GbkToUtf8Text(title) + "|" + std::to_string(flags) + "|" + GbkToUtf8Text(text));
-      return kIdOk;
-    });
-  }
-  void TearDown() override {
-    SetEventPump(nullptr);
-    SetMessageBoxHook(nullptr);
+    mining.now = lanshu::testing::FixedClock;
   }
   std::string Results() { return GbkToUtf8Text(ui.results); }
 };
@@ -175,12 +150,12 @@ TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {
   pages[kJianFei1] = KeywordPage(KeywordRow("k1", "", "", 1));
   pages["http://kw.test/a%2Fb/1/"] = KeywordPage(KeywordRow("k2", "", "", 1));
   mining.StartOrStopMining();
-  EXPECT_EQ(ReadAll(dir + "/out/全部结果_2024年3月5日14时7分9秒.csv"), "k1\r\nk2\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/全部结果_2024年3月5日14时7分9秒.csv"), "k1\r\nk2\r\n");
 
   ui.separate = true;
   ui.ext = "";
   mining.StartOrStopMining();
-  EXPECT_EQ(ReadAll(dir + "/out/减肥_2024年3月5日14时7分9秒."), "k1\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/减肥_2024年3月5日14时7分9秒."), "k1\r\n");
   // "a/b" and "a／b" clean to the same name: the second seed's open empties it.
-  EXPECT_EQ(ReadAll(dir + "/out/a／b_2024年3月5日14时7分9秒."), "");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒."), "");
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "TestSupport.h"
 #include "text/Codec.h"
 
 using namespace lanshu;
@@ -21,13 +22,6 @@ std::string TempDir() {
 bool IsDir(const std::string& p) {
   struct stat st;
   return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string ReadAll(const std::string& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 std::tm At(int y, int mo, int d, int h, int mi, int s) {
@@ -77,14 +71,14 @@ TEST(ResultFiles, LinesReachTheFileAtOnceAndRewriteTruncates) {
     ResultFile file;
     ASSERT_TRUE(file.OpenForRewrite(name));
     file.Write("one\r\n");
-    EXPECT_EQ(ReadAll(native), "one\r\n");  // visible before close
+    EXPECT_EQ(lanshu::testing::FileBytes(native), "one\r\n");  // visible before close
     file.Write("two\r\n");
   }
-  EXPECT_EQ(ReadAll(native), "one\r\ntwo\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(native), "one\r\ntwo\r\n");
   ResultFile again;
   ASSERT_TRUE(again.OpenForRewrite(name));
   again.Close();
-  EXPECT_EQ(ReadAll(native), "");
+  EXPECT_EQ(lanshu::testing::FileBytes(native), "");
   again.Write("ignored");  // writing to a closed file does nothing
   EXPECT_FALSE(ResultFile().OpenForRewrite("/nonexistent-dir/x.csv"));
 }

@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 
+#include "TestSupport.h"
 #include "results/MemoryTable.h"
 #include "text/Codec.h"
 #include "text/Events.h"
@@ -69,26 +70,15 @@ struct Fixture : ::testing::Test {
   FakeUi ui;
   FakeLoader loader;
   RankQuery query{ui, loader, "http://rank.test", "http://se.test"};
-  std::vector<std::string> messages;
   std::function<void()> onPump;
-
-  void SetUp() override {
-    SetEventPump([this] {
-      if (loader.pendingReady) {
-        loader.pendingReady = false;
-        query.OnDocumentReady();
-      }
-      if (onPump) onPump();
-    });
-    SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
-      messages.push_back(GbkToUtf8Text(title) + "|" + std::to_string(flags) + "|" + GbkToUtf8Text(text));
-      return kIdOk;
-    });
-  }
-  void TearDown() override {
-    SetEventPump(nullptr);
-    SetMessageBoxHook(nullptr);
-  }
+  lanshu::testing::RecordedHooks hooks{[this] {
+    if (loader.pendingReady) {
+      loader.pendingReady = false;
+      query.OnDocumentReady();
+    }
+    if (onPump) onPump();
+  }};
+  std::vector<std::string>& messages = hooks.messages;
   std::string Cell(int r, int c) { return GbkToUtf8Text(ui.table.CellText(r, c)); }
 };
 

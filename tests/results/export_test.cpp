@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TestSupport.h"
 #include "results/store_table.h"
 #include "text/Events.h"
 
@@ -25,11 +26,6 @@ StoreTable Twelve() {
   StoreTable t(titles);
   t.Add({"c1", "c2", "c3", "c4", "c5", "c6", "c7", "c8", "c9", "c10", "c11", "c12"});
   return t;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> Entries(const fs::path& dir) {
@@ -163,10 +159,10 @@ TEST(ExportTexts, MessagesAreTheirGbkTexts) {
 TEST_F(TempDir, WriteReplacesWholeFileKeepingModeAndLink) {
   const std::string path = GbkPath("导出.csv");
   ASSERT_TRUE(WriteFileAtomically(path, "first version, rather long\r\n"));
-  EXPECT_EQ(ReadFile(dir_ / "导出.csv"), "first version, rather long\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir_ / "导出.csv"), "first version, rather long\r\n");
   ::chmod((dir_ / "导出.csv").c_str(), 0640);
   ASSERT_TRUE(WriteFileAtomically(path, std::string("\xB5\xBC\0x", 4)));
-  EXPECT_EQ(ReadFile(dir_ / "导出.csv"), std::string("\xB5\xBC\0x", 4));
+  EXPECT_EQ(lanshu::testing::FileBytes(dir_ / "导出.csv"), std::string("\xB5\xBC\0x", 4));
   EXPECT_EQ(fs::status(dir_ / "导出.csv").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   ASSERT_TRUE(WriteFileAtomically(path, ""));
@@ -175,7 +171,7 @@ TEST_F(TempDir, WriteReplacesWholeFileKeepingModeAndLink) {
   fs::create_symlink(dir_ / "导出.csv", dir_ / "link.txt");
   ASSERT_TRUE(WriteFileAtomically(GbkPath("link.txt"), "through the link"));
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
-  EXPECT_EQ(ReadFile(dir_ / "导出.csv"), "through the link");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir_ / "导出.csv"), "through the link");
   EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"link.txt", "导出.csv"}));
 }
 
@@ -186,7 +182,7 @@ TEST_F(TempDir, FailedWriteLeavesEverythingAsItWas) {
   std::ofstream(dir_ / "sub" / "inner.txt") << "inner";
   EXPECT_FALSE(WriteFileAtomically(GbkPath("sub"), "x"));
   EXPECT_TRUE(fs::is_directory(dir_ / "sub"));
-  EXPECT_EQ(ReadFile(dir_ / "sub" / "inner.txt"), "inner");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir_ / "sub" / "inner.txt"), "inner");
   EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"sub"}));
 
   // A disk that fills up in the middle of the write (a file size limit).
@@ -201,6 +197,6 @@ TEST_F(TempDir, FailedWriteLeavesEverythingAsItWas) {
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, previous);
   EXPECT_FALSE(written);
-  EXPECT_EQ(ReadFile(dir_ / "old.txt"), "the good old export");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir_ / "old.txt"), "the good old export");
   EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"old.txt", "sub"}));
 }

@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "TestSupport.h"
 #include "text/Events.h"
 #include "text/MessageBox.h"
 
@@ -64,10 +65,6 @@ class ConfigStoreTest : public ::testing::Test {
     fs::permissions(dir_, fs::perms::owner_all);
     fs::remove_all(dir_);
   }
-  static std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
   static void PutFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
@@ -86,18 +83,18 @@ class ConfigStoreTest : public ::testing::Test {
 TEST_F(ConfigStoreTest, EditsTheFileExactlyAsDefined) {
   ASSERT_TRUE(store_.Open(path_));
   EXPECT_TRUE(fs::exists(path_));  // a missing file is created empty
-  EXPECT_EQ(FileBytes(path_), "");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "");
 
   EXPECT_TRUE(store_.WriteValue("S", "k", "v"));
-  EXPECT_EQ(FileBytes(path_), "[S]\r\nk=v");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk=v");
   EXPECT_TRUE(store_.WriteValue("T", "j", "1"));
-  EXPECT_EQ(FileBytes(path_), "[S]\r\nk=v\r\n[T]\r\nj=1");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk=v\r\n[T]\r\nj=1");
   EXPECT_TRUE(store_.WriteValue("S", "k2", "w"));  // a new key goes above the first
-  EXPECT_EQ(FileBytes(path_), "[S]\r\nk2=w\r\nk=v\r\n[T]\r\nj=1");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk2=w\r\nk=v\r\n[T]\r\nj=1");
   EXPECT_TRUE(store_.WriteValue("S", "k", "longer value"));
   EXPECT_TRUE(store_.WriteValue("T", "j", ""));
-  EXPECT_EQ(FileBytes(path_), "[S]\r\nk2=w\r\nk=longer value\r\n[T]\r\nj=");
-  EXPECT_EQ(store_.GetAllText(), FileBytes(path_));
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk2=w\r\nk=longer value\r\n[T]\r\nj=");
+  EXPECT_EQ(store_.GetAllText(), lanshu::testing::FileBytes(path_));
   EXPECT_EQ(store_.ReadValue("S", "k"), "longer value");
   EXPECT_EQ(store_.ReadValue("S", "k2"), "w");
   EXPECT_TRUE(store_.LastWriteReachedDisk());
@@ -176,8 +173,7 @@ TEST_F(ConfigStoreTest, NumbersBoolsAndDateTimesAsText) {
   EXPECT_TRUE(store_.ReadBoolNotFalse("o"));
   EXPECT_TRUE(store_.ReadBool("missing", true));
 
-  std::tm when{};
-  when.tm_year = 124, when.tm_mon = 2, when.tm_mday = 5, when.tm_hour = 14, when.tm_min = 7, when.tm_sec = 9;
+  const std::tm when = lanshu::testing::FixedClock();
   store_.WriteDateTime("d", when);
   EXPECT_EQ(store_.ReadValue("S", "d"), "2024-03-05 14:07:09");
   std::tm back = store_.ReadDateTime("d", std::tm{});
@@ -270,40 +266,40 @@ TEST_F(ConfigStoreTest, ReloadsAndKeepsModesApart) {
   EXPECT_FALSE(store_.Reload());  // content kept
   EXPECT_EQ(store_.ReadValue("S", "k"), "2");
   store_.WriteValue("S", "k", "3");  // the next change brings the file back whole
-  EXPECT_EQ(FileBytes(path_), "[S]\r\nk=3");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk=3");
 
   for (int mode : {1, 2}) {  // memory mode; mode 2 behaves the same here
     ConfigStore memory;
     ASSERT_TRUE(memory.Open(path_, mode));
     EXPECT_EQ(memory.FileName(), path_);
     memory.WriteValue("S", "k", "memory");
-    EXPECT_EQ(FileBytes(path_), "[S]\r\nk=3");
+    EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk=3");
     EXPECT_TRUE(memory.SaveAs(dir_ + "/copy.ini"));
-    EXPECT_EQ(FileBytes(dir_ + "/copy.ini"), "[S]\r\nk=memory");
+    EXPECT_EQ(lanshu::testing::FileBytes(dir_ + "/copy.ini"), "[S]\r\nk=memory");
   }
   store_.Close();
   EXPECT_EQ(store_.GetAllText(), "");
   store_.WriteValue("S", "k", "closed");  // no file any more: memory only
-  EXPECT_EQ(FileBytes(path_), "[S]\r\nk=3");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk=3");
 }
 
 TEST_F(ConfigStoreTest, FailedReplacementLeavesTheOldFileWhole) {
   ASSERT_TRUE(store_.Open(path_));
   store_.WriteValue("S", "k", "old");
-  const std::string old = FileBytes(path_);
+  const std::string old = lanshu::testing::FileBytes(path_);
   fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
   for (DiskStep failing : {DiskStep::kCreateTemp, DiskStep::kWrite, DiskStep::kSync, DiskStep::kRename}) {
     SetConfigStoreFaultHook([failing](DiskStep step) { return step == failing; });
     EXPECT_TRUE(store_.WriteValue("S", "k", "a much longer new value"));  // memory took the change
     EXPECT_FALSE(store_.LastWriteReachedDisk());
     EXPECT_EQ(store_.ReadValue("S", "k"), "a much longer new value");
-    EXPECT_EQ(FileBytes(path_), old);
+    EXPECT_EQ(lanshu::testing::FileBytes(path_), old);
     EXPECT_EQ(FilesInDir(), 1);  // no temporary file left behind
   }
   SetConfigStoreFaultHook(nullptr);
   store_.WriteValue("T", "j", "1");
   EXPECT_TRUE(store_.LastWriteReachedDisk());
-  EXPECT_EQ(FileBytes(path_), "[S]\r\nk=a much longer new value\r\n[T]\r\nj=1");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk=a much longer new value\r\n[T]\r\nj=1");
   EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 
   // A directory that takes no new files: the store works in memory, the caller
@@ -325,7 +321,7 @@ TEST_F(ConfigStoreTest, ReadOnlyDirectoryIsRefused) {
   EXPECT_FALSE(store_.Open(path_));
   EXPECT_EQ(store_.ReadValue("S", "k"), "1");
   EXPECT_TRUE(store_.WriteValue("S", "k", "2"));
-  EXPECT_EQ(FileBytes(path_), "[S]\r\nk=1");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), "[S]\r\nk=1");
 }
 
 TEST_F(ConfigStoreTest, NestedChangesDuringEventsEndInTheWarning) {
@@ -364,7 +360,7 @@ TEST_F(ConfigStoreTest, PathsInGbkWithEitherSeparator) {
   store_.SetSection("S");
   EXPECT_EQ(store_.ReadBinary("pic", "none"), "none");
   EXPECT_TRUE(store_.WriteBinary("pic", std::string("\0\x01\xFF", 3)));
-  EXPECT_EQ(FileBytes(dir_ + "/inibin/S-pic.ibn"), std::string("\0\x01\xFF", 3));
+  EXPECT_EQ(lanshu::testing::FileBytes(dir_ + "/inibin/S-pic.ibn"), std::string("\0\x01\xFF", 3));
   EXPECT_EQ(store_.ReadBinary("pic", "none"), std::string("\0\x01\xFF", 3));
   PutFile(dir_ + "/inibin/S-pic.ibn", "");
   EXPECT_EQ(store_.ReadBinary("pic", "none"), "none");
