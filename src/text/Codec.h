@@ -7,6 +7,7 @@
 // "?" per UTF-16 unit that still has no mapping. Decoding writes "?" for a lead
 // byte without a valid trail byte and reads the following byte again alone.
 #include <string>
+#include <string_view>
 
 namespace lanshu {
 
@@ -52,7 +53,7 @@ inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
 // Length in bytes of the character starting at byte index i (0-based): 2 for a
 // lead byte followed by another byte, else 1. All searches step by this unit.
-inline std::size_t GbkCharLen(const std::string& s, std::size_t i) {
+inline std::size_t GbkCharLen(std::string_view s, std::size_t i) {
   return (IsGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ? 2 : 1;
 }
 

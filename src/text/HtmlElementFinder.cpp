@@ -47,14 +47,11 @@ bool IsSpaceAt(std::string_view s, std::size_t i, std::size_t len) {
 // s without leading and trailing ASCII and full-width spaces, walking its
 // characters from its first byte.
 std::string_view TrimSpacesView(std::string_view s) {
-  auto charLen = [&s](std::size_t i) {
-    return IsGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
-  };
   std::size_t begin = 0;
-  while (begin < s.size() && IsSpaceAt(s, begin, charLen(begin))) begin += charLen(begin);
+  while (begin < s.size() && IsSpaceAt(s, begin, GbkCharLen(s, begin))) begin += GbkCharLen(s, begin);
   std::size_t end = begin;
   for (std::size_t i = begin; i < s.size();) {
-    const std::size_t len = charLen(i);
+    const std::size_t len = GbkCharLen(s, i);
     i += len;
     if (!IsSpaceAt(s, i - len, len)) end = i;
   }
