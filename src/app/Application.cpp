@@ -29,6 +29,7 @@
 #include "web/Coding.h"
 #include "web/HttpClient.h"
 #include "web/RedirectResolver.h"
+#include "web/TransferLoop.h"
 
 namespace lanshu {
 
@@ -248,7 +249,7 @@ bool Application::OnAboutToClose() {
     window_->按钮开始挖掘->setText(QStringLiteral("停止中"));
     mining_->state.stopRequested = true;
   }
-  CancelGuardedWaits();  // a page or link request in flight would hold the close for its time-out
+  CancelTransferWaits();  // a page or link request in flight would hold the close for its time-out
   return false;
 }
 

@@ -1,31 +1,16 @@
 #include "web/HttpClient.h"
 
-#include <pthread.h>
-#include <sys/mman.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "text/Events.h"
 #include "web/CookieJar.h"
+#include "web/TransferLoop.h"
 
 namespace lanshu {
-
-// Gives RunTransfer access to the signal's transfer slot.
-struct TransferAccess {
-  static void Set(StopSignal* stop, CURLM* multi) {
-    std::lock_guard<std::mutex> lock(stop->mutex_);
-    stop->multi_ = multi;
-  }
-};
-
 namespace {
 
 constexpr char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
@@ -53,102 +38,6 @@ bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
 bool IsBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 
 std::string TextOf(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
-
-// Large buffers are reused rather than freed: a buffer that a worker thread
-// allocated and another thread frees makes the C library give memory back to
-// the system every time, which costs as much as a loopback request.
-class BufferPool {
- public:
-  static constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
-  static constexpr std::size_t kKept = 8;
-
-  static BufferPool& Get() {
-    static BufferPool pool;
-    return pool;
-  }
-  std::string Take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.empty()) return std::string();
-    std::string buffer = std::move(free_.back());
-    free_.pop_back();
-    return buffer;
-  }
-  void Give(std::string buffer) {
-    if (buffer.capacity() > kKeptCapacity) return;
-    buffer.clear();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.size() < kKept) free_.push_back(std::move(buffer));
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> free_;
-};
-
-// Multi handles are kept for the next transfer: making one costs a socket
-// pair and a handle of libcurl's own. One is kept only when its transfer left
-// no connection open in it (the transfer's sockets are counted), so no
-// connection outlives its request and none is reused by the next one.
-struct PooledMulti {
-  CURLM* multi = nullptr;
-  int openSockets = 0;
-};
-
-class MultiPool {
- public:
-  static constexpr std::size_t kKept = 4;
-
-  static MultiPool& Get() {
-    static MultiPool pool;
-    return pool;
-  }
-  // Null when libcurl cannot make one.
-  std::unique_ptr<PooledMulti> Take() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!free_.empty()) {
-        std::unique_ptr<PooledMulti> m = std::move(free_.back());
-        free_.pop_back();
-        return m;
-      }
-    }
-    auto m = std::make_unique<PooledMulti>();
-    m->multi = curl_multi_init();
-    if (!m->multi) return nullptr;
-    return m;
-  }
-  void Give(std::unique_ptr<PooledMulti> m) {
-    if (m->openSockets == 0) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (free_.size() < kKept) {
-        free_.push_back(std::move(m));
-        return;
-      }
-    }
-    curl_multi_cleanup(m->multi);  // closes what is left (counted down through m)
-  }
-
-  // Attached to every transfer run in `m`.
-  static curl_socket_t OpenSocket(void* m, curlsocktype, curl_sockaddr* address) {
-    const curl_socket_t s = ::socket(address->family, address->socktype, address->protocol);
-    if (s != CURL_SOCKET_BAD) ++static_cast<PooledMulti*>(m)->openSockets;
-    return s;
-  }
-  static int CloseSocket(void* m, curl_socket_t s) {
-    --static_cast<PooledMulti*>(m)->openSockets;
-    return ::close(s);
-  }
-
- private:
-  // libcurl is set up before the first handle and torn down after the last.
-  MultiPool() { CookieJar::Instance(); }
-  ~MultiPool() {
-    for (std::unique_ptr<PooledMulti>& m : free_) curl_multi_cleanup(m->multi);
-  }
-
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<PooledMulti>> free_;
-};
 
 struct HostStart {
   std::size_t pos;  // 0-based index where the host begins
@@ -220,13 +109,11 @@ curl_slist* HeaderList(const std::string& text) {
 struct BodySink {
   std::string* body;
   std::size_t cap;
-  bool pumpEvents;
 };
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<BodySink*>(user);
   const std::size_t len = size * count;
-  if (sink->pumpEvents) ProcessPendingEvents();
   if (sink->body->size() + len > sink->cap) return 0;  // fails the transfer
   sink->body->append(data, len);
   return len;
@@ -287,24 +174,45 @@ void StoreResponseCookies(CURL* easy, const std::string& headerBlock, bool pumpE
   }
 }
 
-// The steps every variant shares: verb check, header completion, transfer and
-// storing the final response's cookies. False on any failure.
-bool PerformRequest(const RequestArgs& a, const char* acceptDefault, bool withCredentials,
-                    const HttpLimits& limits, StopSignal* stop, bool pumpEvents, Outcome* out) {
+// One request on the transfer loop, with everything its callbacks write into.
+struct RequestJob : TransferJob {
+  explicit RequestJob(std::size_t maxHeaderBytes)
+      : sink{&body, 0}, block(maxHeaderBytes, false, &body) {}
+  ~RequestJob() override {
+    if (easy) curl_easy_cleanup(easy);  // before the header list it points to
+    easy = nullptr;
+    curl_slist_free_all(headerList);
+  }
+
+  curl_slist* headerList = nullptr;
+  std::string postBody;  // libcurl sends it from here, without a copy
+  std::string body;
+  BodySink sink;
+  ResponseHeaderBlock block;
+};
+
+// The steps every variant shares before the transfer: verb check, header
+// completion and the easy handle's setup. Null when nothing is to be sent.
+std::shared_ptr<RequestJob> PrepareRequest(const RequestArgs& a, const char* acceptDefault,
+                                           bool withCredentials, const HttpLimits& limits) {
   bool post = false;
   if (a.method.empty() || EqualsNoCase(a.method, "GET"))
     post = false;
   else if (EqualsNoCase(a.method, "POST"))
     post = true;
   else
-    return false;  // nothing is sent
+    return nullptr;  // nothing is sent
 
   const bool https = FindHostStart(a.url).https;
   const std::string host = HttpClient::UrlHost(a.url);
   const std::string path = HttpClient::UrlPath(a.url);
   std::int32_t port = HttpClient::UrlPort(a.url);
   if (port == 0) port = https ? 443 : 80;  // no number means the scheme's port
-  if (host.empty() || port < 0 || port > 65535) return false;
+  if (host.empty() || port < 0 || port > 65535) return nullptr;
+
+  auto job = std::make_shared<RequestJob>(limits.maxHeaderBytes);
+  CURL* easy = job->easy;
+  if (!easy) return nullptr;
 
   std::string headerText = CompleteHeaders(a.headers, a.url, acceptDefault);
   const bool hasContentType = GbkFindNoCase(headerText, "Content-Type: ") != std::string::npos;
@@ -316,12 +224,8 @@ bool PerformRequest(const RequestArgs& a, const char* acceptDefault, bool withCr
   list = AppendLine(list, "Expect:");  // no "Expect: 100-continue" of libcurl's own
   if (post && a.body.empty() && !hasContentType)
     list = AppendLine(list, "Content-Type:");  // an empty POST sends no content type
+  job->headerList = list;
 
-  CURL* easy = curl_easy_init();
-  if (!easy) {
-    curl_slist_free_all(list);
-    return false;
-  }
   std::string target = std::string(https ? "https://" : "http://") + host;
   if (port != (https ? 443 : 80)) target += ':' + std::to_string(port);
   target += path;
@@ -337,6 +241,10 @@ bool PerformRequest(const RequestArgs& a, const char* acceptDefault, bool withCr
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(easy, CURLOPT_SHARE, CookieJar::Instance().Share());
   curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // turns the cookie engine on
+  // Nothing is reused between requests: no connection another request left
+  // (redirects of this one still go over its own), no name looked up before.
+  curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
   // The proxy list names "http=" only, so addresses of other schemes go direct.
   // An empty proxy also keeps proxies of the environment out.
   std::string proxy;
@@ -351,278 +259,31 @@ bool PerformRequest(const RequestArgs& a, const char* acceptDefault, bool withCr
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
   }
   if (post) {
+    job->postBody = a.body;
     curl_easy_setopt(easy, CURLOPT_POST, 1L);
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(a.body.size()));
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, a.body.data());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(job->postBody.size()));
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, job->postBody.data());
   } else {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   }
-  std::string body = BufferPool::Get().Take();
-  BodySink sink{&body, limits.maxBodyBytes, pumpEvents};
+  job->sink.cap = limits.maxBodyBytes;
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
-  ResponseHeaderBlock block(limits.maxHeaderBytes, false, &body);
-  block.Attach(easy);
-
-  TransferWatch watch;
-  watch.pumpEvents = pumpEvents;
-  watch.pollMs = pumpEvents ? 10 : 1000;
-  const CURLcode result = RunTransfer(easy, stop, watch);
-  const bool ok = result == CURLE_OK && block.Complete();
-  if (ok) {
-    StoreResponseCookies(easy, block.Text(), pumpEvents);
-    out->headers = block.Text();
-    out->body = std::move(body);
-  } else {
-    BufferPool::Get().Give(std::move(body));
-  }
-  curl_easy_cleanup(easy);
-  curl_slist_free_all(list);
-  return ok;
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &job->sink);
+  job->block.Attach(easy);
+  return job;
 }
 
-// --- Guarded workers ---
-
-struct GuardState {
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool done = false;
-  StopSignal stop;
-};
-
-// Worker threads run on stacks kept here for the next worker. The C library
-// hands the unused pages of a stack it allocated back to the system at every
-// thread's end, which on some machines costs more than a whole loopback
-// request; a stack the program provides is left alone.
-class StackPool {
- public:
-  static constexpr std::size_t kGuard = 64 * 1024;
-  static constexpr std::size_t kSize = 4 * 1024 * 1024;  // usable part, committed lazily
-  static constexpr std::size_t kKept = 8;
-
-  ~StackPool() {
-    for (void* block : free_) ::munmap(block, kGuard + kSize);
-  }
-  // The lowest address of a block; its first kGuard bytes are inaccessible.
-  void* Take() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!free_.empty()) {
-        void* block = free_.back();
-        free_.pop_back();
-        return block;
-      }
-    }
-    void* block = ::mmap(nullptr, kGuard + kSize, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
-    if (block == MAP_FAILED) return nullptr;
-    ::mprotect(block, kGuard, PROT_NONE);
-    return block;
-  }
-  void Give(void* block) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.size() < kKept)
-      free_.push_back(block);
-    else
-      ::munmap(block, kGuard + kSize);
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<void*> free_;
-};
-
-// Worker threads stay a while after their work, waiting for the next guarded
-// request: starting a thread costs about as much as a loopback request on a
-// small virtual machine. A worker whose caller gave up on it ends with its
-// work and is never handed anything new.
-class WorkerRegistry {
- public:
-  static WorkerRegistry& Get() {
-    static WorkerRegistry registry;
-    return registry;
-  }
-
-  bool Start(std::shared_ptr<GuardState> state, std::function<void(StopSignal&)> work) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ReapLocked();
-    for (const std::unique_ptr<Worker>& w : workers_) {
-      {
-        std::lock_guard<std::mutex> workerLock(w->mutex);
-        if (w->phase != Phase::kIdle) continue;
-        w->phase = Phase::kBusy;
-        w->state = std::move(state);
-        w->work = std::move(work);
-      }
-      w->wake.notify_one();  // unlocked, so the worker does not wake into a held lock
-      return true;
-    }
-    auto w = std::make_unique<Worker>();
-    w->stack = stacks_.Take();
-    if (!w->stack) return false;
-    w->phase = Phase::kBusy;
-    w->state = std::move(state);
-    w->work = std::move(work);
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstack(&attr, static_cast<char*>(w->stack) + StackPool::kGuard,
-                          StackPool::kSize);
-    const int rc = pthread_create(&w->thread, &attr, &WorkerRegistry::Run, w.get());
-    pthread_attr_destroy(&attr);
-    if (rc != 0) {
-      stacks_.Give(w->stack);
-      return false;
-    }
-    workers_.push_back(std::move(w));
-    return true;
-  }
-
-  // Workers that have work that has not ended (idle ones do not count).
-  std::size_t Running() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ReapLocked();
-    std::size_t busy = 0;
-    for (const std::unique_ptr<Worker>& w : workers_) {
-      std::lock_guard<std::mutex> workerLock(w->mutex);
-      busy += w->phase == Phase::kBusy;
-    }
-    return busy;
-  }
-
-  // Tells every worker to end (busy ones are told to stop their work first)
-  // and waits for them.
-  void JoinAll() {
-    std::vector<std::unique_ptr<Worker>> all;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      all.swap(workers_);
-    }
-    for (const std::unique_ptr<Worker>& w : all) {
-      std::shared_ptr<GuardState> state;
-      {
-        std::lock_guard<std::mutex> workerLock(w->mutex);
-        w->quit = true;
-        state = w->state;
-      }
-      w->wake.notify_one();
-      if (state) state->stop.Request();
-    }
-    for (const std::unique_ptr<Worker>& w : all) Join(*w);
-  }
-
- private:
-  // How long a worker waits for its next request before it ends.
-  static constexpr std::chrono::seconds kIdleWait{10};
-
-  // kBusy from the hand-over of work until that work has ended; kEnded once
-  // the thread is about to return (it is joined then).
-  enum class Phase { kBusy, kIdle, kEnded };
-
-  struct Worker {
-    pthread_t thread{};
-    void* stack = nullptr;
-    std::mutex mutex;
-    std::condition_variable wake;
-    Phase phase = Phase::kIdle;
-    bool quit = false;
-    std::function<void(StopSignal&)> work;
-    std::shared_ptr<GuardState> state;  // of the work under way
-  };
-
-  // What workers use must outlive them, so it is set up first (and so torn
-  // down after this registry at exit).
-  WorkerRegistry() {
-    CookieJar::Instance();
-    BufferPool::Get();
-    MultiPool::Get();
-  }
-  ~WorkerRegistry() { JoinAll(); }
-
-  static void* Run(void* arg) {
-    Worker& w = *static_cast<Worker*>(arg);
-    std::unique_lock<std::mutex> lock(w.mutex);
-    for (;;) {
-      w.wake.wait_for(lock, kIdleWait, [&w] { return w.phase == Phase::kBusy || w.quit; });
-      if (w.phase != Phase::kBusy) break;  // idle too long, or told to end
-      std::function<void(StopSignal&)> work = std::move(w.work);
-      const std::shared_ptr<GuardState> state = w.state;
-      lock.unlock();
-      work(state->stop);
-      work = nullptr;  // the worker's share of its data goes before the end is reported
-      lock.lock();
-      // Free for new work before the caller hears of the end, so that its
-      // next request finds this worker waiting.
-      const bool retire = w.quit || state->stop.Requested();
-      w.phase = retire ? Phase::kEnded : Phase::kIdle;
-      w.state.reset();
-      lock.unlock();
-      {
-        std::lock_guard<std::mutex> stateLock(state->mutex);
-        state->done = true;
-      }
-      state->ended.notify_all();
-      if (retire) return nullptr;
-      lock.lock();
-    }
-    w.phase = Phase::kEnded;
-    return nullptr;
-  }
-
-  void Join(Worker& w) {
-    pthread_join(w.thread, nullptr);
-    stacks_.Give(w.stack);
-  }
-
-  void ReapLocked() {
-    for (auto it = workers_.begin(); it != workers_.end();) {
-      bool ended;
-      {
-        std::lock_guard<std::mutex> workerLock((*it)->mutex);
-        ended = (*it)->phase == Phase::kEnded;
-      }
-      if (ended) {
-        Join(**it);
-        it = workers_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-
-  StackPool stacks_;
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<Worker>> workers_;
-};
-
-// The data one guarded request's worker owns together with its caller; a
-// worker that was given up keeps it alive on its own until it ends.
-struct RequestJob {
-  RequestExchange exchange;
-  bool bytesBody = false;
-  HttpLimits limits;
-};
-
-// Worker side of the guarded request. True on success.
-bool RunRequestWorker(RequestJob& job, StopSignal& stop) {
-  RequestExchange& ex = job.exchange;
-  ex.Rewind();
-  if (ex.ReadText() != "ReqMark") return false;
-  RequestArgs a;
-  a.url = ex.ReadText();
-  a.method = ex.ReadText();
-  a.proxy = ex.ReadText();
-  a.userName = ex.ReadText();
-  a.password = ex.ReadText();
-  a.headers = ex.ReadText();
-  a.body = job.bytesBody ? ex.ReadBytes() : ex.ReadText();
-  ex.Clear();  // a failure from here on leaves the exchange empty
-  Outcome out;
-  if (!PerformRequest(a, kGuardedAccept, true, job.limits, &stop, false, &out)) return false;
-  ex.Rewind();
-  ex.WriteText("ReqMark_OK");
-  ex.WriteText(out.headers);
-  ex.WriteBytes(out.body);
-  BufferPool::Get().Give(std::move(out.body));
+// Runs a prepared request on the loop until it ends or the deadline passes,
+// then stores the final response's cookies. False on any failure.
+bool PerformRequest(const std::shared_ptr<RequestJob>& job, Clock::time_point deadline,
+                    bool pumpEvents, Outcome* out) {
+  if (!job) return false;
+  if (!RunTransfers({job}, deadline)) return false;  // given up: nothing of it is read
+  if (job->result != CURLE_OK || !job->block.Complete()) return false;
+  StoreResponseCookies(job->easy, job->block.Text(), pumpEvents);
+  out->headers = job->block.Text();
+  out->body = std::move(job->body);
   return true;
 }
 
@@ -675,88 +336,6 @@ std::string RequestExchange::ReadBytes() {
   std::string bytes = data_.substr(pos_, n);
   pos_ += n;
   return bytes;
-}
-
-// --- StopSignal, guarded runs, transfers ---
-
-void StopSignal::Request() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  requested_.store(true, std::memory_order_release);
-  if (multi_) curl_multi_wakeup(multi_);
-}
-
-namespace {
-std::atomic<unsigned> cancelGeneration{0};
-}  // namespace
-
-void CancelGuardedWaits() { cancelGeneration.fetch_add(1); }
-
-bool RunGuarded(std::function<void(StopSignal&)> work, std::chrono::milliseconds limit) {
-  using Clock = std::chrono::steady_clock;
-  const unsigned generation = cancelGeneration.load();
-  const Clock::time_point deadline = Clock::now() + limit;
-  auto state = std::make_shared<GuardState>();
-  if (!WorkerRegistry::Get().Start(state, std::move(work))) return false;
-
-  // Short waits, each followed by window events; a finished worker wakes the
-  // wait at once. Events never extend the time-out.
-  constexpr auto kSlice = std::chrono::milliseconds(5);
-  std::unique_lock<std::mutex> lock(state->mutex);
-  for (;;) {
-    const Clock::time_point now = Clock::now();
-    if (state->done || now >= deadline || cancelGeneration.load() != generation) break;
-    state->ended.wait_until(lock, std::min(now + kSlice, deadline));
-    if (state->done) break;
-    lock.unlock();
-    ProcessPendingEvents();
-    lock.lock();
-  }
-  if (state->done) return true;
-  lock.unlock();
-  state->stop.Request();
-  return false;
-}
-
-std::size_t GuardedWorkersRunning() { return WorkerRegistry::Get().Running(); }
-
-void JoinGuardedWorkers() { WorkerRegistry::Get().JoinAll(); }
-
-CURLcode RunTransfer(CURL* easy, StopSignal* stop, const TransferWatch& watch) {
-  std::unique_ptr<PooledMulti> pooled = MultiPool::Get().Take();
-  if (!pooled) return CURLE_OUT_OF_MEMORY;
-  CURLM* multi = pooled->multi;
-  curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &MultiPool::OpenSocket);
-  curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, pooled.get());
-  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &MultiPool::CloseSocket);
-  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, pooled.get());
-  // Names are looked up afresh by every request, as with a multi handle of its own.
-  curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
-  if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-    MultiPool::Get().Give(std::move(pooled));
-    return CURLE_FAILED_INIT;
-  }
-  if (stop) TransferAccess::Set(stop, multi);
-  CURLcode result = CURLE_GOT_NOTHING;
-  for (;;) {
-    if ((stop && stop->Requested()) || (watch.giveUp && watch.giveUp())) {
-      result = CURLE_ABORTED_BY_CALLBACK;
-      break;
-    }
-    if (watch.pumpEvents) ProcessPendingEvents();
-    int running = 0;
-    if (curl_multi_perform(multi, &running) != CURLM_OK) break;
-    if (running == 0) {
-      int left = 0;
-      while (CURLMsg* msg = curl_multi_info_read(multi, &left))
-        if (msg->msg == CURLMSG_DONE) result = msg->data.result;
-      break;
-    }
-    if (curl_multi_poll(multi, nullptr, 0, watch.pollMs, nullptr) != CURLM_OK) break;
-  }
-  if (stop) TransferAccess::Set(stop, nullptr);
-  curl_multi_remove_handle(multi, easy);  // an unfinished transfer closes its connection here
-  MultiPool::Get().Give(std::move(pooled));
-  return result;
 }
 
 // --- ResponseHeaderBlock ---
@@ -815,8 +394,6 @@ std::string ResponseHeaderBlock::Field(const std::string& name) const {
 
 HttpClient::HttpClient(HttpLimits limits) : limits_(limits) { CookieJar::Instance(); }
 
-HttpClient::~HttpClient() { JoinGuardedWorkers(); }
-
 int HttpClient::EffectiveTimeoutSeconds(int timeoutSeconds) {
   return timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds;
 }
@@ -851,11 +428,11 @@ std::string HttpClient::Guarded(const std::string& url, const std::string& metho
                                 const std::string& password, const std::string& headers,
                                 const std::string& body, bool bytesBody, int timeoutSeconds,
                                 std::string* responseHeaders) const {
-  auto job = std::make_shared<RequestJob>();
-  job->exchange = RequestExchange(BufferPool::Get().Take());
-  job->bytesBody = bytesBody;
-  job->limits = limits_;
-  RequestExchange& ex = job->exchange;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::seconds(EffectiveTimeoutSeconds(timeoutSeconds));
+  // The parameters travel as typed fields: a text field ends at its first
+  // zero byte, a bytes body is taken whole.
+  RequestExchange ex;
   ex.WriteText("ReqMark");
   for (const std::string* field : {&url, &method, &proxy, &userName, &password, &headers})
     ex.WriteText(*field);
@@ -863,22 +440,20 @@ std::string HttpClient::Guarded(const std::string& url, const std::string& metho
     ex.WriteBytes(body);
   else
     ex.WriteText(body);
-
-  const bool finished = RunGuarded([job](StopSignal& stop) { RunRequestWorker(*job, stop); },
-                                   std::chrono::seconds(EffectiveTimeoutSeconds(timeoutSeconds)));
-  std::string headerText, result;
-  if (finished) {  // else the worker keeps the exchange, and nothing of it is read
-    ex.Rewind();
-    const std::string marker = ex.ReadText();
-    headerText = ex.ReadText();
-    std::string bytes = ex.ReadBytes();
-    if (marker == "ReqMark_OK") result = std::move(bytes);
-    BufferPool::Get().Give(ex.Release());
+  ex.Rewind();
+  Outcome out;
+  if (ex.ReadText() == "ReqMark") {
+    RequestArgs a;
+    for (std::string* field : {&a.url, &a.method, &a.proxy, &a.userName, &a.password, &a.headers})
+      *field = ex.ReadText();
+    a.body = bytesBody ? ex.ReadBytes() : ex.ReadText();
+    ex.Clear();
+    if (!PerformRequest(PrepareRequest(a, kGuardedAccept, true, limits_), deadline, false, &out))
+      out = Outcome();
   }
-  job.reset();
   CookieJar::Instance().ReportChanges();
-  if (responseHeaders) *responseHeaders = headerText;
-  return result;
+  if (responseHeaders) *responseHeaders = out.headers;
+  return std::move(out.body);
 }
 
 std::string HttpClient::Request(const std::string& url, const std::string& method,
@@ -927,8 +502,10 @@ std::string HttpClient::RequestDirect(const std::string& url, const std::string&
                                       std::string* responseHeaders) const {
   RequestArgs a{url, method, proxy, std::string(), std::string(), headers, body};
   const HttpLimits limits = limits_;  // window events may run anything meanwhile
+  ProcessPendingEvents();  // events come first, as before every read
   Outcome out;
-  const bool ok = PerformRequest(a, kDirectAccept, false, limits, nullptr, true, &out);
+  const bool ok = PerformRequest(PrepareRequest(a, kDirectAccept, false, limits),
+                                 Clock::time_point::max(), true, &out);
   CookieJar::Instance().ReportChanges();
   if (!ok) return std::string(255, '\0');
   if (responseHeaders) *responseHeaders = out.headers;

@@ -3,18 +3,15 @@
 //
 // One GET or POST per call over libcurl (one easy handle per request), with
 // browser-like default headers, the raw response header block returned as text
-// and cookies kept in the program-wide store (web/CookieJar.h). The guarded
-// request runs on a worker thread while the calling (GUI) thread keeps
-// processing window events, and gives up after a time-out counted from the
-// start of the request.
+// and cookies kept in the program-wide store (web/CookieJar.h). Every request
+// runs on the one transfer loop (web/TransferLoop.h) while the calling (GUI)
+// thread keeps processing window events; the guarded request gives up after a
+// time-out counted from the start of the request, or when the waits are
+// cancelled (CancelTransferWaits), and is then removed from the loop at once.
 #include <curl/curl.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -28,8 +25,8 @@ struct HttpLimits {
   std::size_t maxHeaderBytes = std::size_t{256} << 10;  // the final response's header block
 };
 
-// The in-memory stream through which the caller and the worker of one guarded
-// request talk: typed fields written and read in sequence at one position. A
+// The in-memory stream that carries a guarded request's parameters to the
+// transfer: typed fields written and read in sequence at one position. A
 // text field is its bytes up to the first zero byte followed by a zero byte; a
 // bytes field is its length (32-bit little-endian) followed by its bytes.
 // Reads past the end give the empty value.
@@ -63,9 +60,6 @@ class RequestExchange {
 class HttpClient {
  public:
   explicit HttpClient(HttpLimits limits = HttpLimits());
-  // Waits for workers that were given up at their time-out (they were told to
-  // stop and end promptly), so that no worker outlives the engine.
-  ~HttpClient();
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
 
@@ -134,8 +128,8 @@ class HttpClient {
                                const std::string& headers = std::string(),
                                const std::string& body = std::string(), int timeoutSeconds = 0,
                                std::string* responseHeaders = nullptr) const;
-  // The unguarded request on the calling thread, processing window events
-  // during the transfer; no time-out and no credentials. On failure it returns
+  // The unguarded request, processing window events during the transfer; no
+  // time-out and no credentials. On failure it returns
   // 255 zero bytes and leaves *responseHeaders alone.
   std::string RequestDirect(const std::string& url, const std::string& method = std::string(),
                             const std::string& proxy = std::string(),
@@ -181,46 +175,6 @@ class HttpClient {
 };
 
 // --- Building blocks shared with the link resolver. ---
-
-// Tells one transfer to give up. Set by the waiting thread, read by the worker.
-class StopSignal {
- public:
-  bool Requested() const { return requested_.load(std::memory_order_acquire); }
-  // Thread-safe; also wakes the transfer if it is waiting on the network.
-  void Request();
-
- private:
-  friend struct TransferAccess;
-  std::atomic<bool> requested_{false};
-  std::mutex mutex_;
-  CURLM* multi_ = nullptr;
-};
-
-// Runs `work` on a worker thread (an idle one left from earlier work, else a
-// new one) and waits for it on the calling thread, processing window events
-// all the while. Returns true when the work ended within `limit` from the
-// call. Otherwise the work is told to stop and abandoned: it must keep
-// everything it touches in data of its own (shared ownership), since nobody
-// reads it any more; its worker ends with it and takes no other work.
-// Workers are joined by JoinGuardedWorkers, ~HttpClient and at exit.
-bool RunGuarded(std::function<void(StopSignal&)> work, std::chrono::milliseconds limit);
-// Makes every RunGuarded wait that is under way give up now, as at its
-// time-out (the window is closing: nobody waits for those answers any more).
-void CancelGuardedWaits();
-// Workers whose work has not ended yet (idle ones waiting for work do not count).
-std::size_t GuardedWorkersRunning();
-// Tells busy workers to stop, and ends and joins every worker.
-void JoinGuardedWorkers();
-
-struct TransferWatch {
-  bool pumpEvents = false;        // process window events while the transfer waits
-  int pollMs = 1000;              // longest wait on the network between checks
-  std::function<bool()> giveUp;   // asked between waits; true ends the transfer
-};
-
-// Runs a prepared easy handle to its end on the calling thread; stops early
-// (CURLE_ABORTED_BY_CALLBACK) when `stop` is requested or the watch gives up.
-CURLcode RunTransfer(CURL* easy, StopSignal* stop, const TransferWatch& watch);
 
 // Collects the raw header block of the last response a transfer received,
 // each line ended by CRLF, the blank line included; trailers are left out.

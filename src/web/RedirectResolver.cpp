@@ -1,14 +1,15 @@
 #include "web/RedirectResolver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
 #include "web/HttpClient.h"
+#include "web/TransferLoop.h"
 
 namespace lanshu {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::seconds;
 
 constexpr curl_off_t kUs = 1000000;
@@ -49,17 +50,31 @@ bool PhaseTimedOut(CURL* easy, Clock::time_point start) {
   return t > kResolveUs;
 }
 
-std::string FetchLocation(const std::string& link, StopSignal& stop) {
+// A link's request on the transfer loop; only its header block is read.
+struct LinkJob : TransferJob {
+  LinkJob() : block(std::size_t{256} << 10, true) {}
+  ~LinkJob() override {
+    if (easy) curl_easy_cleanup(easy);  // before the header list it points to
+    easy = nullptr;
+    curl_slist_free_all(headerList);
+  }
+  curl_slist* headerList = nullptr;
+  ResponseHeaderBlock block;
+  Clock::time_point started;
+};
+
+// Null when the link is not asked for at all.
+std::shared_ptr<LinkJob> PrepareLink(const std::string& link) {
   // Only absolute web addresses are asked for (libcurl would guess a scheme).
   const std::string lower = GbkToLowerAscii(link.substr(0, 8));
   if (lower.compare(0, 7, "http://") != 0 && lower.compare(0, 8, "https://") != 0)
-    return std::string();
-  CURL* easy = curl_easy_init();
-  if (!easy) return std::string();
-  curl_slist* list = nullptr;
+    return nullptr;
+  auto job = std::make_shared<LinkJob>();
+  CURL* easy = job->easy;
+  if (!easy) return nullptr;
   for (const char* h : kHeaders) {
-    curl_slist* grown = curl_slist_append(list, h);
-    if (grown) list = grown;
+    curl_slist* grown = curl_slist_append(job->headerList, h);
+    if (grown) job->headerList = grown;
   }
   curl_easy_setopt(easy, CURLOPT_URL, link.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -67,41 +82,74 @@ std::string FetchLocation(const std::string& link, StopSignal& stop) {
   curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, job->headerList);
   curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  // Each link opens its own connection and looks its name up afresh.
+  curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>((kResolveUs + kConnectUs) / 1000));
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kReceiveUs / kUs));
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
                    static_cast<long>((kResolveUs + kConnectUs + kSendUs + kReceiveUs) / 1000));
-  ResponseHeaderBlock block(std::size_t{256} << 10, true);
-  block.Attach(easy);
-
-  const Clock::time_point start = Clock::now();
-  TransferWatch watch;
-  watch.pollMs = 100;
-  watch.giveUp = [easy, start] { return PhaseTimedOut(easy, start); };
-  RunTransfer(easy, &stop, watch);  // ends early by design once the block is complete
-  std::string location = block.Complete() ? block.Field("Location") : std::string();
-  curl_easy_cleanup(easy);
-  curl_slist_free_all(list);
-  return location;
+  job->block.Attach(easy);
+  job->started = Clock::now();
+  LinkJob* self = job.get();  // the loop holds the job while it asks
+  job->giveUp = [self] { return PhaseTimedOut(self->easy, self->started); };
+  return job;
 }
 
 }  // namespace
 
-std::string ResolveRedirectLink(const std::string& link) {
-  struct Job {
-    std::string link;
-    std::string location;
+std::vector<std::string> ResolveRedirectLinks(const std::vector<std::string>& links,
+                                              std::size_t atOnce) {
+  // The phase limits end a transfer well within this bound.
+  constexpr auto kLinkLimit = seconds(35);
+  if (atOnce == 0) atOnce = 1;
+  std::vector<std::string> locations(links.size());
+  struct Slot {
+    std::size_t index;
+    std::shared_ptr<LinkJob> job;
   };
-  auto job = std::make_shared<Job>();
-  job->link = link;
-  // The phase limits end the transfer well within this bound.
-  const bool finished =
-      RunGuarded([job](StopSignal& stop) { job->location = FetchLocation(job->link, stop); },
-                 seconds(35));
-  return finished ? job->location : std::string();
+  std::vector<Slot> running;
+  std::size_t next = 0;
+  bool cancelled = false;
+  while (!cancelled && (next < links.size() || !running.empty())) {
+    while (running.size() < atOnce && next < links.size()) {
+      const std::size_t i = next++;
+      std::shared_ptr<LinkJob> job = PrepareLink(links[i]);
+      if (!job) continue;
+      SubmitTransfers({job});
+      running.push_back({i, std::move(job)});
+    }
+    if (running.empty()) break;
+    Clock::time_point deadline = Clock::time_point::max();
+    for (const Slot& s : running) deadline = std::min(deadline, s.job->started + kLinkLimit);
+    const auto anyEnded = [&running] {
+      return std::any_of(running.begin(), running.end(),
+                         [](const Slot& s) { return s.job->ended.load(std::memory_order_acquire); });
+    };
+    cancelled = WaitForTransfers(anyEnded, deadline) == WaitEnd::kCancelled;
+    const Clock::time_point now = Clock::now();
+    for (auto it = running.begin(); it != running.end();) {
+      LinkJob& job = *it->job;
+      if (job.ended.load(std::memory_order_acquire)) {
+        // Ends early by design once the header block is complete.
+        if (job.block.Complete()) locations[it->index] = job.block.Field("Location");
+      } else if (cancelled || now >= job.started + kLinkLimit) {
+        GiveUpTransfer(it->job);  // nothing of it is read
+      } else {
+        ++it;
+        continue;
+      }
+      it = running.erase(it);
+    }
+  }
+  return locations;
+}
+
+std::string ResolveRedirectLink(const std::string& link) {
+  return ResolveRedirectLinks({link}, 1).front();
 }
 
 }  // namespace lanshu

@@ -11,6 +11,7 @@
 #include "text/Events.h"
 #include "web/CookieJar.h"
 #include "web/TestServers.h"
+#include "web/TransferLoop.h"
 
 namespace lanshu {
 namespace {
@@ -266,7 +267,7 @@ TEST_F(HttpClientTest, FailuresGiveEmptyBodyAndHeaders) {
   EXPECT_EQ(headers, "");
 }
 
-TEST_F(HttpClientTest, TimeOutCountsFromTheStartAndStopsTheWorker) {
+TEST_F(HttpClientTest, TimeOutCountsFromTheStartAndEndsTheTransfer) {
   std::atomic<bool> sawClose{false};
   RawServer silent([&](int fd, RawServer& s) {
     s.ReadRequest(fd);
@@ -283,9 +284,9 @@ TEST_F(HttpClientTest, TimeOutCountsFromTheStartAndStopsTheWorker) {
   EXPECT_GE(took, 0.95);
   EXPECT_LT(took, 3.0);
   EXPECT_GT(pumps, 20);
-  // The worker given up closes its connection promptly and ends.
+  // The transfer given up closes its connection promptly and leaves the loop.
   EXPECT_TRUE(WaitUntil([&] { return sawClose.load(); }, 2000));
-  EXPECT_TRUE(WaitUntil([] { return GuardedWorkersRunning() == 0; }, 2000));
+  EXPECT_TRUE(WaitUntil([] { return TransfersInFlight() == 0; }, 2000));
 
   // Data that keeps trickling in does not extend it either.
   RawServer drip([](int fd, RawServer& s) {
@@ -310,7 +311,7 @@ TEST_F(HttpClientTest, CancelledWaitsGiveUpAtOnce) {
   // The window closes while the request waits (a handler run by the pump).
   int pumps = 0;
   SetEventPump([&] {
-    if (++pumps == 10) CancelGuardedWaits();
+    if (++pumps == 10) CancelTransferWaits();
   });
   std::string headers = "unset";
   const Clock::time_point start = Clock::now();
@@ -318,7 +319,7 @@ TEST_F(HttpClientTest, CancelledWaitsGiveUpAtOnce) {
   EXPECT_EQ(headers, "");
   EXPECT_LT(SecondsSince(start), 10.0);  // not the 30 s time-out
   SetEventPump(nullptr);
-  EXPECT_TRUE(WaitUntil([] { return GuardedWorkersRunning() == 0; }, 5000));
+  EXPECT_TRUE(WaitUntil([] { return TransfersInFlight() == 0; }, 5000));
 }
 
 TEST_F(HttpClientTest, SlowDripWithinTheTimeOutArrivesWhole) {
@@ -503,52 +504,53 @@ TEST_F(HttpClientTest, ConnectionsLastOneRequest) {
   EXPECT_EQ(keepAlive.Requests().size(), 4u);
 }
 
-TEST(GuardedWorkerTest, IdleWorkersTakeNewWorkButGivenUpOnesDoNot) {
-  using std::chrono::milliseconds;
-  JoinGuardedWorkers();
-  std::thread::id first, second;
-  EXPECT_TRUE(RunGuarded([&](StopSignal&) { first = std::this_thread::get_id(); },
-                         milliseconds(5000)));
-  EXPECT_TRUE(RunGuarded([&](StopSignal&) { second = std::this_thread::get_id(); },
-                         milliseconds(5000)));
-  EXPECT_NE(first, std::this_thread::get_id());
-  EXPECT_EQ(first, second);  // the finished worker waited for the next work
-  EXPECT_EQ(GuardedWorkersRunning(), 0u);
-
-  // Work that pays no heed to its stop signal outlives its caller's wait.
-  struct Stuck {
-    std::atomic<std::thread::id> id{};
-    std::atomic<bool> stopSeen{false};
-    std::atomic<bool> release{false};
+TEST_F(HttpClientTest, ConcurrentTransfersShareTheLoopAndGiveUpAlone) {
+  // Eight slow answers in flight together take about one answer's time.
+  RawServer slow([](int fd, RawServer& s) {
+    const std::string target = RequestTarget(s.ReadRequest(fd));
+    s.Pause(300);
+    WriteAll(fd, HttpResponse("200 OK", "", target));
+  });
+  auto silentClosed = std::make_shared<std::atomic<bool>>(false);
+  RawServer silent([silentClosed](int fd, RawServer& s) {
+    s.ReadRequest(fd);
+    if (PeerClosed(fd, 5000)) *silentClosed = true;
+  });
+  std::vector<std::shared_ptr<TransferJob>> jobs;
+  std::vector<std::string> bodies(8);
+  const auto append = [](char* d, std::size_t n, std::size_t m, void* out) {
+    static_cast<std::string*>(out)->append(d, n * m);
+    return n * m;
   };
-  auto stuck = std::make_shared<Stuck>();
-  EXPECT_FALSE(RunGuarded(
-      [stuck](StopSignal& stop) {
-        stuck->id = std::this_thread::get_id();
-        while (!stuck->release) {
-          if (stop.Requested()) stuck->stopSeen = true;
-          std::this_thread::sleep_for(milliseconds(1));
-        }
-      },
-      milliseconds(50)));
-  EXPECT_TRUE(WaitUntil([&] { return stuck->stopSeen.load(); }, 2000));
-  EXPECT_EQ(GuardedWorkersRunning(), 1u);
-  // New work does not wait behind it, and does not run on its thread.
-  std::thread::id third;
+  for (int i = 0; i < 8; ++i) {
+    auto job = std::make_shared<TransferJob>();
+    const std::string url = slow.Url("/" + std::to_string(i));
+    curl_easy_setopt(job->easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(job->easy, CURLOPT_WRITEFUNCTION,
+                     static_cast<std::size_t (*)(char*, std::size_t, std::size_t, void*)>(append));
+    curl_easy_setopt(job->easy, CURLOPT_WRITEDATA, &bodies[i]);
+    jobs.push_back(job);
+  }
+  auto stuck = std::make_shared<TransferJob>();
+  const std::string stuckUrl = silent.Url("/");
+  curl_easy_setopt(stuck->easy, CURLOPT_URL, stuckUrl.c_str());
+  SubmitTransfers({stuck});
   const Clock::time_point start = Clock::now();
-  EXPECT_TRUE(RunGuarded([&](StopSignal&) { third = std::this_thread::get_id(); },
-                         milliseconds(5000)));
-  EXPECT_LT(SecondsSince(start), 1.0);
-  EXPECT_NE(third, stuck->id.load());
-  EXPECT_NE(third, std::thread::id());
-  EXPECT_EQ(GuardedWorkersRunning(), 1u);
-  stuck->release = true;
-  EXPECT_TRUE(WaitUntil([] { return GuardedWorkersRunning() == 0; }, 2000));
-
-  // Idle workers end at once when told to.
-  const Clock::time_point joinStart = Clock::now();
-  JoinGuardedWorkers();
-  EXPECT_LT(SecondsSince(joinStart), 1.0);
+  EXPECT_TRUE(RunTransfers(jobs, Clock::now() + std::chrono::seconds(5)));
+  EXPECT_LT(SecondsSince(start), 1.5);
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(jobs[i]->result, CURLE_OK);
+    EXPECT_EQ(bodies[i], "/" + std::to_string(i));
+  }
+  // The silent one is still waiting, untouched by the others' ends; given up,
+  // it leaves the loop at once and its connection is closed.
+  EXPECT_FALSE(stuck->ended.load());
+  EXPECT_EQ(TransfersInFlight(), 1u);
+  GiveUpTransfer(stuck);
+  EXPECT_TRUE(WaitUntil([&] { return stuck->ended.load(); }, 1000));
+  EXPECT_EQ(stuck->result, CURLE_ABORTED_BY_CALLBACK);
+  EXPECT_EQ(TransfersInFlight(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return silentClosed->load(); }, 2000));
 }
 
 TEST_F(HttpClientTest, RequestStartedFromEventsDuringAWait) {
