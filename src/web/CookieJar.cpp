@@ -213,7 +213,7 @@ CookieJar::~CookieJar() {
   curl_global_cleanup();
 }
 
-// Transfers on several worker threads reach the store at once.
+// The transfer loop and the GUI thread reach the store at once.
 void CookieJar::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
   static_cast<CookieJar*>(self)->shareLocks_[data].lock();
 }

@@ -32,6 +32,16 @@ inline bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
+// Polls the condition every 5 ms for up to ms milliseconds.
+inline bool WaitUntil(const std::function<bool()>& condition, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 // Makes the coming close() reset the connection instead of ending it.
 inline void ArmReset(int fd) {
   linger l{1, 0};

@@ -23,6 +23,7 @@ using testing::PeerClosed;
 using testing::RawServer;
 using testing::RequestHeader;
 using testing::RequestTarget;
+using testing::WaitUntil;
 using testing::WriteAll;
 using Clock = std::chrono::steady_clock;
 
@@ -65,14 +66,6 @@ int ClosedPort() {
   return port;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, int ms) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (!condition()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 class HttpClientTest : public ::testing::Test {
  protected:

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <vector>
 
 #include "text/Events.h"
 #include "web/CookieJar.h"
 #include "web/TestServers.h"
+#include "web/TransferLoop.h"
 
 namespace lanshu {
 namespace {
@@ -16,6 +19,7 @@ using testing::HttpResponse;
 using testing::PeerClosed;
 using testing::RawServer;
 using testing::RequestTarget;
+using testing::WaitUntil;
 using testing::WriteAll;
 using Clock = std::chrono::steady_clock;
 
@@ -91,6 +95,56 @@ TEST_F(ResolverTest, FailuresGiveTheEmptyText) {
   EXPECT_GE(took, 4.9);
   EXPECT_LT(took, 8.0);
   EXPECT_GT(pumps, 100);
+}
+
+TEST_F(ResolverTest, LinksResolveTogetherInTheirOwnOrder) {
+  // Answers after 100 ms with a Location naming the link; counts how many
+  // requests it holds at once.
+  std::atomic<int> inside{0}, most{0};
+  RawServer server([&](int fd, RawServer& s) {
+    const std::string target = RequestTarget(s.ReadRequest(fd));
+    const int now = ++inside;
+    for (int m = most.load(); now > m && !most.compare_exchange_weak(m, now);) {
+    }
+    s.Pause(100);
+    --inside;
+    WriteAll(fd, HttpResponse("302 Found", "Location: /to" + target + "\r\n", ""));
+  });
+  std::vector<std::string> links, expected;
+  for (int i = 0; i < 20; ++i) {
+    links.push_back(server.Url("/link?url=" + std::to_string(i)));
+    expected.push_back("/to/link?url=" + std::to_string(i));
+  }
+  links.insert(links.begin() + 5, "not a link");  // not asked for, keeps its place
+  expected.insert(expected.begin() + 5, "");
+  EXPECT_EQ(ResolveRedirectLinks(links), expected);
+  EXPECT_EQ(server.Connections(), 20);
+  EXPECT_GE(most.load(), 2);
+  EXPECT_LE(most.load(), 8);
+
+  // One at a time when asked so.
+  most = 0;
+  links.resize(4);
+  expected.resize(4);
+  EXPECT_EQ(ResolveRedirectLinks(links, 1), expected);
+  EXPECT_EQ(most.load(), 1);
+}
+
+TEST_F(ResolverTest, CancelledWaitsLeaveTheRestUnanswered) {
+  RawServer silent([](int fd, RawServer& s) {
+    s.ReadRequest(fd);
+    PeerClosed(fd, 10000);
+  });
+  int pumps = 0;
+  SetEventPump([&] {
+    if (++pumps == 20) CancelTransferWaits();
+  });
+  const Clock::time_point start = Clock::now();
+  const std::vector<std::string> links(12, silent.Url("/link?url=x"));
+  EXPECT_EQ(ResolveRedirectLinks(links), std::vector<std::string>(12));
+  EXPECT_LT(SecondsSince(start), 3.0);  // not the 5 s receive limit
+  EXPECT_LE(silent.Connections(), 8);   // the last four were never asked for
+  EXPECT_TRUE(WaitUntil([] { return TransfersInFlight() == 0; }, 2000));
 }
 
 }  // namespace
