@@ -9,6 +9,7 @@ PACKAGES=(
   libcurl4-openssl-dev libpcre2-dev libicu-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei
+  g++-mingw-w64-x86-64-posix
 )
 
 missing=()
