@@ -274,13 +274,49 @@ std::shared_ptr<RequestJob> PrepareRequest(const RequestArgs& a, const char* acc
   return job;
 }
 
-// Runs a prepared request on the loop until it ends or the deadline passes,
-// then stores the final response's cookies. False on any failure.
+// Short English words for what ended a transfer without a whole response.
+std::string TransferError(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_CONNECT: return "connection refused";
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return "host not found";
+    case CURLE_OPERATION_TIMEDOUT: return "time-out";
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR: return "connection reset";
+    case CURLE_PARTIAL_FILE: return "body cut short";
+    case CURLE_GOT_NOTHING: return "empty reply";
+    case CURLE_WRITE_ERROR: return "response too large";
+    case CURLE_TOO_MANY_REDIRECTS: return "too many redirects";
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL: return "not an HTTP answer";
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION: return "TLS failure";
+    default: return "network error";
+  }
+}
+
+// Runs a prepared request on the loop until it ends, the deadline passes or
+// the wait is stopped, then stores the final response's cookies. False on any
+// failure; `detail` learns the status and what went wrong.
 bool PerformRequest(const std::shared_ptr<RequestJob>& job, Clock::time_point deadline,
-                    bool pumpEvents, Outcome* out) {
-  if (!job) return false;
-  if (!RunTransfers({job}, deadline)) return false;  // given up: nothing of it is read
-  if (job->result != CURLE_OK || !job->block.Complete()) return false;
+                    bool pumpEvents, const std::function<bool()>& stopped, Outcome* out,
+                    HttpResult* detail) {
+  if (!job) {
+    detail->error = "request not sent";
+    return false;
+  }
+  const WaitEnd end = RunTransfers({job}, deadline, stopped);
+  if (end != WaitEnd::kDone) {  // given up: nothing of it is read
+    detail->error = end == WaitEnd::kTimedOut ? "time-out" : "stopped";
+    return false;
+  }
+  long status = 0;
+  curl_easy_getinfo(job->easy, CURLINFO_RESPONSE_CODE, &status);
+  detail->status = static_cast<int>(status);
+  if (job->result != CURLE_OK || !job->block.Complete()) {
+    detail->error = TransferError(job->result == CURLE_OK ? CURLE_GOT_NOTHING : job->result);
+    return false;
+  }
   StoreResponseCookies(job->easy, job->block.Text(), pumpEvents);
   out->headers = job->block.Text();
   out->body = std::move(job->body);
@@ -427,7 +463,8 @@ std::string HttpClient::Guarded(const std::string& url, const std::string& metho
                                 const std::string& proxy, const std::string& userName,
                                 const std::string& password, const std::string& headers,
                                 const std::string& body, bool bytesBody, int timeoutSeconds,
-                                std::string* responseHeaders) const {
+                                std::string* responseHeaders, const std::function<bool()>& stopped,
+                                HttpResult* result) const {
   const Clock::time_point deadline =
       Clock::now() + std::chrono::seconds(EffectiveTimeoutSeconds(timeoutSeconds));
   // The parameters travel as typed fields: a text field ends at its first
@@ -442,17 +479,24 @@ std::string HttpClient::Guarded(const std::string& url, const std::string& metho
     ex.WriteText(body);
   ex.Rewind();
   Outcome out;
+  HttpResult detail;
   if (ex.ReadText() == "ReqMark") {
     RequestArgs a;
     for (std::string* field : {&a.url, &a.method, &a.proxy, &a.userName, &a.password, &a.headers})
       *field = ex.ReadText();
     a.body = bytesBody ? ex.ReadBytes() : ex.ReadText();
     ex.Clear();
-    if (!PerformRequest(PrepareRequest(a, kGuardedAccept, true, limits_), deadline, false, &out))
+    if (!PerformRequest(PrepareRequest(a, kGuardedAccept, true, limits_), deadline, false, stopped,
+                        &out, &detail))
       out = Outcome();
   }
   CookieJar::Instance().ReportChanges();
   if (responseHeaders) *responseHeaders = out.headers;
+  if (result) {
+    result->headers = out.headers;
+    result->status = detail.status;
+    result->error = detail.error;
+  }
   return std::move(out.body);
 }
 
@@ -462,7 +506,7 @@ std::string HttpClient::Request(const std::string& url, const std::string& metho
                                 const std::string& body, int timeoutSeconds,
                                 std::string* responseHeaders) const {
   return Guarded(url, method, proxy, userName, password, headers, body, false, timeoutSeconds,
-                 responseHeaders);
+                 responseHeaders, nullptr, nullptr);
 }
 
 std::string HttpClient::RequestText(const std::string& url, const std::string& method,
@@ -484,7 +528,7 @@ std::string HttpClient::RequestUsingUrlParts(const std::string& url, const std::
                                              int timeoutSeconds,
                                              std::string* responseHeaders) const {
   return Guarded(url, method, proxy, userName, password, headers, body, false, timeoutSeconds,
-                 responseHeaders);
+                 responseHeaders, nullptr, nullptr);
 }
 
 std::string HttpClient::RequestBytesBody(const std::string& url, const std::string& method,
@@ -493,7 +537,7 @@ std::string HttpClient::RequestBytesBody(const std::string& url, const std::stri
                                          const std::string& body, int timeoutSeconds,
                                          std::string* responseHeaders) const {
   return Guarded(url, method, proxy, userName, password, headers, body, true, timeoutSeconds,
-                 responseHeaders);
+                 responseHeaders, nullptr, nullptr);
 }
 
 std::string HttpClient::RequestDirect(const std::string& url, const std::string& method,
@@ -504,12 +548,22 @@ std::string HttpClient::RequestDirect(const std::string& url, const std::string&
   const HttpLimits limits = limits_;  // window events may run anything meanwhile
   ProcessPendingEvents();  // events come first, as before every read
   Outcome out;
+  HttpResult detail;
   const bool ok = PerformRequest(PrepareRequest(a, kDirectAccept, false, limits),
-                                 Clock::time_point::max(), true, &out);
+                                 Clock::time_point::max(), true, nullptr, &out, &detail);
   CookieJar::Instance().ReportChanges();
   if (!ok) return std::string(255, '\0');
   if (responseHeaders) *responseHeaders = out.headers;
   return out.body;
+}
+
+HttpResult HttpClient::Get(const std::string& url, int timeoutSeconds,
+                           const std::function<bool()>& stopped) const {
+  HttpResult result;
+  const std::string none;
+  result.body = Guarded(url, none, none, none, none, none, none, false, timeoutSeconds, nullptr,
+                        stopped, &result);
+  return result;
 }
 
 std::string HttpClient::RequestDirectText(const std::string& url, const std::string& method,

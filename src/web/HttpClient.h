@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -55,6 +56,16 @@ class RequestExchange {
   void Put(const char* p, std::size_t n);
   std::string data_;
   std::size_t pos_ = 0;
+};
+
+// What a GET brought: the body and header block as Request returns them,
+// the final status, and what went wrong when no whole response arrived.
+struct HttpResult {
+  std::string body;
+  std::string headers;
+  int status = 0;     // of the final response; 0 when none arrived
+  std::string error;  // short English ("time-out", "connection refused", ...); empty on success
+  bool Ok() const { return error.empty(); }
 };
 
 class HttpClient {
@@ -143,6 +154,13 @@ class HttpClient {
                                 const std::string& body = std::string(),
                                 std::string* responseHeaders = nullptr) const;
 
+  // The guarded GET of `url` with nothing else added, telling what went
+  // wrong. It gives up at the time-out (0 means 90 seconds), when the waits
+  // are cancelled, or as soon as `stopped` (asked while it waits) says so;
+  // the error is then "time-out" or "stopped".
+  HttpResult Get(const std::string& url, int timeoutSeconds = 0,
+                 const std::function<bool()>& stopped = nullptr) const;
+
   // --- URL coding and conversions (web/Coding.h, text/Codec.h). ---
   bool OpenInExplorer(const std::string& address) const { return lanshu::OpenInExplorer(address); }
   std::string UrlEncodeUtf8(const std::string& t) const { return lanshu::UrlEncodeUtf8(t); }
@@ -169,7 +187,8 @@ class HttpClient {
                       const std::string& proxy, const std::string& userName,
                       const std::string& password, const std::string& headers,
                       const std::string& body, bool bytesBody, int timeoutSeconds,
-                      std::string* responseHeaders) const;
+                      std::string* responseHeaders, const std::function<bool()>& stopped,
+                      HttpResult* result) const;
 
   HttpLimits limits_;
 };

@@ -189,7 +189,8 @@ void CancelTransferWaits() { Loop::Get().cancelGeneration.fetch_add(1); }
 
 std::size_t TransfersInFlight() { return Loop::Get().InFlight(); }
 
-WaitEnd WaitForTransfers(const std::function<bool()>& done, Clock::time_point deadline) {
+WaitEnd WaitForTransfers(const std::function<bool()>& done, Clock::time_point deadline,
+                         const std::function<bool()>& stopped) {
   Loop& loop = Loop::Get();
   const unsigned generation = loop.cancelGeneration.load();
   // Short sleeps, each followed by window events; an ending job wakes the
@@ -198,7 +199,8 @@ WaitEnd WaitForTransfers(const std::function<bool()>& done, Clock::time_point de
   for (;;) {
     const unsigned seen = loop.Ends();  // before asking, so no end slips by unseen
     if (done()) return WaitEnd::kDone;
-    if (loop.cancelGeneration.load() != generation) return WaitEnd::kCancelled;
+    if (loop.cancelGeneration.load() != generation || (stopped && stopped()))
+      return WaitEnd::kCancelled;
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return WaitEnd::kTimedOut;
     loop.WaitForAnEnd(seen, std::min(now + kSlice, deadline));
@@ -207,15 +209,17 @@ WaitEnd WaitForTransfers(const std::function<bool()>& done, Clock::time_point de
   }
 }
 
-bool RunTransfers(const std::vector<JobPtr>& jobs, Clock::time_point deadline) {
+WaitEnd RunTransfers(const std::vector<JobPtr>& jobs, Clock::time_point deadline,
+                     const std::function<bool()>& stopped) {
   SubmitTransfers(jobs);
   const auto allEnded = [&jobs] {
     return std::all_of(jobs.begin(), jobs.end(),
                        [](const JobPtr& j) { return j->ended.load(std::memory_order_acquire); });
   };
-  if (WaitForTransfers(allEnded, deadline) == WaitEnd::kDone) return true;
-  for (const JobPtr& job : jobs) GiveUpTransfer(job);
-  return false;
+  const WaitEnd end = WaitForTransfers(allEnded, deadline, stopped);
+  if (end != WaitEnd::kDone)
+    for (const JobPtr& job : jobs) GiveUpTransfer(job);
+  return end;
 }
 
 }  // namespace lanshu

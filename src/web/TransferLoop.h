@@ -46,13 +46,16 @@ void SubmitTransfers(const std::vector<JobPtr>& jobs);
 enum class WaitEnd { kDone, kTimedOut, kCancelled };
 
 // Waits on the calling thread until `done()` holds (asked whenever a job of
-// the loop ends, and at least every few milliseconds), the deadline passes or
-// CancelTransferWaits is called, processing window events all the while.
-WaitEnd WaitForTransfers(const std::function<bool()>& done, Clock::time_point deadline);
+// the loop ends, and at least every few milliseconds), the deadline passes,
+// CancelTransferWaits is called or `stopped()` (when given) holds,
+// processing window events all the while.
+WaitEnd WaitForTransfers(const std::function<bool()>& done, Clock::time_point deadline,
+                         const std::function<bool()>& stopped = nullptr);
 
 // Submits the jobs and waits until all of them have ended. Jobs still running
-// when the wait times out or is cancelled are given up. True when all ended.
-bool RunTransfers(const std::vector<JobPtr>& jobs, Clock::time_point deadline);
+// when the wait ends otherwise are given up.
+WaitEnd RunTransfers(const std::vector<JobPtr>& jobs, Clock::time_point deadline,
+                     const std::function<bool()>& stopped = nullptr);
 
 // Removes the job from the loop at once if it is still in it; it then ends
 // with CURLE_ABORTED_BY_CALLBACK (or the result it already had).

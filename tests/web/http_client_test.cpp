@@ -497,6 +497,38 @@ TEST_F(HttpClientTest, ConnectionsLastOneRequest) {
   EXPECT_EQ(keepAlive.Requests().size(), 4u);
 }
 
+TEST_F(HttpClientTest, GetTellsWhatWentWrong) {
+  RawServer server([](int fd, RawServer& s) {
+    const std::string target = RequestTarget(s.ReadRequest(fd));
+    if (target == "/500") WriteAll(fd, HttpResponse("500 Internal Server Error", "", "oops"));
+    if (target == "/cut")
+      WriteAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly part");
+    if (target == "/silent") PeerClosed(fd, 5000);
+  });
+  HttpResult r = client.Get(server.Url("/500"), 5);
+  EXPECT_TRUE(r.Ok());  // a whole answer, whatever its status
+  EXPECT_EQ(r.status, 500);
+  EXPECT_EQ(r.body, "oops");
+  EXPECT_EQ(r.headers.substr(0, 13), "HTTP/1.1 500 ");
+
+  r = client.Get(server.Url("/cut"), 5);
+  EXPECT_EQ(r.error, "body cut short");
+  EXPECT_EQ(r.body, "");
+  EXPECT_EQ(client.Get("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/", 5).error,
+            "connection refused");
+  EXPECT_EQ(client.Get(server.Url("/silent"), 1).error, "time-out");
+
+  // Stop ends a request in flight at once, long before its time-out.
+  int pumps = 0;
+  SetEventPump([&] { ++pumps; });
+  const Clock::time_point start = Clock::now();
+  r = client.Get(server.Url("/silent"), 30, [&] { return pumps >= 5; });
+  EXPECT_EQ(r.error, "stopped");
+  EXPECT_EQ(r.body, "");
+  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_TRUE(WaitUntil([] { return TransfersInFlight() == 0; }, 2000));
+}
+
 TEST_F(HttpClientTest, ConcurrentTransfersShareTheLoopAndGiveUpAlone) {
   // Eight slow answers in flight together take about one answer's time.
   RawServer slow([](int fd, RawServer& s) {
@@ -529,7 +561,7 @@ TEST_F(HttpClientTest, ConcurrentTransfersShareTheLoopAndGiveUpAlone) {
   curl_easy_setopt(stuck->easy, CURLOPT_URL, stuckUrl.c_str());
   SubmitTransfers({stuck});
   const Clock::time_point start = Clock::now();
-  EXPECT_TRUE(RunTransfers(jobs, Clock::now() + std::chrono::seconds(5)));
+  EXPECT_EQ(RunTransfers(jobs, Clock::now() + std::chrono::seconds(5)), WaitEnd::kDone);
   EXPECT_LT(SecondsSince(start), 1.5);
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(jobs[i]->result, CURLE_OK);
