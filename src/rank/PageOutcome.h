@@ -1,0 +1,48 @@
+#pragma once
+// How one collected page ended: a results page (ok, whatever its number of
+// rows, also when the site says it has no data), a failure (no usable page),
+// or a wall the user has to pass (login or verification). Both collection
+// runs judge their pages here; rank and keyword pages alike carry their
+// results in a div of class "box_05" and texts in GBK.
+#include <string>
+
+namespace lanshu {
+
+enum class Outcome { kOk, kFailed, kBlocked };
+
+// "ok", "failed", "blocked".
+const char* OutcomeName(Outcome outcome);
+
+struct PageOutcome {
+  Outcome outcome = Outcome::kOk;
+  std::string reason;  // short English; empty for a results page
+
+  bool Ok() const { return outcome == Outcome::kOk; }
+  static PageOutcome Failed(std::string why) { return {Outcome::kFailed, std::move(why)}; }
+  static PageOutcome Blocked(std::string why) { return {Outcome::kBlocked, std::move(why)}; }
+};
+
+// More rows than this on one page is garbage, not a listing.
+constexpr int kMaxRowsPerPage = 5000;
+
+// What a page load brought besides its text.
+struct PageFetch {
+  int status = 0;     // HTTP status of the final answer; 0 when unknown
+  std::string error;  // why no whole document arrived; empty when one did
+};
+
+// The opening tags of table rows ("<tr" followed by a blank, "/" or ">"),
+// counted up to `stopAfter`.
+int CountRowTags(const std::string& html, int stopAfter);
+
+// First look at a page, before it is parsed: failed when no usable document
+// arrived (transport error, HTTP status 400 or above) or when it holds more
+// rows than any listing; otherwise ok, and the page is to be parsed.
+PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html);
+
+// A page whose parse found no results block: ok when it says the site has no
+// data, blocked when it asks for a login (a form with a password field) or a
+// verification (a captcha or slider, or texts such as 验证码), else failed.
+PageOutcome ClassifyPageWithoutResults(const std::string& html);
+
+}  // namespace lanshu
