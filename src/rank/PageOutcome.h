@@ -5,6 +5,7 @@
 // runs judge their pages here; rank and keyword pages alike carry their
 // results in a div of class "box_05" and texts in GBK.
 #include <string>
+#include <utility>
 
 namespace lanshu {
 
