@@ -33,37 +33,6 @@
 
 namespace lanshu {
 
-CommandLine ParseCommandLine(const QStringList& arguments) {
-  CommandLine cl;
-  auto value = [&](int& i, const QString& name) -> std::string {
-    if (i + 1 >= arguments.size()) {
-      cl.error = "missing value after " + name.toStdString();
-      return {};
-    }
-    return arguments[++i].toStdString();
-  };
-  for (int i = 1; i < arguments.size() && cl.error.empty(); ++i) {
-    const QString a = arguments[i];
-    if (a == QLatin1String("--settings")) cl.settingsFile = value(i, a);
-    else if (a == QLatin1String("--rank-site")) cl.rankSite = value(i, a);
-    else if (a == QLatin1String("--keyword-site")) cl.keywordSite = value(i, a);
-    else if (a == QLatin1String("--search-site")) cl.searchSite = value(i, a);
-    else if (a == QLatin1String("--demo")) cl.demo = true;
-    else if (a == QLatin1String("--batch")) cl.batch = value(i, a);
-    else if (a == QLatin1String("--out")) cl.outFile = value(i, a);
-    else cl.error = "unknown argument: " + a.toStdString();
-  }
-  if (!cl.error.empty()) return cl;
-  if (!cl.batch.empty() && cl.batch != "rank" && cl.batch != "mine")
-    cl.error = "--batch takes rank or mine, not " + cl.batch;
-  else if (!cl.batch.empty() && cl.outFile.empty())
-    cl.error = "--batch needs --out FILE";
-  else if (cl.batch.empty() && !cl.outFile.empty())
-    cl.error = "--out is only used with --batch";
-  if (!cl.keywordSite.empty() && cl.keywordSite.back() != '/') cl.keywordSite += '/';
-  return cl;
-}
-
 namespace {
 
 // Trailing "/" off a scheme-and-host address.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "app/Settings.h"
 
 class QWebEngineProfile;
@@ -27,18 +28,6 @@ class ResultListModel;
 namespace demo {
 class DemoSite;
 }
-
-struct CommandLine {
-  std::string settingsFile;  // empty: beside the program
-  std::string rankSite, keywordSite, searchSite;  // empty: from the settings file
-  bool demo = false;
-  std::string batch;  // "", "rank" or "mine"
-  std::string outFile;
-  std::string error;  // not empty when the arguments are bad
-};
-
-// Parses the program's arguments (UTF-8 as given by the system).
-CommandLine ParseCommandLine(const QStringList& arguments);
 
 class Application : public QObject {
   Q_OBJECT

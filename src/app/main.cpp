@@ -3,32 +3,65 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 #include "app/Application.h"
 #include "app/Batch.h"
+#include "app/CommandLine.h"
 #include "app/MainWindow.h"
 
+namespace {
+
+// Without --verbose a batch run's standard error carries only the program's
+// own lines: the browser engine's start-up notes and page console messages
+// are dropped.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::abort();
+  }
+}
+
+void AddChromiumFlags(const char* flags) {
+  const char* old = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  const std::string joined = old && *old ? std::string(old) + " " + flags : std::string(flags);
+  setenv("QTWEBENGINE_CHROMIUM_FLAGS", joined.c_str(), 1);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const lanshu::CommandLine options = lanshu::ParseCommandLine(arguments);
+  if (options.help && options.error.empty()) {
+    std::fputs(lanshu::UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version && options.error.empty()) {
+    std::fputs(lanshu::VersionText().c_str(), stdout);
+    return 0;
+  }
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "lanshu-collector: %s\n%s", options.error.c_str(), lanshu::UsageText().c_str());
+    return 2;
+  }
+  const bool batch = !options.batch.empty();
   // A batch run shows no window: it needs no display.
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--batch") == 0 && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (batch && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (batch && !options.verbose) {
+    qInstallMessageHandler(QuietMessages);
+    AddChromiumFlags("--log-level=3");
+  }
   // The browser engine's sandbox refuses to start as root.
   if (geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("lanshu-collector"));
 
-  const lanshu::CommandLine options = lanshu::ParseCommandLine(QApplication::arguments());
-  if (!options.error.empty()) {
-    std::fprintf(stderr, "lanshu-collector: %s\n", options.error.c_str());
-    std::fprintf(stderr,
-                 "usage: lanshu-collector [--settings FILE] [--rank-site URL] [--keyword-site URL] "
-                 "[--search-site URL] [--demo] [--batch rank|mine --out FILE]\n");
-    return 2;
-  }
   std::string why;
-  if (!options.batch.empty() && !lanshu::BatchOutputWritable(options, why)) {
+  if (batch && !lanshu::BatchOutputWritable(options, why)) {
     std::fprintf(stderr, "lanshu-collector: %s\n", why.c_str());
     return 1;
   }
@@ -38,7 +71,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lanshu-collector: %s\n", program.Error().c_str());
     return 1;
   }
-  if (!options.batch.empty()) return lanshu::RunBatch(program, options);
+  if (batch) return lanshu::RunBatch(program, options);
   program.Window()->show();
   return app.exec();
 }

@@ -1,0 +1,82 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+
+namespace lanshu {
+
+std::string UsageText() {
+  return "usage: lanshu-collector [--settings FILE] [--rank-site URL] [--keyword-site URL]\n"
+         "                        [--search-site URL] [--demo [--demo-faults SPEC]]\n"
+         "                        [--batch rank|mine --out FILE [--report FILE] [--retries N]]\n"
+         "                        [--verbose] [--help] [--version]\n";
+}
+
+std::string VersionText() { return "lanshu-collector 1.1.0\n"; }
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+  CommandLine cl;
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption settings(QStringLiteral("settings"), QString(), QStringLiteral("FILE"));
+  const QCommandLineOption rankSite(QStringLiteral("rank-site"), QString(), QStringLiteral("URL"));
+  const QCommandLineOption keywordSite(QStringLiteral("keyword-site"), QString(), QStringLiteral("URL"));
+  const QCommandLineOption searchSite(QStringLiteral("search-site"), QString(), QStringLiteral("URL"));
+  const QCommandLineOption demo(QStringLiteral("demo"));
+  const QCommandLineOption demoFaults(QStringLiteral("demo-faults"), QString(), QStringLiteral("SPEC"));
+  const QCommandLineOption batch(QStringLiteral("batch"), QString(), QStringLiteral("KIND"));
+  const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("FILE"));
+  const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
+  const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("N"));
+  const QCommandLineOption verbose(QStringLiteral("verbose"));
+  const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+  const QCommandLineOption version(QStringLiteral("version"));
+  parser.addOptions({settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out,
+                     report, retries, verbose, help, version});
+  if (!parser.parse(arguments)) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+      cl.error = "unknown argument: " + std::string(unknown.first().size() == 1 ? "-" : "--") +
+                 unknown.first().toStdString();
+    else
+      cl.error = parser.errorText().toStdString();
+    return cl;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    cl.error = "unknown argument: " + parser.positionalArguments().first().toStdString();
+    return cl;
+  }
+  cl.help = parser.isSet(help);
+  cl.version = parser.isSet(version);
+  cl.settingsFile = parser.value(settings).toStdString();
+  cl.rankSite = parser.value(rankSite).toStdString();
+  cl.keywordSite = parser.value(keywordSite).toStdString();
+  cl.searchSite = parser.value(searchSite).toStdString();
+  cl.demo = parser.isSet(demo);
+  cl.demoFaults = parser.value(demoFaults).toStdString();
+  cl.batch = parser.value(batch).toStdString();
+  cl.outFile = parser.value(out).toStdString();
+  cl.reportFile = parser.value(report).toStdString();
+  cl.verbose = parser.isSet(verbose);
+  if (parser.isSet(retries)) {
+    bool number = false;
+    const int n = parser.value(retries).toInt(&number);
+    if (!number || n < 0 || n > 100)
+      cl.error = "--retries takes a number from 0 to 100, not " + parser.value(retries).toStdString();
+    cl.retries = n;
+  }
+  if (!cl.error.empty() || cl.help || cl.version) return cl;
+  if (parser.isSet(batch) && cl.batch != "rank" && cl.batch != "mine")
+    cl.error = "--batch takes rank or mine, not " + cl.batch;
+  else if (!cl.batch.empty() && cl.outFile.empty())
+    cl.error = "--batch needs --out FILE";
+  else if (cl.batch.empty() && parser.isSet(out))
+    cl.error = "--out is only used with --batch";
+  else if (cl.batch.empty() && parser.isSet(report))
+    cl.error = "--report is only used with --batch";
+  else if (parser.isSet(demoFaults) && !cl.demo)
+    cl.error = "--demo-faults is only used with --demo";
+  if (!cl.keywordSite.empty() && cl.keywordSite.back() != '/') cl.keywordSite += '/';
+  return cl;
+}
+
+}  // namespace lanshu

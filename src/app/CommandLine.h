@@ -1,0 +1,32 @@
+#pragma once
+// The program's command line: what it asks for, parsed before any window or
+// browser engine exists, so --help and --version work without a display.
+#include <QStringList>
+#include <string>
+
+namespace lanshu {
+
+struct CommandLine {
+  std::string settingsFile;  // empty: beside the program
+  std::string rankSite, keywordSite, searchSite;  // empty: from the settings file
+  bool demo = false;
+  std::string demoFaults;  // SPEC of --demo-faults (UTF-8)
+  std::string batch;       // "", "rank" or "mine"
+  std::string outFile;
+  std::string reportFile;  // --report FILE: the JSON report of a batch run
+  int retries = -1;        // --retries N; -1: from the settings file
+  bool verbose = false;    // let the browser engine's own messages through
+  bool help = false;
+  bool version = false;
+  std::string error;  // not empty when the arguments are bad
+};
+
+// Parses the program's arguments (the first is the program's name).
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+// What --help prints, and what follows a command-line error.
+std::string UsageText();
+// What --version prints.
+std::string VersionText();
+
+}  // namespace lanshu
