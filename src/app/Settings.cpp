@@ -47,6 +47,8 @@ void SaveSettings(ConfigStore& s, MainWindow& w) {
   s.WriteText(G("扩展名"), Text(w.编辑框扩展名));
   s.WriteText(G("关键词间隔"), Text(w.编辑框关键词间隔));
   s.WriteText(G("页间隔"), Text(w.编辑框页间隔));
+
+  SaveReliability(s, LoadReliability(s));
 }
 
 void LoadSettings(ConfigStore& s, MainWindow& w) {
@@ -89,6 +91,30 @@ void SaveSiteAddresses(ConfigStore& s, const SiteAddresses& sites) {
   s.WriteText(G("排名站"), sites.rankSite);
   s.WriteText(G("挖掘站"), sites.keywordSite);
   s.WriteText(G("搜索引擎"), sites.searchSite);
+}
+
+}  // namespace lanshu
+
+namespace lanshu {
+
+Reliability LoadReliability(ConfigStore& s) {
+  Reliability r;
+  s.SetSection(G("采集可靠性"));
+  const auto read = [&s](const char* key, int fallback, int low, int high) {
+    const double v = s.ReadNumber(G(key), fallback);
+    return v >= low && v <= high ? static_cast<int>(v) : fallback;
+  };
+  r.retries = read("失败重试次数", r.retries, 0, 100);
+  r.retryIntervalSeconds = read("重试间隔秒", r.retryIntervalSeconds, 0, 3600);
+  r.timeoutSeconds = read("请求超时秒", r.timeoutSeconds, 1, 3600);
+  return r;
+}
+
+void SaveReliability(ConfigStore& s, const Reliability& r) {
+  s.SetSection(G("采集可靠性"));
+  s.WriteNumber(G("失败重试次数"), r.retries);
+  s.WriteNumber(G("重试间隔秒"), r.retryIntervalSeconds);
+  s.WriteNumber(G("请求超时秒"), r.timeoutSeconds);
 }
 
 }  // namespace lanshu

@@ -3,6 +3,8 @@
 // section and key, loaded when the window is created and saved on every close.
 #include <string>
 
+#include "rank/RunEvents.h"
+
 namespace lanshu {
 
 class ConfigStore;
@@ -27,5 +29,10 @@ void SaveSettingsCommand(ConfigStore& store, MainWindow& window);
 // them back, so the file always shows them.
 SiteAddresses LoadSiteAddresses(ConfigStore& store, SiteAddresses defaults = SiteAddresses());
 void SaveSiteAddresses(ConfigStore& store, const SiteAddresses& sites);
+
+// Retries and time-out of page requests (section "采集可靠性"); missing or
+// unreadable keys keep the defaults. Written only by SaveSettings.
+Reliability LoadReliability(ConfigStore& store);
+void SaveReliability(ConfigStore& store, const Reliability& reliability);
 
 }  // namespace lanshu
