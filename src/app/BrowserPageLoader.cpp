@@ -6,6 +6,8 @@
 #include <QNetworkCookie>
 #include <QThread>
 #include <QWebEngineCookieStore>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <memory>
@@ -15,7 +17,41 @@
 
 namespace lanshu {
 
+namespace {
+
+// Short English words for the browser's network errors (its own codes).
+std::string LoadError(const QWebEngineLoadingInfo& info) {
+  switch (info.errorCode()) {
+    case -7: return "time-out";              // TIMED_OUT
+    case -100: case -101: return "connection reset";  // CONNECTION_CLOSED, CONNECTION_RESET
+    case -102: return "connection refused";  // CONNECTION_REFUSED
+    case -105: return "host not found";      // NAME_NOT_RESOLVED
+    case -118: return "time-out";            // CONNECTION_TIMED_OUT
+    case -324: return "empty reply";         // EMPTY_RESPONSE
+    case -355: return "body cut short";      // INCOMPLETE_CHUNKED_ENCODING
+    default: return "load error " + std::to_string(info.errorCode());
+  }
+}
+
+}  // namespace
+
+BrowserPageLoader::BrowserPageLoader(QWebEngineView* view) : view_(view) {
+  if (!view) return;
+  watch_ = QObject::connect(view->page(), &QWebEnginePage::loadingChanged, view->page(),
+                   [this](const QWebEngineLoadingInfo& info) {
+                     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+                       lastFetch_ = PageFetch();
+                     } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+                       lastFetch_.status = info.errorCode();
+                     } else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+                                info.errorDomain() != QWebEngineLoadingInfo::NoErrorDomain) {
+                       lastFetch_.error = LoadError(info);
+                     }
+                   });
+}
+
 void BrowserPageLoader::Navigate(const std::string& address) {
+  lastFetch_ = PageFetch();
   if (view_) view_->load(QUrl(FromGbk(address)));
 }
 

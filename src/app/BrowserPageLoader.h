@@ -16,15 +16,22 @@ namespace lanshu {
 
 class BrowserPageLoader : public PageLoader {
  public:
-  explicit BrowserPageLoader(QWebEngineView* view) : view_(view) {}
+  // Learns each load's status and error from the view's page.
+  explicit BrowserPageLoader(QWebEngineView* view);
+  ~BrowserPageLoader() override { QObject::disconnect(watch_); }
+  BrowserPageLoader(const BrowserPageLoader&) = delete;
+  BrowserPageLoader& operator=(const BrowserPageLoader&) = delete;
   void Navigate(const std::string& address) override;
   // Waits, processing window events, for the page's answer to
   // document.documentElement.outerHTML (at most timeoutMs).
   std::string DocumentHtml() override;
+  PageFetch LastFetch() override { return lastFetch_; }
   int timeoutMs = 15000;
 
  private:
   QPointer<QWebEngineView> view_;
+  PageFetch lastFetch_;
+  QMetaObject::Connection watch_;
 };
 
 // Keeps the browser profile's cookie store and the program's cookie jar in

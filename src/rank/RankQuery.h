@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "rank/PageOutcome.h"
 #include "results/ResultTable.h"
 
 namespace lanshu {
@@ -23,6 +24,9 @@ class PageLoader {
   // Outer HTML of the current document's root element as GBK; empty when
   // there is no document.
   virtual std::string DocumentHtml() = 0;
+  // How the last navigation's load ended, as far as the loader can tell
+  // (status 0 and no error: unknown, taken as a document).
+  virtual PageFetch LastFetch() { return PageFetch(); }
 };
 
 // What the rank query reads and sets in the window. Texts are GBK.
