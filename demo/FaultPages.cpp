@@ -19,11 +19,12 @@ std::string LoginForm(const std::string& user) {
          "</form>";
 }
 
-std::string LoginRequiredPageHtml(bool utf8Meta) {
+std::string LoginRequiredPageHtml(bool keywordSite) {
   return SimplePage(Gbk("请先登录_览数"),
-                    "<div class=\"login\">\r\n<p>" + Gbk("查看排名数据请先登录") + "</p>\r\n" + LoginForm("") +
-                        "\r\n</div>",
-                    utf8Meta);
+                    "<div class=\"login\">\r\n<p>" +
+                        Gbk(keywordSite ? "查看关键词数据请先登录" : "查看排名数据请先登录") + "</p>\r\n" +
+                        LoginForm("") + "\r\n</div>",
+                    keywordSite);
 }
 
 std::string ErrorPageHtml(int status) {

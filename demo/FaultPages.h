@@ -9,8 +9,9 @@ namespace lanshu::demo {
 std::string SimplePage(const std::string& title, const std::string& body, bool utf8Meta = false);
 std::string LoginForm(const std::string& user);
 
-// What a ranking page shows to a visitor who is not logged in.
-std::string LoginRequiredPageHtml(bool utf8Meta = false);
+// What a ranking page, or with keywordSite a keyword page (UTF-8 declared),
+// shows to a visitor who is not logged in.
+std::string LoginRequiredPageHtml(bool keywordSite = false);
 
 // The short page that goes with an HTTP error status.
 std::string ErrorPageHtml(int status);
