@@ -495,7 +495,7 @@ std::vector<KeywordRow> ExpectedKeywordRows(const std::string& seed, int page,
 
 namespace {
 
-// A ranking page around `block`, the part between the sort tabs and the page
+// A ranking page around `block`, the piece between the sort tabs and the page
 // links; `count` is the number of pages the page names.
 std::string RankPageFrame(const std::string& domain, int page, const std::string& sortWord, int count,
                           const Options& options, const std::string& block) {

@@ -112,12 +112,12 @@ bool ParseItem(const std::string& item, Options& options, std::string& why) {
 
 }  // namespace
 
-bool ParseDemoFaults(const std::string& specUtf8, Options& options, std::string* error) {
+bool ParseDemoFaults(const std::string& faultsUtf8, Options& options, std::string* error) {
   Options result = options;
   std::size_t start = 0;
   while (true) {
-    const std::size_t comma = specUtf8.find(',', start);
-    const std::string raw = specUtf8.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const std::size_t comma = faultsUtf8.find(',', start);
+    const std::string raw = faultsUtf8.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     std::string why;
     if (!ParseItem(Trim(raw), result, why)) {
       if (error) *error = "bad item \"" + raw + "\": " + why;

@@ -18,10 +18,10 @@
 
 namespace lanshu::demo {
 
-// Adds the faults of specUtf8 to options (bare "login" sets requireLogin, bare
+// Adds the faults of faultsUtf8 to options (bare "login" sets requireLogin, bare
 // "verify" requireVerification). On a bad item returns false, leaves options
 // unchanged and, when error is given, says which item and why.
-bool ParseDemoFaults(const std::string& specUtf8, Options& options, std::string* error = nullptr);
+bool ParseDemoFaults(const std::string& faultsUtf8, Options& options, std::string* error = nullptr);
 
 // The request path a fault matches for page `page` (0: every page) of a
 // domain's ranking listing under any sort word, or of a seed's keyword listing.

@@ -27,11 +27,11 @@ const std::string kJianfei = "/%E5%87%8F%E8%82%A5/";                            
 
 class DemoFaultsTest : public ::testing::Test {
  protected:
-  // Starts the site with the faults of spec.
-  void Serve(const std::string& spec) {
+  // Starts the site with the faults of arg.
+  void Serve(const std::string& arg) {
     Options options;
     std::string error;
-    ASSERT_TRUE(ParseDemoFaults(spec, options, &error)) << error;
+    ASSERT_TRUE(ParseDemoFaults(arg, options, &error)) << error;
     site.SetOptions(options);
     ASSERT_TRUE(site.Start());
   }
@@ -142,14 +142,14 @@ TEST(DemoFaultsParse, BadItemsAreNamedAndChangeNothing) {
       "rank:a.com:1=Hang",         // kinds are lower case
       "mine:\xFF\xFE:1=500",       // the seed is not UTF-8
   };
-  for (const char* spec : bad) {
+  for (const char* arg : bad) {
     Options options;
     options.faults.push_back({Fault::Kind::kDelay, "/kept/", 5});
     std::string error;
-    EXPECT_FALSE(ParseDemoFaults(spec, options, &error)) << spec;
-    EXPECT_EQ(options.faults.size(), 1u) << spec;
-    EXPECT_FALSE(options.requireLogin) << spec;
-    EXPECT_FALSE(error.empty()) << spec;
+    EXPECT_FALSE(ParseDemoFaults(arg, options, &error)) << arg;
+    EXPECT_EQ(options.faults.size(), 1u) << arg;
+    EXPECT_FALSE(options.requireLogin) << arg;
+    EXPECT_FALSE(error.empty()) << arg;
   }
 
   // The message quotes the item that failed, not a good one before it.
