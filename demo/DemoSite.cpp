@@ -175,8 +175,6 @@ bool PathMatches(const std::string& pattern, const std::string& path) {
 const char kGbkHtml[] = "text/html; charset=gbk";
 const char kUtf8Html[] = "text/html; charset=utf-8";
 
-std::string SimpleGbkPage(const std::string& title, const std::string& body) { return SimplePage(title, body); }
-
 const std::string kGif1x1(
     "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
     "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
@@ -444,16 +442,16 @@ void DemoSite::Impl::Route(const httplib::Request& req, const LoggedRequest& ent
     std::string location;
     if (!RedirectTarget(ParseForm(QueryOf(req))["url"], location)) {
       res.status = 404;
-      res.set_content(SimpleGbkPage("404", Gbk("链接已失效")), kGbkHtml);
+      res.set_content(SimplePage("404", Gbk("链接已失效")), kGbkHtml);
     } else if (location.empty()) {
-      res.set_content(SimpleGbkPage(Gbk("跳转"), Gbk("该链接没有跳转目标")), kGbkHtml);
+      res.set_content(SimplePage(Gbk("跳转"), Gbk("该链接没有跳转目标")), kGbkHtml);
     } else {
       res.status = 302;
       res.set_header("Location", location);
     }
   } else if (path == "/baidu") {
     const std::string word = HtmlEscape(ParseForm(QueryOf(req))["word"]);
-    res.set_content(SimpleGbkPage(word + Gbk("_搜索结果"),
+    res.set_content(SimplePage(word + Gbk("_搜索结果"),
                                   "<div class=\"result\">" + Gbk("您搜索的是：") + "<b>" + word + "</b></div>"),
                     kGbkHtml);
   } else if (ParseRankPath(path, domain, page, sort)) {
@@ -463,7 +461,7 @@ void DemoSite::Impl::Route(const httplib::Request& req, const LoggedRequest& ent
       res.set_content(RankPageHtml(BaseUrl(), domain, page, sort, opt), kGbkHtml);
     }
   } else if (path == "/") {
-    res.set_content(GbkToUtf8Text(SimpleGbkPage(Gbk("览数演示站"),
+    res.set_content(GbkToUtf8Text(SimplePage(Gbk("览数演示站"),
                                                 "<ul>\r\n<li><a href=\"/baidu/example.com/1/position/\">" +
                                                     Gbk("百度排名") + "</a></li>\r\n<li><a href=\"" +
                                                     KeywordPath(Gbk("减肥"), 1) + "\">" + Gbk("关键词挖掘") +
@@ -477,7 +475,7 @@ void DemoSite::Impl::Route(const httplib::Request& req, const LoggedRequest& ent
     res.set_content(GbkToUtf8Text(KeywordPageHtml(seed, page, opt)), kUtf8Html);
   } else {
     res.status = 404;
-    res.set_content(SimpleGbkPage("404", Gbk("页面不存在")), kGbkHtml);
+    res.set_content(SimplePage("404", Gbk("页面不存在")), kGbkHtml);
   }
 }
 
@@ -516,7 +514,7 @@ void DemoSite::Impl::UserPage(const httplib::Request& req, const LoggedRequest& 
                         : "<p class=\"status\">" + Gbk("已登录：") + HtmlEscape(user) +
                               "</p>\r\n<p><a href=\"/user.php?action=logout\">" + Gbk("退出") + "</a></p>";
   }
-  res.set_content(SimpleGbkPage(Gbk("用户中心_览数"), "<div class=\"user\">\r\n" + body + "\r\n</div>"), kGbkHtml);
+  res.set_content(SimplePage(Gbk("用户中心_览数"), "<div class=\"user\">\r\n" + body + "\r\n</div>"), kGbkHtml);
 }
 
 DemoSite::DemoSite() : DemoSite(Options()) {}
