@@ -64,7 +64,7 @@ bool ParseKind(const std::string& text, Fault& fault, std::string& why) {
 
 bool ParseItem(const std::string& item, Options& options, std::string& why) {
   if (item.empty()) {
-    why = "empty item";
+    why = "empty item (two commas in a row, or a comma at either end)";
     return false;
   }
   if (item == "login") {
