@@ -371,6 +371,19 @@ bool NoResultsFor(const std::string& seed, const Options& options) {
 
 std::string Gbk(const char* utf8) { return Utf8TextToGbk(utf8); }
 
+bool IsValidUtf8(const std::string& s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
 std::string HtmlEscape(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); i += GbkCharLen(text, i)) {
@@ -480,12 +493,15 @@ std::vector<KeywordRow> ExpectedKeywordRows(const std::string& seed, int page,
   return rows;
 }
 
-std::string RankPageHtml(const std::string& baseUrl, const std::string& domain, int page,
-                         const std::string& sortWord, const Options& options) {
+namespace {
+
+// A ranking page around `block`, the piece between the sort tabs and the page
+// links; `count` is the number of pages the page names.
+std::string RankPageFrame(const std::string& domain, int page, const std::string& sortWord, int count,
+                          const Options& options, const std::string& block) {
   const std::string d = HtmlEscape(domain);
   const std::string sort = LowerAscii(sortWord);
   const std::string linkSort = options.pageLinksInCapitals ? UpperAscii(sort) : sort;
-  const int count = RankPageCount(options, domain);
   const std::string p = std::to_string(page);
   const char* crlf = "\r\n";
 
@@ -529,29 +545,7 @@ std::string RankPageHtml(const std::string& baseUrl, const std::string& domain, 
       "    <a href=\"/baidu/" + d + "/1/ip/\">" + Gbk("按来访") + "</a>\r\n"
       "    <a href=\"/baidu/" + d + "/1/zhishu/\">" + Gbk("按指数") + "</a>\r\n"
       "  </div>\r\n";
-
-  if (options.rankLastPageWithoutResults && page == count) {
-    html += "  <div class=\"notice\">" + Gbk("登录后可查看更多排名数据") + "</div>\r\n";
-  } else {
-    const std::string header =
-        page % 2 == 1
-            ? "<tr class=\"head\">\r\n        <th width=\"50\">" + Gbk("序号") + "</th><th>" +
-                  Gbk("关键词") + "</th><th>" + Gbk("排名") + "</th><th>" + Gbk("搜索量") +
-                  "</th><th>" + Gbk("收录量") + "</th><th>" + Gbk("网页标题") + "</th>\r\n      </tr>"
-            : "<tr class=\"head\">\r\n        <td>" + Gbk("序号") + "</td><td>" + Gbk("关键词") +
-                  "</td><td>" + Gbk("排名") + "</td><td>" + Gbk("搜索量") + "</td><td>" +
-                  Gbk("收录量") + "</td><td>" + Gbk("网页标题") + "</td>\r\n      </tr>";
-    html += "  <div class=\"box_05\">\r\n"
-            "    <div class=\"box_title\"><span>" + d + "</span> " + Gbk("共有 ") +
-            std::to_string(count * std::max(0, options.rankRowsPerPage)) + Gbk(" 个关键词排名") +
-            "</div>\r\n"
-            "    <table width=\"100%\" cellpadding=\"0\" cellspacing=\"0\" class=\"list\">\r\n"
-            "      " + header + "\r\n";
-    for (const RankRow& row : ExpectedRankRows(baseUrl, domain, page, sort, options)) {
-      html += "      " + row.html + "\r\n";
-    }
-    html += "    </table>\r\n  </div>\r\n";
-  }
+  html += block;
   html += "  " +
           PageLinkBlock(page, count, options,
                         [&](int n) { return "/baidu/" + d + "/" + std::to_string(n) + "/" + linkSort + "/"; },
@@ -564,13 +558,57 @@ std::string RankPageHtml(const std::string& baseUrl, const std::string& domain, 
   return html;
 }
 
-std::string KeywordPageHtml(const std::string& seed, int page, const Options& options) {
-  const std::string s = HtmlEscape(seed);
-  const std::string encoded = PercentEncode(Utf8Of(seed));
-  const bool noResults = NoResultsFor(seed, options);
-  const int count = noResults ? 0 : KeywordPageCount(options, seed);
-  const std::vector<KeywordRow> rows = ExpectedKeywordRows(seed, page, options);
+// The results block up to and including its header row, which the site
+// writes with th cells on odd pages and td cells on even ones.
+std::string RankResultsHead(const std::string& domain, int page, int total) {
+  const std::string header =
+      page % 2 == 1
+          ? "<tr class=\"head\">\r\n        <th width=\"50\">" + Gbk("序号") + "</th><th>" +
+                Gbk("关键词") + "</th><th>" + Gbk("排名") + "</th><th>" + Gbk("搜索量") +
+                "</th><th>" + Gbk("收录量") + "</th><th>" + Gbk("网页标题") + "</th>\r\n      </tr>"
+          : "<tr class=\"head\">\r\n        <td>" + Gbk("序号") + "</td><td>" + Gbk("关键词") +
+                "</td><td>" + Gbk("排名") + "</td><td>" + Gbk("搜索量") + "</td><td>" +
+                Gbk("收录量") + "</td><td>" + Gbk("网页标题") + "</td>\r\n      </tr>";
+  return "  <div class=\"box_05\">\r\n"
+         "    <div class=\"box_title\"><span>" + HtmlEscape(domain) + "</span> " + Gbk("共有 ") +
+         std::to_string(total) + Gbk(" 个关键词排名") + "</div>\r\n"
+         "    <table width=\"100%\" cellpadding=\"0\" cellspacing=\"0\" class=\"list\">\r\n"
+         "      " + header + "\r\n";
+}
 
+}  // namespace
+
+std::string RankPageHtml(const std::string& baseUrl, const std::string& domain, int page,
+                         const std::string& sortWord, const Options& options) {
+  const int count = RankPageCount(options, domain);
+  std::string block;
+  if (options.rankLastPageWithoutResults && page == count) {
+    block = "  <div class=\"notice\">" + Gbk("登录后可查看更多排名数据") + "</div>\r\n";
+  } else {
+    block = RankResultsHead(domain, page, count * std::max(0, options.rankRowsPerPage));
+    for (const RankRow& row : ExpectedRankRows(baseUrl, domain, page, LowerAscii(sortWord), options)) {
+      block += "      " + row.html + "\r\n";
+    }
+    block += "    </table>\r\n  </div>\r\n";
+  }
+  return RankPageFrame(domain, page, sortWord, count, options, block);
+}
+
+std::string RankNoDataPageHtml(const std::string& domain, int page, const std::string& sortWord,
+                               const Options& options) {
+  const std::string block = RankResultsHead(domain, page, 0) + "    </table>\r\n" +
+                            "    <div class=\"nodata\">" + Gbk("暂无该域名的数据，请换个域名再查") +
+                            "</div>\r\n  </div>\r\n";
+  return RankPageFrame(domain, page, sortWord, 0, options, block);
+}
+
+namespace {
+
+// A keyword page: `rows` go into the table after its header row, `inBox`
+// after the table inside the results block, `afterBox` after the block.
+std::string KeywordPageFrame(const std::string& seed, int page, const std::string& rows,
+                             const std::string& inBox, const std::string& afterBox) {
+  const std::string s = HtmlEscape(seed);
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>" + s + Gbk("的相关关键词_第") + std::to_string(page) + Gbk("页") + "</title>\n"
@@ -586,15 +624,34 @@ std::string KeywordPageHtml(const std::string& seed, int page, const Options& op
       "<tr>\n  <th>" + Gbk("序号") + "</th><th>" + Gbk("关键词") + "</th><th>" + Gbk("搜索量") +
       "</th><th>" + Gbk("收录量") + "</th><th>" + Gbk("第一位") + "</th><th>" + Gbk("第二位") +
       "</th><th>" + Gbk("优化难度") + "</th>\n</tr>\n";
-  for (const KeywordRow& row : rows) html += row.html + "\n";
-  html += "</table>\n</div>\n";
+  html += rows;
+  html += "</table>\n" + inBox + "</div>\n" + afterBox;
+  html += "</div>\n<div class=\"footer\">" + Gbk("版权所有 览数") + "</div>\n</body>\n</html>\n";
+  return html;
+}
+
+}  // namespace
+
+std::string KeywordPageHtml(const std::string& seed, int page, const Options& options) {
+  const std::string encoded = PercentEncode(Utf8Of(seed));
+  const bool noResults = NoResultsFor(seed, options);
+  const int count = noResults ? 0 : KeywordPageCount(options, seed);
+  std::string rows;
+  for (const KeywordRow& row : ExpectedKeywordRows(seed, page, options)) rows += row.html + "\n";
+  std::string pager;
   if (!noResults) {
-    html += PageLinkBlock(page, count, options,
+    pager = PageLinkBlock(page, count, options,
                           [&](int n) { return "/" + encoded + "/" + std::to_string(n) + "/"; }, "\n") +
             "\n";
   }
-  html += "</div>\n<div class=\"footer\">" + Gbk("版权所有 览数") + "</div>\n</body>\n</html>\n";
-  return html;
+  return KeywordPageFrame(seed, page, rows, "", pager);
+}
+
+std::string KeywordNoDataPageHtml(const std::string& seed, int page) {
+  return KeywordPageFrame(seed, page, "",
+                          "<div class=\"nodata\">" + Gbk("没有找到“") + HtmlEscape(seed) +
+                              Gbk("”的相关关键词，暂无数据") + "</div>\n",
+                          "");
 }
 
 std::string RankPath(const std::string& domain, int page, const std::string& sortWord) {

@@ -21,16 +21,25 @@ enum class PageLinks {
 // A misbehaving answer for one path.
 struct Fault {
   enum class Kind {
-    kStatus500,  // status 500 with a short error page
+    kStatus500,  // `status` (500 unless set) with a short error page
     kHang,       // no answer at all until the site stops
     kCutBody,    // full Content-Length announced, half the body sent, connection closed
     kDelay,      // the normal answer after delayMs
+    // Status 200 in place of the result page, in the layout and character set
+    // of the page asked for (ranking pages GBK, keyword pages UTF-8):
+    kLogin,    // a login form with a password field, until the request carries a session
+    kVerify,   // a captcha check, until the request carries a passed check
+    kNoData,   // the site has no data for this domain or seed: results block without rows
+    kGarbage,  // a page that is neither a result page nor a login or captcha check
+    kHuge,     // the result page with `rows` rows
   };
   Kind kind = Kind::kStatus500;
   // The request path as sent (percent-encoded) or as decoded; a trailing "*"
   // makes it a prefix. The query string is not part of it.
   std::string path;
   int delayMs = 0;
+  int status = 500;
+  int rows = 6000;
 };
 
 struct Options {
@@ -55,6 +64,8 @@ struct Options {
 
   // User page and login.
   bool requireLogin = false;  // ranking pages show a login page without a valid session
+  // Ranking and keyword pages show a captcha check until it is passed.
+  bool requireVerification = false;
   std::string loginUser = "demo";
   std::string loginPassword = "demo";
 
@@ -116,6 +127,12 @@ std::string RankPageHtml(const std::string& baseUrl, const std::string& domain, 
                          const std::string& sortWord, const Options& options);
 std::string KeywordPageHtml(const std::string& seed, int page, const Options& options);
 
+// The pages the site shows when it has no data for a domain or a seed: the
+// results block with its header row and a notice, and no page links (GBK).
+std::string RankNoDataPageHtml(const std::string& domain, int page, const std::string& sortWord,
+                               const Options& options);
+std::string KeywordNoDataPageHtml(const std::string& seed, int page);
+
 // Paths as a client sends them: the domain unchanged, the seed as UTF-8 with
 // every byte but ASCII letters and digits percent-encoded ("%E5%87%8F").
 std::string RankPath(const std::string& domain, int page, const std::string& sortWord);
@@ -130,5 +147,6 @@ bool RedirectTarget(const std::string& token, std::string& location);
 std::string Gbk(const char* utf8);                     // literal text to GBK
 std::string HtmlEscape(const std::string& text);       // & < > " as references
 std::string PercentEncode(const std::string& bytes);   // all but ASCII letters and digits
+bool IsValidUtf8(const std::string& bytes);
 
 }  // namespace lanshu::demo

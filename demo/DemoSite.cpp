@@ -1,5 +1,7 @@
 #include "demo/DemoSite.h"
 
+#include "demo/FaultPages.h"
+
 #include "text/Codec.h"
 
 #include <httplib.h>
@@ -10,6 +12,7 @@
 #include <condition_variable>
 #include <list>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace lanshu::demo {
@@ -112,19 +115,6 @@ std::string QueryOf(const httplib::Request& req) {
   return q == std::string::npos ? "" : req.target.substr(q + 1);
 }
 
-bool IsValidUtf8(const std::string& s) {
-  for (std::size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > s.size()) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
-    }
-    i += len;
-  }
-  return true;
-}
-
 // A browser sends a non-ASCII domain as UTF-8; the site works in GBK.
 std::string DomainFromPath(const std::string& bytes) { return IsValidUtf8(bytes) ? Utf8TextToGbk(bytes) : bytes; }
 
@@ -165,6 +155,16 @@ bool ParseKeywordPath(const std::string& path, std::string& seed, int& page) {
   return true;
 }
 
+enum class PageKind { kRank, kKeyword, kOther };
+
+PageKind PageKindOf(const std::string& path) {
+  std::string name, sort;
+  int page = 0;
+  if (ParseRankPath(path, name, page, sort)) return PageKind::kRank;
+  if (ParseKeywordPath(path, name, page)) return PageKind::kKeyword;
+  return PageKind::kOther;
+}
+
 bool PathMatches(const std::string& pattern, const std::string& path) {
   if (!pattern.empty() && pattern.back() == '*') {
     return path.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
@@ -174,20 +174,6 @@ bool PathMatches(const std::string& pattern, const std::string& path) {
 
 const char kGbkHtml[] = "text/html; charset=gbk";
 const char kUtf8Html[] = "text/html; charset=utf-8";
-
-std::string SimpleGbkPage(const std::string& title, const std::string& body) {
-  return "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n"
-         "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\" />\r\n"
-         "<title>" + title + "</title>\r\n</head>\r\n<body>\r\n" + body + "\r\n</body>\r\n</html>\r\n";
-}
-
-std::string LoginForm(const std::string& user) {
-  return "<form method=\"post\" action=\"/user.php\">\r\n"
-         "  <p>" + Gbk("用户名：") + "<input type=\"text\" name=\"user\" value=\"" + HtmlEscape(user) + "\" /></p>\r\n"
-         "  <p>" + Gbk("密　码：") + "<input type=\"password\" name=\"pass\" /></p>\r\n"
-         "  <p><input type=\"submit\" value=\"" + Gbk("登录") + "\" /></p>\r\n"
-         "</form>";
-}
 
 const std::string kGif1x1(
     "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
@@ -249,6 +235,23 @@ struct DemoSite::Impl {
     return value;
   }
 
+  // Tokens of passed captcha checks, as set in kCheckCookie.
+  std::set<std::string> passedChecks;
+
+  std::string PassCheck() {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::string value = "v" + std::to_string(++sessionCounter);
+    passedChecks.insert(value);
+    return value;
+  }
+
+  bool HasPassedCheck(const LoggedRequest& entry) const {
+    auto cookie = entry.cookies.find(kCheckCookie);
+    if (cookie == entry.cookies.end()) return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    return passedChecks.count(cookie->second) > 0;
+  }
+
   std::string SessionUser(const LoggedRequest& entry) const {
     auto cookie = entry.cookies.find(kSessionCookie);
     if (cookie == entry.cookies.end()) return "";
@@ -262,6 +265,9 @@ struct DemoSite::Impl {
              httplib::Response& res);
   void UserPage(const httplib::Request& req, const LoggedRequest& entry, const Options& opt,
                 httplib::Response& res);
+  bool FaultPage(const httplib::Request& req, const LoggedRequest& entry, const Options& opt,
+                 const Fault& fault, httplib::Response& res);
+  void CheckPage(const httplib::Request& req, httplib::Response& res);
 };
 
 namespace {
@@ -327,6 +333,11 @@ void DemoSite::Impl::Handle(const httplib::Request& req, httplib::Response& res)
       break;
     }
   }
+  Fault everyPageCheck;
+  if (!fault && opt.requireVerification && PageKindOf(req.path) != PageKind::kOther) {
+    everyPageCheck.kind = Fault::Kind::kVerify;
+    fault = &everyPageCheck;
+  }
   int delay = opt.delayMs;
   if (fault && fault->kind == Fault::Kind::kDelay) delay += fault->delayMs;
   const bool hang = fault && fault->kind == Fault::Kind::kHang;
@@ -337,12 +348,83 @@ void DemoSite::Impl::Handle(const httplib::Request& req, httplib::Response& res)
     return;
   }
   if (fault && fault->kind == Fault::Kind::kStatus500) {
-    res.status = 500;
-    res.set_content(SimpleGbkPage("500", Gbk("<h1>服务器内部错误</h1>")), kGbkHtml);
+    res.status = fault->status;
+    res.set_content(ErrorPageHtml(fault->status), kGbkHtml);
     return;
   }
+  if (fault && FaultPage(req, entry, opt, *fault, res)) return;
   Route(req, entry, opt, res);
   if (fault && fault->kind == Fault::Kind::kCutBody) CutBody(res);
+}
+
+bool DemoSite::Impl::FaultPage(const httplib::Request& req, const LoggedRequest& entry, const Options& opt,
+                               const Fault& fault, httplib::Response& res) {
+  std::string domain, sort, seed;
+  int page = 0;
+  const bool rank = ParseRankPath(req.path, domain, page, sort);
+  const bool keyword = !rank && ParseKeywordPath(req.path, seed, page);
+  std::string html;
+  switch (fault.kind) {
+    case Fault::Kind::kLogin:
+      if (!SessionUser(entry).empty()) return false;
+      html = LoginRequiredPageHtml(keyword);
+      break;
+    case Fault::Kind::kVerify:
+      if (HasPassedCheck(entry)) return false;
+      html = VerificationPageHtml(req.target, false, keyword);
+      break;
+    case Fault::Kind::kGarbage:
+      html = GarbagePageHtml(keyword);
+      break;
+    case Fault::Kind::kNoData:
+      if (rank) html = RankNoDataPageHtml(domain, page, sort, opt);
+      if (keyword) html = KeywordNoDataPageHtml(seed, page);
+      break;
+    case Fault::Kind::kHuge: {
+      Options big = opt;
+      big.rankRowsPerPage = fault.rows;
+      big.keywordRowsPerPage = fault.rows;
+      big.keywordNoResults = false;
+      big.keywordNoResultSeeds.clear();
+      if (rank) html = RankPageHtml(BaseUrl(), domain, page, sort, big);
+      if (keyword) html = KeywordPageHtml(seed, page, big);
+      break;
+    }
+    default:
+      break;
+  }
+  if (html.empty()) return false;
+  if (keyword) {
+    res.set_content(GbkToUtf8Text(html), kUtf8Html);
+  } else {
+    res.set_content(html, kGbkHtml);
+  }
+  return true;
+}
+
+void DemoSite::Impl::CheckPage(const httplib::Request& req, httplib::Response& res) {
+  auto fields = ParseForm(QueryOf(req));
+  if (req.method == "POST") {
+    for (const auto& f : ParseForm(req.body)) fields[f.first] = f.second;
+  }
+  // Only a path of this site, so the check cannot send the browser elsewhere.
+  std::string from = fields["from"];
+  if (from.empty() || from[0] != '/' || (from.size() > 1 && from[1] == '/')) from = "/";
+  std::string location;
+  for (unsigned char c : from) {
+    if (c <= 0x20 || c >= 0x7F) {
+      location += PercentEncode(std::string(1, static_cast<char>(c)));
+    } else {
+      location += static_cast<char>(c);
+    }
+  }
+  if (req.method == "POST" && !fields["code"].empty()) {
+    res.status = 302;
+    res.set_header("Set-Cookie", std::string(kCheckCookie) + "=" + PassCheck() + "; Path=/");
+    res.set_header("Location", location);
+    return;
+  }
+  res.set_content(VerificationPageHtml(location, req.method == "POST"), kGbkHtml);
 }
 
 void DemoSite::Impl::Route(const httplib::Request& req, const LoggedRequest& entry, const Options& opt,
@@ -352,33 +434,34 @@ void DemoSite::Impl::Route(const httplib::Request& req, const LoggedRequest& ent
   int page = 0;
   if (path == "/user.php") {
     UserPage(req, entry, opt, res);
+  } else if (path == "/verify.php") {
+    CheckPage(req, res);
+  } else if (path == "/verify/captcha.gif") {
+    res.set_content(kGif1x1, "image/gif");
   } else if (path == "/link") {
     std::string location;
     if (!RedirectTarget(ParseForm(QueryOf(req))["url"], location)) {
       res.status = 404;
-      res.set_content(SimpleGbkPage("404", Gbk("链接已失效")), kGbkHtml);
+      res.set_content(SimplePage("404", Gbk("链接已失效")), kGbkHtml);
     } else if (location.empty()) {
-      res.set_content(SimpleGbkPage(Gbk("跳转"), Gbk("该链接没有跳转目标")), kGbkHtml);
+      res.set_content(SimplePage(Gbk("跳转"), Gbk("该链接没有跳转目标")), kGbkHtml);
     } else {
       res.status = 302;
       res.set_header("Location", location);
     }
   } else if (path == "/baidu") {
     const std::string word = HtmlEscape(ParseForm(QueryOf(req))["word"]);
-    res.set_content(SimpleGbkPage(word + Gbk("_搜索结果"),
+    res.set_content(SimplePage(word + Gbk("_搜索结果"),
                                   "<div class=\"result\">" + Gbk("您搜索的是：") + "<b>" + word + "</b></div>"),
                     kGbkHtml);
   } else if (ParseRankPath(path, domain, page, sort)) {
     if (opt.requireLogin && SessionUser(entry).empty()) {
-      res.set_content(SimpleGbkPage(Gbk("请先登录_览数"),
-                                    "<div class=\"login\">\r\n<p>" + Gbk("查看排名数据请先登录") + "</p>\r\n" +
-                                        LoginForm("") + "\r\n</div>"),
-                      kGbkHtml);
+      res.set_content(LoginRequiredPageHtml(), kGbkHtml);
     } else {
       res.set_content(RankPageHtml(BaseUrl(), domain, page, sort, opt), kGbkHtml);
     }
   } else if (path == "/") {
-    res.set_content(GbkToUtf8Text(SimpleGbkPage(Gbk("览数演示站"),
+    res.set_content(GbkToUtf8Text(SimplePage(Gbk("览数演示站"),
                                                 "<ul>\r\n<li><a href=\"/baidu/example.com/1/position/\">" +
                                                     Gbk("百度排名") + "</a></li>\r\n<li><a href=\"" +
                                                     KeywordPath(Gbk("减肥"), 1) + "\">" + Gbk("关键词挖掘") +
@@ -392,7 +475,7 @@ void DemoSite::Impl::Route(const httplib::Request& req, const LoggedRequest& ent
     res.set_content(GbkToUtf8Text(KeywordPageHtml(seed, page, opt)), kUtf8Html);
   } else {
     res.status = 404;
-    res.set_content(SimpleGbkPage("404", Gbk("页面不存在")), kGbkHtml);
+    res.set_content(SimplePage("404", Gbk("页面不存在")), kGbkHtml);
   }
 }
 
@@ -431,7 +514,7 @@ void DemoSite::Impl::UserPage(const httplib::Request& req, const LoggedRequest& 
                         : "<p class=\"status\">" + Gbk("已登录：") + HtmlEscape(user) +
                               "</p>\r\n<p><a href=\"/user.php?action=logout\">" + Gbk("退出") + "</a></p>";
   }
-  res.set_content(SimpleGbkPage(Gbk("用户中心_览数"), "<div class=\"user\">\r\n" + body + "\r\n</div>"), kGbkHtml);
+  res.set_content(SimplePage(Gbk("用户中心_览数"), "<div class=\"user\">\r\n" + body + "\r\n</div>"), kGbkHtml);
 }
 
 DemoSite::DemoSite() : DemoSite(Options()) {}

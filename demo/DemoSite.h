@@ -29,6 +29,7 @@ struct LoggedRequest {
 class DemoSite {
  public:
   static constexpr const char* kSessionCookie = "lanshu_session";
+  static constexpr const char* kCheckCookie = "lanshu_verified";  // a passed captcha check
 
   DemoSite();
   explicit DemoSite(Options options);

@@ -1,4 +1,5 @@
 // lanshu-demo-site: serves the demo site on loopback until interrupted.
+#include "demo/DemoFaults.h"
 #include "demo/DemoSite.h"
 
 #include <csignal>
@@ -13,7 +14,10 @@ int Usage() {
   std::fprintf(stderr,
                "usage: lanshu-demo-site [--port N] [--rank-pages N] [--rank-rows N]\n"
                "                        [--keyword-pages N] [--keyword-rows N] [--delay-ms N]\n"
-               "                        [--require-login]\n");
+               "                        [--require-login] [--demo-faults SPEC]\n"
+               "SPEC: comma-separated items rank:DOMAIN:PAGE=FAULT, mine:SEED:PAGE=FAULT, login, verify;\n"
+               "      PAGE is a number or *; FAULT is 400-599, hang, cut, delay:MS, login, verify,\n"
+               "      nodata, garbage or huge[:ROWS] (see README)\n");
   return 2;
 }
 
@@ -34,6 +38,14 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--require-login") {
       options.requireLogin = true;
+      continue;
+    }
+    if (arg == "--demo-faults") {
+      std::string error = "SPEC missing";
+      if (i + 1 >= argc || !lanshu::demo::ParseDemoFaults(argv[++i], options, &error)) {
+        std::fprintf(stderr, "lanshu-demo-site: --demo-faults: %s\n", error.c_str());
+        return Usage();
+      }
       continue;
     }
     int* target = arg == "--port"            ? &port

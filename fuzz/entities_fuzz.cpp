@@ -2,6 +2,7 @@
 // single-pass named step must equal ReplaceList over the table, and its
 // in-place backward walk must equal the same walk done by rebuilding the text
 // for each reference.
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -82,12 +83,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::size_t a = input.find('\x01');
   const std::size_t b = a == std::string::npos ? std::string::npos : input.find('\x01', a + 1);
   if (b == std::string::npos) return 0;
-  std::string subject = input.substr(0, a);
-  const std::string finds = input.substr(a + 1, b - a - 1);
-  const std::string reps = input.substr(b + 1);
+  // Later items see what earlier ones inserted, so each item can multiply the
+  // text by the length of a replacement: a few items of a long replacement list
+  // ran out of memory. Bounded here, the result stays under
+  // kMaxSubject * kMaxReplacements^kMaxItems (2 MB).
+  constexpr std::size_t kMaxSubject = 512, kMaxItems = 4, kMaxReplacements = 8;
   const bool caseSensitive = flags & 1;
   const bool fillEmpty = flags & 2;
   const std::string separator = (flags & 4) ? "," : "";
+  std::string subject = input.substr(0, std::min(a, kMaxSubject));
+  std::string finds = input.substr(a + 1, b - a - 1);
+  // Cutting before the kMaxItems-th separator byte leaves at most kMaxItems
+  // items, whether or not the list is split at character starts only.
+  const char sep = separator.empty() ? '|' : separator[0];
+  for (std::size_t at = 0, seen = 0; (at = finds.find(sep, at)) != std::string::npos; ++at) {
+    if (++seen == kMaxItems) {
+      finds.resize(at);
+      break;
+    }
+  }
+  const std::string reps = input.substr(b + 1, kMaxReplacements);
   const int count = static_cast<int>(flags >> 4) - 4;
   std::string copy = subject;
   const std::string result = ReplaceList(copy, finds, reps, caseSensitive, fillEmpty, separator, count);
