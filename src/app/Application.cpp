@@ -14,6 +14,7 @@
 #include <QWebEngineView>
 #include <cstdio>
 
+#include "demo/DemoFaults.h"
 #include "demo/DemoSite.h"
 #include "app/Adapters.h"
 #include "app/BrowserPageLoader.h"
@@ -75,7 +76,10 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
   sites_ = LoadSiteAddresses(*store_);
   if (options.batch.empty()) SaveSiteAddresses(*store_, sites_);  // a batch run leaves the file alone
   if (options.demo) {
-    demo_ = std::make_unique<demo::DemoSite>();
+    demo::Options demoOptions;
+    if (!options.demoFaults.empty())
+      demo::ParseDemoFaults(options.demoFaults, demoOptions);  // checked with the command line
+    demo_ = std::make_unique<demo::DemoSite>(demoOptions);
     if (!demo_->Start()) {
       error_ = "the demo site could not be started";
       return;

@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 
+#include "demo/DemoFaults.h"
+
 namespace lanshu {
 
 std::string UsageText() {
@@ -75,6 +77,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     cl.error = "--report is only used with --batch";
   else if (parser.isSet(demoFaults) && !cl.demo)
     cl.error = "--demo-faults is only used with --demo";
+  else if (demo::Options faults;
+           parser.isSet(demoFaults) && !demo::ParseDemoFaults(cl.demoFaults, faults, &cl.error))
+    cl.error = "--demo-faults: " + cl.error;
   if (!cl.keywordSite.empty() && cl.keywordSite.back() != '/') cl.keywordSite += '/';
   return cl;
 }
