@@ -2,7 +2,7 @@
 
 namespace lanshu {
 
-std::string CsvCell(const std::string& text) {
+std::string CsvCell(std::string text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out;
   out.reserve(text.size() + 8);
