@@ -6,13 +6,13 @@
 #include <QTest>
 #include <QWebEngineView>
 #include <cstdio>
-#include <cstring>
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
 #include "mining/Mining.h"
+#include "mining/ResultFiles.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
 #include "text/MessageBox.h"
@@ -73,7 +73,7 @@ bool Refused(const StartRefusal& refusal) {
       return true;
     case StartRefusal::kResultFolder:
       Say(QStringLiteral("lanshu-collector: cannot use result folder %1: %2")
-              .arg(FromGbk(refusal.subject), QString::fromLocal8Bit(std::strerror(refusal.error))));
+              .arg(FromGbk(refusal.subject), QString::fromStdString(FolderErrorTextEnglish(refusal.error))));
       return true;
   }
   return false;

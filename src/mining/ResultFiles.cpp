@@ -89,6 +89,20 @@ std::string FolderErrorText(int error) {
   }
 }
 
+std::string FolderErrorTextEnglish(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return "permission denied";
+    case ENOENT: return "no such file or directory";
+    case ENOTDIR:
+    case EEXIST: return "a file stands in the path";
+    case EROFS: return "read-only file system";
+    case ENOSPC: return "no space left on device";
+    case ENAMETOOLONG: return "path too long";
+    default: return "error " + std::to_string(error);
+  }
+}
+
 std::string CleanFileName(const std::string& text) {
   std::string name = text;
   // "\" and "|" can be second bytes of double-byte characters: ReplaceList

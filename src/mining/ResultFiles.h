@@ -24,9 +24,11 @@ bool MakeDirectoryPath(const std::string& path, int* error = nullptr);
 // file in it. 0 when it can, else the system's error number.
 int PrepareResultFolder(const std::string& dir);
 
-// Why a folder cannot be used, for the window (GBK): a short reason for the
-// common error numbers, the number itself otherwise.
+// Why a folder cannot be used: a short reason for the common error numbers,
+// the number itself otherwise. For the window in Chinese (GBK); for standard
+// error in English, the same whatever the locale.
 std::string FolderErrorText(int error);
+std::string FolderErrorTextEnglish(int error);
 
 // The text made usable as a file name: \ / : * ? | < > become their
 // full-width forms, double quotes go, line breaks and tabs go.

@@ -299,7 +299,7 @@ class BatchTest : public QObject {
     QVERIFY(o.finished && o.status == QProcess::NormalExit);
     QCOMPARE(o.code, 1);
     QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: cannot use result folder ") + folder +
-                            QStringLiteral("/: Not a directory")),
+                            QStringLiteral("/: a file stands in the path")),
              qPrintable(o.err));
     QVERIFY(!QFile::exists(out));
     for (const auto& r : site_.Requests())  // the login tab's page only, no keyword page
