@@ -1,5 +1,5 @@
 #pragma once
-// Sorting a result list by one column, as text or as numbers.
+// Sorting a result list by one column: as text, as numbers or as ranking positions.
 #include "results/ResultTable.h"
 
 #include <string>
