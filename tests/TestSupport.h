@@ -19,6 +19,57 @@ inline std::string FileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Reads comma-separated text strictly, as a spreadsheet program reads it:
+// records end in "\r\n" (the last one may lack it), a quoted cell starts with
+// a quote, doubles its inner quotes and is followed by "," or the record's
+// end; a quote anywhere else, or a lone CR or LF outside quotes, is an error.
+// False on an error, with the records read so far.
+inline bool ReadCsv(const std::string& text, std::vector<std::vector<std::string>>& records) {
+  records.clear();
+  if (text.empty()) return true;
+  std::vector<std::string> record;
+  std::string cell;
+  std::size_t i = 0;
+  for (;;) {
+    cell.clear();
+    if (i < text.size() && text[i] == '"') {
+      for (++i;; ++i) {
+        if (i >= text.size()) return false;  // unterminated
+        if (text[i] == '"') {
+          if (i + 1 < text.size() && text[i + 1] == '"') {
+            cell += '"';
+            ++i;
+          } else {
+            ++i;
+            break;
+          }
+        } else {
+          cell += text[i];
+        }
+      }
+    } else {
+      for (; i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n'; ++i) {
+        if (text[i] == '"') return false;
+        cell += text[i];
+      }
+    }
+    record.push_back(cell);
+    if (i == text.size()) {
+      records.push_back(record);
+      return true;
+    }
+    if (text[i] == ',') {
+      ++i;
+      continue;
+    }
+    if (text.compare(i, 2, "\r\n") != 0) return false;
+    i += 2;
+    records.push_back(record);
+    record.clear();
+    if (i == text.size()) return true;
+  }
+}
+
 // The clock the result-file tests run under: 2024-03-05 14:07:09.
 inline std::tm FixedClock() {
   std::tm t{};

@@ -14,6 +14,7 @@ class RankWindowUi : public RankUi {
   std::string StartCaption() const override { return ToGbk(w_.按钮开始采集->text()); }
   void SetStartCaption(const std::string& c) override { w_.按钮开始采集->setText(FromGbk(c)); }
   std::string DomainText() const override { return ControlTextToGbk(w_.编辑框域名->text()); }
+  std::u16string DomainTextWide() const override { return ControlTextWide(w_.编辑框域名->text()); }
   int SortIndex() const override { return w_.组合框排序->currentIndex(); }
   void SetStatusText(const std::string& t) override { w_.SetStatusText(FromGbk(t)); }
   bool FilterDuplicates() const override { return w_.选择框自动过滤重复关键字->isChecked(); }
@@ -31,6 +32,7 @@ class MiningWindowUi : public MiningUi {
   std::string StartCaption() const override { return ToGbk(w_.按钮开始挖掘->text()); }
   void SetStartCaption(const std::string& c) override { w_.按钮开始挖掘->setText(FromGbk(c)); }
   std::string KeywordListText() const override { return ControlTextToGbk(w_.编辑框关键词列表->toPlainText()); }
+  std::u16string KeywordListWide() const override { return ControlTextWide(w_.编辑框关键词列表->toPlainText()); }
   void ClearResults() override { w_.编辑框结果关键词->clear(); }
   void AppendResult(const std::string& text) override;
   bool VolumeChecked() const override { return w_.选择框搜索量->isChecked(); }

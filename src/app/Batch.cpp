@@ -12,6 +12,7 @@
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
 #include "mining/Mining.h"
+#include "mining/ResultFiles.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
 #include "text/MessageBox.h"
@@ -60,6 +61,24 @@ void LoadUserPageFirst(MainWindow& w) {
   QObject::disconnect(c);
 }
 
+// A start that was refused: told on standard error in English; nothing is
+// written.
+bool Refused(const StartRefusal& refusal) {
+  switch (refusal.kind) {
+    case StartRefusal::kNone:
+      return false;
+    case StartRefusal::kUnwritableText:
+      Say(QStringLiteral("lanshu-collector: input holds characters code page 936 cannot write: %1")
+              .arg(FromGbk(refusal.subject)));
+      return true;
+    case StartRefusal::kResultFolder:
+      Say(QStringLiteral("lanshu-collector: cannot use result folder %1: %2")
+              .arg(FromGbk(refusal.subject), QString::fromStdString(FolderErrorTextEnglish(refusal.error))));
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool BatchOutputWritable(const CommandLine& options, std::string& why) {
@@ -82,9 +101,11 @@ int RunBatch(Application& app, const CommandLine& options) {
   std::string text;
   if (options.batch == "rank") {
     app.Rank().StartStopRankQuery();
+    if (Refused(app.Rank().refusal)) return 1;
     text = BuildRankExport(app.List(), w.组合框导出模式->currentIndex(), ControlTextToGbk(w.编辑框表达式->text()));
   } else {
     app.Mining().StartOrStopMining();
+    if (Refused(app.Mining().refusal)) return 1;
     text = MiningExportText(ControlTextToGbk(w.编辑框结果关键词->toPlainText()), app.Mining().state.csvHeader,
                             ToGbk(out));
   }

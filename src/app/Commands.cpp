@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QHeaderView>
 
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
@@ -88,7 +89,14 @@ void SetFolderHook(FolderHook hook) { TheFolderHook() = std::move(hook); }
 
 WindowCommands::WindowCommands(MainWindow& window, ListViewTable& list, ConfigStore& store, KeywordMining& mining,
                                const SiteAddresses& sites)
-    : w_(window), list_(list), store_(store), mining_(mining), sites_(sites) {}
+    : w_(window), list_(list), store_(store), mining_(mining), sites_(sites) {
+  // Rows added or the list emptied: the arrow would claim an order the list
+  // no longer has.
+  QHeaderView* header = w_.列表框->header();
+  auto hide = [header] { header->setSortIndicatorShown(false); };
+  QObject::connect(list_.Model(), &QAbstractItemModel::rowsInserted, header, hide);
+  QObject::connect(list_.Model(), &QAbstractItemModel::modelReset, header, hide);
+}
 
 WindowCommands::~WindowCommands() {
   delete find_.data();
@@ -120,7 +128,17 @@ void WindowCommands::ExportMiningResults() {
 
 void WindowCommands::CopyMiningResults() { ToClipboard(ControlTextToGbk(w_.编辑框结果关键词->toPlainText())); }
 
-void WindowCommands::HeaderClicked(int column) { OnRankListHeaderClick(list_, column, sortAscending_); }
+void WindowCommands::HeaderClicked(int column) {
+  QPointer<QHeaderView> header = w_.列表框->header();
+  if (list_.RowCount() == 0) {  // nothing sorted: the header's own flip is undone
+    header->setSortIndicatorShown(false);
+    return;
+  }
+  OnRankListHeaderClick(list_, column, sortAscending_);
+  if (!header) return;  // the window went while the sort processed events
+  header->setSortIndicator(column, sortAscending_ ? Qt::AscendingOrder : Qt::DescendingOrder);
+  header->setSortIndicatorShown(true);
+}
 
 void WindowCommands::OpenFindDialog() {
   if (find_) {

@@ -14,12 +14,15 @@ inline QString FromGbk(const std::string& text) {
 
 inline std::string ToGbk(const QString& text) { return U16ToGbk(text.toStdU16String()); }
 
-// A control's text as the system sees it: GBK, CR LF line ends.
-inline std::string ControlTextToGbk(QString text) {
+// A control's text with CR LF line ends, before any conversion.
+inline std::u16string ControlTextWide(QString text) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return ToGbk(text);
+  return text.toStdU16String();
 }
+
+// A control's text as the system sees it: GBK, CR LF line ends.
+inline std::string ControlTextToGbk(QString text) { return U16ToGbk(ControlTextWide(std::move(text))); }
 
 // A system text put into a control: UTF-16, "\n" line ends.
 inline QString GbkToControlText(const std::string& text) {

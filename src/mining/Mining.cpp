@@ -7,9 +7,11 @@
 #include "rank/PumpedWait.h"
 #include "rank/RankQuery.h"
 #include "text/Codec.h"
+#include "text/Csv.h"
 #include "text/Entities.h"
 #include "text/Events.h"
 #include "text/HtmlElementFinder.h"
+#include "text/InputText.h"
 #include "text/MessageBox.h"
 #include "text/Numbers.h"
 #include "text/Regex.h"
@@ -45,6 +47,8 @@ std::tm LocalNow() {
 
 }  // namespace
 
+std::u16string MiningUi::KeywordListWide() const { return GbkToU16(KeywordListText()); }
+
 KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
     : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {}
 
@@ -58,20 +62,35 @@ void KeywordMining::StartOrStopMining() {
     state.stopRequested = true;
     return;
   }
-  const std::string list = ui_.KeywordListText();
-  if (list.empty()) {
+  refusal = StartRefusal();
+  // Seeds are trimmed; blank lines are never mined. A list of blank lines
+  // alone counts as empty.
+  const std::vector<std::string> seeds = NonBlankPieces(ui_.KeywordListText(), "\r\n");
+  if (seeds.empty()) {
     ShowMessageBox(Utf8TextToGbk("请先输入要挖掘的关键词列表！"), kMbOk | kMbTaskModal, T().info);
     return;
+  }
+  const std::string unwritable = FirstUnwritablePiece(ui_.KeywordListWide(), u"\r\n");
+  if (!unwritable.empty()) {
+    refusal = {StartRefusal::kUnwritableText, unwritable, 0};
+    ShowMessageBox(Utf8TextToGbk("关键词含有GBK无法表示的字符：") + unwritable, kMbOk | kMbTaskModal, T().info);
+    return;
+  }
+  std::string dir = ui_.DirectoryText();
+  if (dir.empty() || dir.back() != kPathSeparator) dir.push_back(kPathSeparator);
+  // Lines that cannot be saved would be lost without a word: with saving on,
+  // the folder must take files before anything is fetched.
+  if (ui_.AutoSaveChecked()) {
+    if (const int error = PrepareResultFolder(dir)) {
+      refusal = {StartRefusal::kResultFolder, dir, error};
+      ShowMessageBox(Utf8TextToGbk("无法写入结果目录：") + dir + "\r\n" + FolderErrorText(error),
+                     kMbOk | kMbTaskModal, T().info);
+      return;
+    }
   }
   state.stopRequested = false;
   ui_.SetStartCaption(T().running);
   ui_.SetStatusText(Utf8TextToGbk("开始挖掘.."));
-
-  std::vector<std::string> seeds;
-  std::size_t from = 0;
-  for (std::size_t p; (p = list.find("\r\n", from)) != std::string::npos; from = p + 2)
-    seeds.push_back(list.substr(from, p - from));
-  if (from < list.size()) seeds.push_back(list.substr(from));
 
   ui_.ClearResults();
   state.resultTotal = 0;
@@ -84,8 +103,6 @@ void KeywordMining::StartOrStopMining() {
   if (ui_.DifficultyChecked()) header += Utf8TextToGbk(",优化难度");
   state.csvHeader = header;
 
-  std::string dir = ui_.DirectoryText();
-  if (dir.empty() || dir.back() != kPathSeparator) dir.push_back(kPathSeparator);
   MakeDirectoryPath(dir);
 
   if (ui_.AutoSaveChecked() && !ui_.SeparateFilesChecked())
@@ -100,7 +117,7 @@ void KeywordMining::StartOrStopMining() {
     MineKeyword();
     if (ui_.SeparateFilesChecked()) state.outputFile.Close();
     if (state.stopRequested) break;
-    PumpedWait(ToInteger(ui_.KeywordIntervalText()) * 1000);
+    ClockedWait(SecondsToMilliseconds(ui_.KeywordIntervalText()), state.stopRequested);
   }
   if (!ui_.SeparateFilesChecked()) state.outputFile.Close();
 
@@ -128,7 +145,7 @@ void KeywordMining::MineKeyword() {
                       std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(last));
     if (state.currentPage != 1) page = FetchMiningPage(state.currentPage);
     ParseMiningPage(page, state.currentPage == 1 ? state.currentKeyword : std::string());
-    PumpedWait(ToInteger(ui_.PageIntervalText()) * 1000);
+    ClockedWait(SecondsToMilliseconds(ui_.PageIntervalText()), state.stopRequested);
     const int limit = ToInteger(ui_.LimitText());
     if (limit > 0 && state.keywordResultCount >= limit) break;
     ProcessPendingEvents();
@@ -148,14 +165,17 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
   tags.Compile("<[\\s\\S]+?>");
   blanks.Compile(T().blankPattern);
   std::string row;  // the row whose cells are being read
+  bool seedKept = false;
   auto clean = [&](const std::string& html) { return blanks.Replace(tags.Replace(html, ""), ""); };
   auto cell = [&](int k) {
     return finder.FindElements(row, "td", {}, {}, std::string(), false, false, k);
   };
+  // The commas are replaced last, so that decoded ones ("&#44;") and those
+  // between tags cannot add a column either.
   auto site = [&](int k) {
-    std::string v = cell(k);
+    std::string v = clean(DecodeEntities(cell(k)));
     ReplaceList(v, ",", T().fullWidthComma, true);
-    return clean(DecodeEntities(v));
+    return v;
   };
 
   if (finder.FindElements(page, "div", {"class"}, {"box_05"}).empty()) return;
@@ -169,13 +189,24 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
       continue;
     }
     std::string keyword = clean(cell(2));
-    if (keyword.empty() && ui_.KeepSeedChecked() && !seed.empty()) keyword = seed;
-    std::string line = keyword;
-    if (ui_.VolumeChecked()) line += "," + clean(cell(3));
-    if (ui_.IndexedChecked()) line += "," + clean(cell(4));
-    if (ui_.FirstSiteChecked()) line += "," + site(5);
-    if (ui_.SecondSiteChecked()) line += "," + site(6);
-    if (ui_.DifficultyChecked()) line += "," + TextBetween(cell(7), "images/keyword/l", ".");
+    // The seed stands in for a keyword-less row of its page 1 once: a page
+    // of empty rows must not repeat it.
+    if (keyword.empty() && ui_.KeepSeedChecked() && !seed.empty() && !seedKept) {
+      keyword = seed;
+      seedKept = true;
+    }
+    if (keyword.empty()) {  // no keyword, no line
+      ProcessPendingEvents();
+      continue;
+    }
+    // Every cell is quoted where it holds a comma, quote or line break, so a
+    // line always has one column per ticked box.
+    std::string line = CsvCell(keyword);
+    if (ui_.VolumeChecked()) line += "," + CsvCell(clean(cell(3)));
+    if (ui_.IndexedChecked()) line += "," + CsvCell(clean(cell(4)));
+    if (ui_.FirstSiteChecked()) line += "," + CsvCell(site(5));
+    if (ui_.SecondSiteChecked()) line += "," + CsvCell(site(6));
+    if (ui_.DifficultyChecked()) line += "," + CsvCell(TextBetween(cell(7), "images/keyword/l", "."));
     line += "\r\n";
     ui_.AppendResult(line);
     if (ui_.AutoSaveChecked()) state.outputFile.Write(line);

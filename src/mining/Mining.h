@@ -8,6 +8,7 @@
 #include <string>
 
 #include "mining/ResultFiles.h"
+#include "rank/RankQuery.h"
 
 namespace lanshu {
 
@@ -19,6 +20,9 @@ class MiningUi {
   virtual std::string StartCaption() const = 0;
   virtual void SetStartCaption(const std::string& caption) = 0;
   virtual std::string KeywordListText() const = 0;
+  // The same text before its conversion to GBK ("\r\n" line ends), so that
+  // characters GBK cannot hold are seen.
+  virtual std::u16string KeywordListWide() const;
   virtual void ClearResults() = 0;
   // Appends text at the end of the result box and scrolls it into view.
   virtual void AppendResult(const std::string& text) = 0;
@@ -76,6 +80,7 @@ class KeywordMining {
   std::function<std::tm()> now;
 
   MiningState state;
+  StartRefusal refusal;  // of the last start click
 
  private:
   void OpenResultFile(const std::string& name);

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "text/Codec.h"
 #include "text/Entities.h"
@@ -39,7 +40,7 @@ bool MakeDirectory(const std::string& nativePath) {
 
 }  // namespace
 
-bool MakeDirectoryPath(const std::string& path) {
+bool MakeDirectoryPath(const std::string& path, int* error) {
   // The separator is ASCII below 0x40, so it is never the second byte of a
   // double-byte character and a byte search is exact.
   for (std::size_t p = path.find(kPathSeparator); p != std::string::npos;
@@ -51,9 +52,55 @@ bool MakeDirectoryPath(const std::string& path) {
     if (prefix.empty()) continue;  // the root
 #endif
     const std::string native = NativePath(prefix);
-    if (!Exists(native) && !MakeDirectory(native)) return false;
+    if (!Exists(native) && !MakeDirectory(native)) {
+      if (error) *error = errno;
+      return false;
+    }
   }
   return true;
+}
+
+int PrepareResultFolder(const std::string& dir) {
+  int error = 0;
+  errno = 0;
+  if (!MakeDirectoryPath(dir, &error)) return error != 0 ? error : EIO;
+  // Creating the folder proves nothing about writing in it (an existing
+  // folder without permission, a read-only disk): try a file.
+  const std::string probe = NativePath(dir) + ".lanshu-write-check-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  errno = 0;
+  std::FILE* file = std::fopen(probe.c_str(), "wbx");
+  if (!file) return errno != 0 ? errno : EIO;
+  std::fclose(file);
+  std::remove(probe.c_str());
+  return 0;
+}
+
+std::string FolderErrorText(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return Utf8TextToGbk("没有写入权限");
+    case ENOENT: return Utf8TextToGbk("路径不存在");
+    case ENOTDIR:
+    case EEXIST: return Utf8TextToGbk("路径中有同名的文件");
+    case EROFS: return Utf8TextToGbk("磁盘只读");
+    case ENOSPC: return Utf8TextToGbk("磁盘已满");
+    case ENAMETOOLONG: return Utf8TextToGbk("路径太长");
+    default: return Utf8TextToGbk("错误代码 ") + std::to_string(error);
+  }
+}
+
+std::string FolderErrorTextEnglish(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return "permission denied";
+    case ENOENT: return "no such file or directory";
+    case ENOTDIR:
+    case EEXIST: return "a file stands in the path";
+    case EROFS: return "read-only file system";
+    case ENOSPC: return "no space left on device";
+    case ENAMETOOLONG: return "path too long";
+    default: return "error " + std::to_string(error);
+  }
 }
 
 std::string CleanFileName(const std::string& text) {

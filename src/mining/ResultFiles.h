@@ -16,7 +16,19 @@ constexpr char kPathSeparator = '/';
 // Creates every directory along path (GBK; ends in the separator). True when
 // all exist or were created; false at the first that cannot be created. The
 // root ("/") and, on Windows, a drive ("C:") are not created.
-bool MakeDirectoryPath(const std::string& path);
+// With error given, it receives the system's error number of the failure.
+bool MakeDirectoryPath(const std::string& path, int* error = nullptr);
+
+// Makes sure result files can be written in dir (GBK; ends in the separator):
+// creates it as MakeDirectoryPath does, then creates and removes a probe
+// file in it. 0 when it can, else the system's error number.
+int PrepareResultFolder(const std::string& dir);
+
+// Why a folder cannot be used: a short reason for the common error numbers,
+// the number itself otherwise. For the window in Chinese (GBK); for standard
+// error in English, the same whatever the locale.
+std::string FolderErrorText(int error);
+std::string FolderErrorTextEnglish(int error);
 
 // The text made usable as a file name: \ / : * ? | < > become their
 // full-width forms, double quotes go, line breaks and tabs go.

@@ -1,5 +1,6 @@
 #include "rank/PumpedWait.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -13,6 +14,18 @@ void PumpedWait(int ms, const bool& abort) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     elapsed += 10;
     ProcessPendingEvents();
+  }
+}
+
+void ClockedWait(int ms, const bool& abort) {
+  if (ms <= 0) return;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+  while (!abort) {
+    const Clock::time_point now = Clock::now();
+    if (now >= end) break;
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(10)));
+    ProcessPendingEventsNow();
   }
 }
 

@@ -8,4 +8,10 @@ namespace lanshu {
 void PumpedWait(int ms, const bool& abort);
 void PumpedWait(int ms);
 
+// Waits ms milliseconds by the clock, to the millisecond: sleeps at most 10 ms
+// at a time and processes pending window events after each sleep. Returns
+// early when abort becomes true. 0 or less returns at once without processing
+// events.
+void ClockedWait(int ms, const bool& abort);
+
 }  // namespace lanshu

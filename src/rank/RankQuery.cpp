@@ -9,6 +9,7 @@
 #include "text/Entities.h"
 #include "text/Events.h"
 #include "text/HtmlElementFinder.h"
+#include "text/InputText.h"
 #include "text/MessageBox.h"
 #include "text/Regex.h"
 
@@ -60,6 +61,18 @@ std::string TrimSpaces(const std::string& text) {
 }
 
 }  // namespace
+
+std::u16string RankUi::DomainTextWide() const { return GbkToU16(DomainText()); }
+
+std::string ShownCellText(const std::string& text) {
+  std::string cell = text;
+  RemoveAll(cell, "\t");
+  RemoveAll(cell, "&nbsp;");
+  RemoveAll(cell, "\r\n");
+  RemoveAll(cell, "\n");
+  RemoveAll(cell, "\r");
+  return TrimSpaces(cell);
+}
 
 int DetectLastPage(const std::string& html, PageLinkForm form, const std::string& sortWord) {
   auto needleFor = [&](int n, const std::string& word) {
@@ -142,20 +155,22 @@ bool RankQuery::Running() const { return ui_.StartCaption() != Gbk(kIdle); }
 
 void RankQuery::StartStopRankQuery() {
   if (ui_.StartCaption() == Gbk(kIdle)) {
-    const std::string domains = ui_.DomainText();
-    if (domains.empty()) {
+    refusal = StartRefusal();
+    // Pieces are trimmed; blank ones are never requested. A text of blanks
+    // and bars alone counts as empty.
+    const std::vector<std::string> pieces = NonBlankPieces(ui_.DomainText(), "|");
+    if (pieces.empty()) {
       ShowMessageBox(Gbk("请先输入要查询站点的域名！"), kMbOk, Gbk("信息："));
+      return;
+    }
+    const std::string unwritable = FirstUnwritablePiece(ui_.DomainTextWide(), u"|");
+    if (!unwritable.empty()) {
+      refusal = {StartRefusal::kUnwritableText, unwritable, 0};
+      ShowMessageBox(Gbk("域名含有GBK无法表示的字符：") + unwritable, kMbOk, Gbk("信息："));
       return;
     }
     ui_.SetStartCaption(Gbk(kRunning));
     ui_.SetStatusText(Gbk("开始采集.."));
-
-    // An empty piece between two bars stays; one after a trailing bar is dropped.
-    std::vector<std::string> pieces;
-    std::size_t from = 0;
-    for (std::size_t bar; (bar = domains.find('|', from)) != std::string::npos; from = bar + 1)
-      pieces.push_back(domains.substr(from, bar - from));
-    if (from < domains.size()) pieces.push_back(domains.substr(from));
 
     ui_.List().Clear();
     for (const std::string& piece : pieces) {
@@ -242,7 +257,14 @@ void RankQuery::ParseRankPage(const std::string& html) {
       int position = 0;
       const std::string serial = TextBetween(row, "<td>", "</td>", position);
       std::string keyword = finder.FindElements(row, "td", {"class"}, {"blue t_l word"});
-      keyword = TrimBlank(hint.Replace(tags.Replace(keyword, std::string()), std::string()), 2, blanks);
+      keyword = ShownCellText(
+          TrimBlank(hint.Replace(tags.Replace(keyword, std::string()), std::string()), 2, blanks));
+      // A row without a keyword (an empty <tr>, a spacer) is no result.
+      if (keyword.empty()) {
+        ProcessPendingEvents();
+        continue;
+      }
+      // Compared as the list shows it, so padding cannot make a duplicate new.
       if (ui_.FilterDuplicates() && SeenBefore(keyword)) continue;
 
       ResultTable& list = ui_.List();
@@ -256,7 +278,9 @@ void RankQuery::ParseRankPage(const std::string& html) {
                          finder.FindElements(row, "td", {"align"}, {"right"}, std::string(), false, false, 2),
                          std::string())));
       const std::string titleCell = finder.FindElements(row, "td", {"class"}, {"blue t_l"});
-      std::string title = tags.Replace(titleCell, std::string());
+      // Decoded like the counts; its commas, decoded ones included, become
+      // full-width so that they never split a line of comma-separated text.
+      std::string title = DecodeEntities(tags.Replace(titleCell, std::string()));
       ReplaceList(title, ",", Gbk("，"), true);
       SetRankCell(6, title);
 
@@ -272,13 +296,7 @@ void RankQuery::ParseRankPage(const std::string& html) {
 }
 
 void RankQuery::SetRankCell(int column, const std::string& text) {
-  std::string cell = text;
-  RemoveAll(cell, "\t");
-  RemoveAll(cell, "&nbsp;");
-  RemoveAll(cell, "\r\n");
-  RemoveAll(cell, "\n");
-  RemoveAll(cell, "\r");
-  ui_.List().SetCellText(currentRow, column, TrimSpaces(cell));
+  ui_.List().SetCellText(currentRow, column, ShownCellText(text));
 }
 
 }  // namespace lanshu

@@ -36,6 +36,9 @@ class RankUi {
   virtual std::string StartCaption() const = 0;
   virtual void SetStartCaption(const std::string& caption) = 0;
   virtual std::string DomainText() const = 0;
+  // The same text before its conversion to GBK, so that characters GBK
+  // cannot hold are seen (the window gives the control's own text).
+  virtual std::u16string DomainTextWide() const;
   virtual int SortIndex() const = 0;
   virtual void SetStatusText(const std::string& text) = 0;
   virtual bool FilterDuplicates() const = 0;  // 选择框自动过滤重复关键字
@@ -44,6 +47,19 @@ class RankUi {
 };
 
 enum class PageLinkForm { kRank, kMining };
+
+// Why the last click on a start button started no run; the user has been told
+// already, a batch run reads it for its exit status.
+struct StartRefusal {
+  enum Kind { kNone, kUnwritableText, kResultFolder };
+  Kind kind = kNone;
+  std::string subject;  // the domain or seed (GBK, unwritable characters as <U+XXXX>), or the folder
+  int error = 0;        // the system's error number, for a folder
+};
+
+// A list cell as the list shows it: tabs, "&nbsp;" and line breaks removed,
+// spaces and ideographic spaces trimmed at both ends.
+std::string ShownCellText(const std::string& text);
 
 // Number of result pages (1..50) linked from a first page, 0 when none.
 int DetectLastPage(const std::string& html, PageLinkForm form, const std::string& sortWord = std::string());
@@ -95,6 +111,7 @@ class RankQuery {
   std::vector<std::string> seenKeywords;
   int currentRow = -1;
   bool documentReady = false;
+  StartRefusal refusal;  // of the last start click
 
  private:
   bool StopRequested() const;

@@ -5,6 +5,7 @@
 
 #include "store/ConfigStore.h"
 #include "text/Codec.h"
+#include "text/Csv.h"
 #include "text/Events.h"
 
 namespace lanshu {
@@ -88,9 +89,9 @@ void AppendJoined(std::string& out, const std::string& text) {
   out += text;
 }
 
-}  // namespace
-
-std::string ApplyColumnTemplate(const ResultTable& list, const std::string& templateText) {
+// The template applied with each cell as cellText gives it.
+template <class CellTextFn>
+std::string ApplyTemplate(const ResultTable& list, const std::string& templateText, CellTextFn cellText) {
   const int rows = list.RowCount();
   const int cols = list.ColumnCount();
   std::vector<std::string> numbers;
@@ -103,7 +104,7 @@ std::string ApplyColumnTemplate(const ResultTable& list, const std::string& temp
   for (int r = 0; r < rows; ++r) {
     line.Reset(templateText, templateHashes);
     for (int k = 1; k <= cols && line.HasHash(); ++k)
-      line.Replace(numbers[k - 1], [&] { return list.CellText(r, k - 1); });
+      line.Replace(numbers[k - 1], [&] { return cellText(r, k - 1); });
     if (!result.empty()) result += "\r\n";
     result += line.Text();
     // Rows of one list are much alike: size the whole text from the first.
@@ -113,12 +114,19 @@ std::string ApplyColumnTemplate(const ResultTable& list, const std::string& temp
   return result;
 }
 
+}  // namespace
+
+std::string ApplyColumnTemplate(const ResultTable& list, const std::string& templateText) {
+  return ApplyTemplate(list, templateText, [&](int r, int c) { return list.CellText(r, c); });
+}
+
 std::string BuildRankExport(const ResultTable& list, int exportMode, const std::string& templateText) {
   if (exportMode != kExportCsv) return ApplyColumnTemplate(list, templateText);
+  // Quoted where needed, so that a count such as 3,404,667 stays one cell.
   std::string header;
-  for (int c = 0; c < list.ColumnCount(); ++c) AppendJoined(header, list.ColumnTitle(c));
+  for (int c = 0; c < list.ColumnCount(); ++c) AppendJoined(header, CsvCell(list.ColumnTitle(c)));
   header += "\r\n";
-  return header + ApplyColumnTemplate(list, kCsvTemplate);
+  return header + ApplyTemplate(list, kCsvTemplate, [&](int r, int c) { return CsvCell(list.CellText(r, c)); });
 }
 
 std::string RowText(const ResultTable& list, int row) {

@@ -29,7 +29,9 @@ enum RankExportMode { kExportCsv = 0, kExportTemplate = 1 };
 std::string ApplyColumnTemplate(const ResultTable& list, const std::string& templateText);
 
 // Mode 0: the column titles joined by "," and "\r\n", then the rows through
-// kCsvTemplate; no quoting. Other modes: the rows through templateText only.
+// kCsvTemplate, each title and cell through CsvCell (quoted when it holds a
+// comma, quote or line break). Other modes: the rows through templateText
+// only, cells as they are.
 std::string BuildRankExport(const ResultTable& list, int exportMode, const std::string& templateText);
 
 // Cells 0..7 of a row joined by ","; a comma only follows text that is not

@@ -165,7 +165,71 @@ std::vector<int> NumericOrder(const std::vector<double>& value, bool ascending) 
 
 }  // namespace
 
-void SortReportList(ResultTable& list, int column, bool ascending, bool numeric) {
+bool RankPosition(const std::string& text, double& position) {
+  static const std::string kDi = Utf8TextToGbk("第"), kPage = Utf8TextToGbk("页"), kPlace = Utf8TextToGbk("位");
+  const std::string s = FullWidthToHalfWidth(text);
+  std::size_t i = 0, end = s.size();
+  while (i < end && s[i] == ' ') ++i;
+  while (end > i && s[end - 1] == ' ') --end;
+  // Digits from i on, at most nine of them (no position comes near that).
+  auto number = [&](long long& value) {
+    const std::size_t from = i;
+    value = 0;
+    while (i < end && s[i] >= '0' && s[i] <= '9' && i - from < 9) value = value * 10 + (s[i++] - '0');
+    return i > from && !(i < end && s[i] >= '0' && s[i] <= '9');
+  };
+  auto word = [&](const std::string& w) {
+    if (s.compare(i, w.size(), w) != 0 || i + w.size() > end) return false;
+    i += w.size();
+    return true;
+  };
+  long long page = 0, place = 0;
+  if (number(place) && i == end) {
+    position = static_cast<double>(place);
+    return true;
+  }
+  i = 0;
+  while (i < end && s[i] == ' ') ++i;
+  if (word(kDi) && number(page) && word(kPage) && word(kDi) && number(place) && word(kPlace) && i == end) {
+    position = static_cast<double>((page - 1) * 10 + place);
+    return true;
+  }
+  return false;
+}
+
+SortKind RankColumnSortKind(int column) {
+  if (column == 0 || column == 4 || column == 5) return SortKind::kNumber;
+  if (column == 3) return SortKind::kPosition;
+  return SortKind::kText;
+}
+
+namespace {
+
+// Texts without a position follow all positions, each part ordered on its own.
+std::vector<int> PositionOrder(const std::vector<std::string>& keys, bool ascending) {
+  std::vector<int> placed, other;
+  std::vector<double> positions;
+  std::vector<std::string> texts;
+  for (std::size_t r = 0; r < keys.size(); ++r) {
+    double position = 0;
+    if (RankPosition(keys[r], position)) {
+      placed.push_back(static_cast<int>(r));
+      positions.push_back(position);
+    } else {
+      other.push_back(static_cast<int>(r));
+      texts.push_back(GbkToUpperAscii(keys[r]));
+    }
+  }
+  std::vector<int> order;
+  order.reserve(keys.size());
+  for (int i : NumericOrder(positions, ascending)) order.push_back(placed[i]);
+  for (int i : TextOrder(texts, ascending)) order.push_back(other[i]);
+  return order;
+}
+
+}  // namespace
+
+void SortReportList(ResultTable& list, int column, bool ascending, SortKind kind) {
   if (column < 0 || column > list.ColumnCount() - 1) return;
   SortScope scope(list);
   std::vector<int> order;
@@ -174,19 +238,25 @@ void SortReportList(ResultTable& list, int column, bool ascending, bool numeric)
     const int rows = list.RowCount();
     std::vector<std::string> texts;
     std::vector<double> values;
-    if (numeric)
+    if (kind == SortKind::kNumber)
       values.reserve(rows);
     else
       texts.reserve(rows);
     for (int r = 0; r < rows; ++r) {
       std::string key = list.CellText(r, column);
-      if (numeric)
-        values.push_back(ToNumber(key));
-      else
+      if (kind == SortKind::kNumber)
+        values.push_back(ToGroupedNumber(key));
+      else if (kind == SortKind::kText)
         texts.push_back(GbkToUpperAscii(std::move(key)));
+      else
+        texts.push_back(std::move(key));
       ProcessPendingEvents();
     }
-    order = numeric ? NumericOrder(values, ascending) : TextOrder(texts, ascending);
+    switch (kind) {
+      case SortKind::kNumber: order = NumericOrder(values, ascending); break;
+      case SortKind::kText: order = TextOrder(texts, ascending); break;
+      case SortKind::kPosition: order = PositionOrder(texts, ascending); break;
+    }
     ProcessPendingEvents();
     // Rows removed or another sort of this list while events were processed:
     // the keys no longer describe the list.
@@ -196,11 +266,14 @@ void SortReportList(ResultTable& list, int column, bool ascending, bool numeric)
   ProcessPendingEvents();
 }
 
+void SortReportList(ResultTable& list, int column, bool ascending, bool numeric) {
+  SortReportList(list, column, ascending, numeric ? SortKind::kNumber : SortKind::kText);
+}
+
 void OnRankListHeaderClick(ResultTable& list, int column, bool& sortAscending) {
   if (list.RowCount() == 0) return;
   sortAscending = !sortAscending;
-  const bool numeric = column == 0 || column == 4 || column == 5;
-  SortReportList(list, column, sortAscending, numeric);
+  SortReportList(list, column, sortAscending, RankColumnSortKind(column));
 }
 
 }  // namespace lanshu

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "text/Codec.h"
@@ -44,9 +45,11 @@ int ToInteger(const std::string& text) {
   return static_cast<int>(value);
 }
 
-double ToNumber(const std::string& text) {
-  // Only a plain decimal number counts: no "inf", "nan" or hexadecimal forms.
-  const std::string s = FullWidthToHalfWidth(text);
+namespace {
+
+// The leading decimal number of a half-width text; with grouped, the
+// integer part may carry thousands separators, which are left out.
+double LeadingNumber(const std::string& s, bool grouped) {
   std::size_t i = 0;
   while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
   const std::size_t start = i;
@@ -56,7 +59,18 @@ double ToNumber(const std::string& text) {
     return i > from;
   };
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  const std::size_t intStart = i;
   bool any = digits();
+  std::string plain;  // the number without its separators, when it has any
+  if (grouped && any && i - intStart <= 3) {
+    auto isDigit = [&](std::size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '9'; };
+    while (i < s.size() && s[i] == ',' && isDigit(i + 1) && isDigit(i + 2) && isDigit(i + 3) && !isDigit(i + 4)) {
+      if (plain.empty()) plain = s.substr(start, i - start);
+      plain.append(s, i + 1, 3);
+      i += 4;
+    }
+  }
+  const std::size_t afterInt = i;
   if (i < s.size() && s[i] == '.') {
     ++i;
     any = digits() || any;
@@ -67,7 +81,23 @@ double ToNumber(const std::string& text) {
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     if (!digits()) i = mark;
   }
+  if (!plain.empty()) return std::strtod((plain + s.substr(afterInt, i - afterInt)).c_str(), nullptr);
   return std::strtod(s.substr(start, i - start).c_str(), nullptr);
+}
+
+}  // namespace
+
+double ToNumber(const std::string& text) {
+  // Only a plain decimal number counts: no "inf", "nan" or hexadecimal forms.
+  return LeadingNumber(FullWidthToHalfWidth(text), false);
+}
+
+double ToGroupedNumber(const std::string& text) { return LeadingNumber(FullWidthToHalfWidth(text), true); }
+
+int SecondsToMilliseconds(const std::string& text) {
+  const double ms = std::round(ToNumber(text) * 1000.0);
+  if (!(ms > 0)) return 0;
+  return ms >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
 }
 
 }  // namespace lanshu

@@ -12,7 +12,10 @@
 #include "AppTestSupport.h"
 #include "app/QtText.h"
 #include "demo/DemoSite.h"
+#include "TestSupport.h"
 #include "store/ConfigStore.h"
+#include "text/Csv.h"
+#include "text/Entities.h"
 
 using namespace lanshu;
 using namespace lanshu::testing;
@@ -111,9 +114,10 @@ std::string RankCell(std::string text) {
   return text;
 }
 
+// The title decoded, then its commas full-width.
 std::vector<std::string> RankCells(const demo::RankRow& row, const std::string& domain) {
   std::string title;
-  for (char c : row.title) title += c == ',' ? G("，") : std::string(1, c);
+  for (char c : DecodeEntities(row.title)) title += c == ',' ? G("，") : std::string(1, c);
   return {row.serial, domain, row.keyword, row.rank, row.volume, row.indexed, RankCell(title), row.href};
 }
 
@@ -179,12 +183,16 @@ class BatchTest : public QObject {
       for (int page = 1; page <= 2; ++page)
         for (const demo::RankRow& row : site_.ExpectedRankRows(domain, page, "position")) {
           std::string line;
-          for (const std::string& cell : RankCells(row, domain)) line += (line.empty() ? "" : ",") + cell;
+          for (const std::string& cell : RankCells(row, domain)) line += (line.empty() ? "" : ",") + CsvCell(cell);
           expected += "\r\n" + line;
           ++rows;
         }
     QCOMPARE(rows, 20);
     COMPARE_GBK(ReadFileOrEmpty(out).toStdString(), expected);
+    std::vector<std::vector<std::string>> records;
+    QVERIFY(ReadCsv(expected, records));
+    QCOMPARE(records.size(), size_t(21));
+    for (const auto& record : records) QCOMPARE(record.size(), size_t(8));
     QVERIFY(o.err.contains(QStringLiteral("查询完成！")));
   }
 
@@ -217,16 +225,17 @@ class BatchTest : public QObject {
   void miningRunExportsTheLinesWithTheCsvHeader() {
     site_.UpdateOptions([](demo::Options& o) { o.keywordPages = 2; });
     const QString settings = Path(QStringLiteral("mine.ini"));
-    Settings(settings).Mining(QStringLiteral("减肥\n\n丰胸"), Path(QStringLiteral("unused")), false);
+    // The blank line is no seed.
+    Settings(settings).Mining(QStringLiteral("减肥\n \n丰胸"), Path(QStringLiteral("unused")), false);
     const QString out = Path(QStringLiteral("mine.csv"));
     const Outcome o = RunProgram(Batch("mine", settings, out));
     QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
 
     std::string expected = G("关键词,搜索量,收录量,优化难度") + "\r\n";
-    for (const char* seed : {"减肥", "", "丰胸"})
+    for (const char* seed : {"减肥", "丰胸"})
       for (int page = 1; page <= 2; ++page) expected += MiningLines(site_.ExpectedKeywordRows(G(seed), page));
     COMPARE_GBK(ReadFileOrEmpty(out).toStdString(), expected);
-    QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 48 个关键词！")));
+    QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 32 个关键词！")));
     QVERIFY(o.err.contains(QStringLiteral("关键词：丰胸  当前页：2  总：2")));
   }
 
@@ -278,6 +287,23 @@ class BatchTest : public QObject {
       QVERIFY2(o.err.contains(QStringLiteral("cannot write ") + out) && o.err.contains(why), qPrintable(o.err));
     }
     QVERIFY(site_.Requests().empty());  // nothing was collected in vain
+  }
+
+  void aResultFolderThatCannotBeMadeStopsTheRunBeforeItStarts() {
+    QFile(Path(QStringLiteral("a-file"))).open(QIODevice::WriteOnly);
+    const QString folder = Path(QStringLiteral("a-file/results"));
+    const QString settings = Path(QStringLiteral("badfolder.ini"));
+    Settings(settings).Mining(QStringLiteral("减肥"), folder, true);
+    const QString out = Path(QStringLiteral("badfolder.csv"));
+    const Outcome o = RunProgram(Batch("mine", settings, out));
+    QVERIFY(o.finished && o.status == QProcess::NormalExit);
+    QCOMPARE(o.code, 1);
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: cannot use result folder ") + folder +
+                            QStringLiteral("/: a file stands in the path")),
+             qPrintable(o.err));
+    QVERIFY(!QFile::exists(out));
+    for (const auto& r : site_.Requests())  // the login tab's page only, no keyword page
+      QVERIFY2(r.path == "/user.php" || r.path == "/favicon.ico", r.path.c_str());
   }
 
   void anUnreachableSiteStillCompletesAndWritesTheFile() {

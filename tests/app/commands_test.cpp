@@ -87,8 +87,8 @@ class CommandsTest : public QObject {
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(2) + 5, 5));
     QCOMPARE(Column(2), QStringList({"c", "b", "A"}));  // next click, other column: descending
     app_->Commands().HeaderClicked(3);
-    QCOMPARE(Column(3), QStringList({"1", "10", "2"}));  // "排名" sorts as text
-    QCOMPARE(Column(0), QStringList({"2", "1", "3"}));   // whole rows move
+    QCOMPARE(Column(3), QStringList({"1", "2", "10"}));  // "排名" sorts by position
+    QCOMPARE(Column(0), QStringList({"2", "3", "1"}));   // whole rows move
     Fill({});
     const bool before = app_->Commands().SortAscending();
     app_->Commands().HeaderClicked(0);
@@ -136,15 +136,19 @@ class CommandsTest : public QObject {
     nextSaveName_ = file;
     W().组合框导出模式->setCurrentIndex(0);
     W().按钮导出->click();
-    QCOMPARE(ReadFile(file), Gbk("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接\r\n"
-                                 "1,a.com,k1,1,10,20,t1,u1\r\n2,b.com,k2,2,30,40,t,2,u2"));
+    // The cell with a comma is quoted, the others are written as they are.
+    const QByteArray csv = Gbk("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接\r\n"
+                               "1,a.com,k1,1,10,20,t1,u1\r\n2,b.com,k2,2,30,40,\"t,2\",u2");
+    QCOMPARE(ReadFile(file), csv);
     QCOMPARE(W().通用对话框1.filterIndex, 1);
     QCOMPARE(messages_.last(), QStringLiteral("信息：|8192|导出完毕！"));
+    W().按钮复制->click();
+    QCOMPARE(QApplication::clipboard()->text(), FromGbk(csv.toStdString()));
 
     W().组合框导出模式->setCurrentIndex(1);
-    W().编辑框表达式->setText(QStringLiteral("#3 - #2#12"));
+    W().编辑框表达式->setText(QStringLiteral("#3 - #2#12 #7"));
     W().按钮复制->click();
-    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("k1 - a.com12\r\nk2 - b.com22"));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("k1 - a.com12 t1\r\nk2 - b.com22 t,2"));
     QCOMPARE(messages_.last(), QStringLiteral("信息：|8192|已根据列组合表达式将列表复制到剪辑板！"));
 
     // A cancelled dialog does nothing; a failed write keeps the old file.

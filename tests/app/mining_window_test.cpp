@@ -14,6 +14,8 @@
 #include "app/QtText.h"
 #include "demo/DemoSite.h"
 #include "mining/Mining.h"
+#include "results/Export.h"
+#include "text/Csv.h"
 #include "text/Entities.h"
 #include "text/Events.h"
 #include "text/MessageBox.h"
@@ -30,29 +32,29 @@ struct Columns {
 };
 const Columns kAll{true, true, true, true, true};
 
-// A site cell's value: literal commas turn full-width before references are
-// decoded, so "&#44;" survives as an ASCII comma, and decoded angle brackets
-// form tags that the tag stripper drops.
+// A site cell's value: references decoded, the tags that decoded angle
+// brackets form dropped, then every comma, "&#44;" included, full-width.
 std::string SiteValue(const std::string& written) {
-  std::string text;
-  for (char c : written) text += c == ',' ? G("，") : std::string(1, c);
-  text = DecodeEntities(text);
+  const std::string text = DecodeEntities(written);
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const std::size_t close = text[i] == '<' ? text.find('>', i + 2) : std::string::npos;
     if (close != std::string::npos) i = close;
-    else out += text[i];
+    else out += text[i] == ',' ? G("，") : std::string(1, text[i]);
   }
   return out;
 }
 
-// The line a row must give; keyword replaces the row's own (a kept seed).
+// The line a row must give; keyword replaces the row's own (a kept seed). A
+// row without a keyword gives none.
 std::string Line(const demo::KeywordRow& row, const Columns& c, const std::string* keyword = nullptr) {
   std::string line = keyword ? *keyword : row.keyword;
-  if (c.volume) line += "," + row.volume;
-  if (c.indexed) line += "," + row.indexed;
-  if (c.first) line += "," + SiteValue(row.first);
-  if (c.second) line += "," + SiteValue(row.second);
+  if (line.empty()) return std::string();
+  line = CsvCell(line);
+  if (c.volume) line += "," + CsvCell(row.volume);
+  if (c.indexed) line += "," + CsvCell(row.indexed);
+  if (c.first) line += "," + CsvCell(SiteValue(row.first));
+  if (c.second) line += "," + CsvCell(SiteValue(row.second));
   if (c.difficulty) line += "," + (row.hasCells ? std::to_string(row.level) : std::string());
   return line + "\r\n";
 }
@@ -149,13 +151,14 @@ class MiningWindowTest : public QObject {
 
   void minesEverySeedPageByPageWithAllColumns() {
     Site().UpdateOptions([](demo::Options& o) { o.keywordPages = 2; });
-    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n\n丰胸\n"));  // the last break adds no seed
+    // The empty line is no seed, the last break adds none.
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n\n丰胸\n"));
     SetColumns(kAll);
     Run();
 
-    QCOMPARE(Fetched(), QStringList({"/减肥/1/", "/减肥/2/", "//1/", "//2/", "/丰胸/1/", "/丰胸/2/"}));
+    QCOMPARE(Fetched(), QStringList({"/减肥/1/", "/减肥/2/", "/丰胸/1/", "/丰胸/2/"}));
     std::string expected;
-    for (const char* seed : {"减肥", "", "丰胸"})
+    for (const char* seed : {"减肥", "丰胸"})
       for (int page = 1; page <= 2; ++page) expected += Lines(Rows(seed, page), kAll);
     COMPARE_GBK(Results(), expected);
     // The site cells' quirks, spelled out: a literal comma, "&amp;", "&#44;"
@@ -163,13 +166,18 @@ class MiningWindowTest : public QObject {
     const QString text = FromGbk(Results());
     QVERIFY(text.contains(QStringLiteral("好站，专业站")));
     QVERIFY(text.contains(QStringLiteral("建材 & 家居")));
-    QVERIFY(text.contains(QStringLiteral("站点,分站")));
+    QVERIFY(text.contains(QStringLiteral("站点，分站")));
     QVERIFY(text.contains(QStringLiteral(",推荐站点")));
     for (const char* reference : {"&amp;", "&#44;", "&lt;", "&gt;"}) QVERIFY(!text.contains(QLatin1String(reference)));
 
     COMPARE_GBK(Mining().state.csvHeader, G("关键词,搜索量,收录量,第一位,第二位,优化难度"));
     QCOMPARE(messages_.size(), size_t(1));
-    QCOMPARE(messages_[0].text, Total(48));
+    QCOMPARE(messages_[0].text, Total(32));
+    // Read back as comma-separated text: one cell per column on every line.
+    std::vector<std::vector<std::string>> records;
+    QVERIFY(ReadCsv(MiningExportText(Results(), Mining().state.csvHeader, "x.csv"), records));
+    QCOMPARE(records.size(), size_t(33));
+    for (const auto& record : records) QCOMPARE(record.size(), size_t(6));
     QCOMPARE(messages_[0].title, QStringLiteral("信息："));
     QCOMPARE(messages_[0].flags, 0x2000);
     QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
@@ -257,11 +265,11 @@ class MiningWindowTest : public QObject {
     COMPARE_GBK(Results(), Line(none[0], c, &seed) + Lines(Rows("减肥", 1), c));
     QCOMPARE(messages_.back().text, Total(9));
 
-    // Not kept: the row still gives a line, with an empty keyword.
+    // Not kept: a row without a keyword gives no line.
     W().选择框保留加入->setChecked(false);
     Run();
-    COMPARE_GBK(Results(), ",,\r\n" + Lines(Rows("减肥", 1), c));
-    QCOMPARE(messages_.back().text, Total(9));
+    COMPARE_GBK(Results(), Lines(Rows("减肥", 1), c));
+    QCOMPARE(messages_.back().text, Total(8));
   }
 
   void stopDuringASeedEndsAfterTheCurrentRow() {
@@ -361,17 +369,39 @@ class MiningWindowTest : public QObject {
     W().选择框自动保存目录->setChecked(true);
     W().选择框独立保存->setChecked(true);
     W().编辑框扩展名->clear();
-    // The first and last seed clean to the same name; the empty one names "_…".
-    W().编辑框关键词列表->setPlainText(QStringLiteral("a/b\n\na／b"));
+    // The first and last seed clean to the same name; the blank line between
+    // them is no seed and gets no file.
+    W().编辑框关键词列表->setPlainText(QStringLiteral("a/b\n \t\na／b"));
     Run();
-    QCOMPARE(Fetched(), QStringList({"/a/b/1/", "//1/", "/a／b/1/"}));
+    QCOMPARE(Fetched(), QStringList({"/a/b/1/", "/a／b/1/"}));
     const QString shared = QStringLiteral("a／b_") + kStamp + QLatin1Char('.');
-    const QString empty = QLatin1Char('_') + kStamp + QLatin1Char('.');
-    QCOMPARE(FilesIn(dir), QStringList({empty, shared}));
+    QCOMPARE(FilesIn(dir), QStringList({shared}));
     // The second open emptied the file: only the last seed's lines remain.
     COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + shared).toStdString(), Lines(Rows("a／b", 1), Columns()));
-    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + empty).toStdString(), Lines(Rows("", 1), Columns()));
-    QCOMPARE(messages_.back().text, Total(24));
+    QCOMPARE(messages_.back().text, Total(16));
+  }
+
+  void inputThatWouldLoseDataIsRefusedWithAMessage() {
+    // A seed the control holds but GBK cannot: named, nothing fetched.
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n 笑\U0001F600 "));
+    W().按钮开始挖掘->click();
+    QCOMPARE(messages_.size(), size_t(1));
+    QCOMPARE(messages_[0].text, QStringLiteral("关键词含有GBK无法表示的字符：笑<U+1F600>"));
+    QCOMPARE(messages_[0].title, QStringLiteral("信息："));
+    QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
+
+    // A result folder below a file cannot be made.
+    const QString file = FreshDirectory();
+    QFile(file).open(QIODevice::WriteOnly);
+    W().编辑框目录->setText(file + QStringLiteral("/结果"));
+    W().选择框自动保存目录->setChecked(true);
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥"));
+    W().按钮开始挖掘->click();
+    QCOMPARE(messages_.size(), size_t(2));
+    QCOMPARE(messages_[1].text, QStringLiteral("无法写入结果目录：") + file + QStringLiteral("/结果/\r\n路径中有同名的文件"));
+    QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
+    QTest::qWait(100);
+    QCOMPARE(Fetched(), QStringList());
   }
 
   void anEmptyListOnlyAsksForSeeds() {

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "TestSupport.h"
+#include "results/Export.h"
 #include "text/Codec.h"
 #include "text/Events.h"
 #include "text/MessageBox.h"
@@ -28,6 +33,9 @@ class FakeUi : public MiningUi {
   std::string StartCaption() const override { return caption; }
   void SetStartCaption(const std::string& c) override { caption = c; }
   std::string KeywordListText() const override { return keywords; }
+  // What the window's control holds when it is not what KeywordListText converts back.
+  std::u16string wide;
+  std::u16string KeywordListWide() const override { return wide.empty() ? MiningUi::KeywordListWide() : wide; }
   void ClearResults() override { results.clear(); }
   void AppendResult(const std::string& t) override { results += t; }
   bool VolumeChecked() const override { return volume; }
@@ -90,10 +98,12 @@ TEST_F(Fixture, MinesEverySeedPageByPageWithTheTickedColumns) {
   pages[kJianFei1] = KeywordPage(KeywordRow("瘦身", "a.com, b", "x&amp;y", 3), "<a href=\"/z/2/\">2</a>");
   pages[kJianFei2] = KeywordPage(KeywordRow("减肥茶", "&lt;b&gt;hidden&lt;/b&gt;s", "p&#44;q", 5));
   mining.StartOrStopMining();
-  EXPECT_EQ(fetched, (std::vector<std::string>{kJianFei1, kJianFei2, "http://kw.test//1/", "http://kw.test/ab/1/"}));
+  // The empty line is no seed; a comma written as a reference becomes "，"
+  // like any other.
+  EXPECT_EQ(fetched, (std::vector<std::string>{kJianFei1, kJianFei2, "http://kw.test/ab/1/"}));
   EXPECT_EQ(Results(),
             "瘦身,120,3400,a.com， b,x&y,3\r\n"
-            "减肥茶,120,3400,hiddens,p,q,5\r\n");
+            "减肥茶,120,3400,hiddens,p，q,5\r\n");
   EXPECT_EQ(GbkToUtf8Text(mining.state.csvHeader), "关键词,搜索量,收录量,第一位,第二位,优化难度");
   EXPECT_EQ(GbkToUtf8Text(ui.statuses[2]), "关键词：减肥  当前页：2  总：2");
   EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取完成！总共 2 个关键词！"}));
@@ -107,13 +117,15 @@ TEST_F(Fixture, EmptyListAndKeepSeedRule) {
   EXPECT_EQ(ui.caption, G("开始挖掘"));
 
   const std::string emptyRow = "<tr></tr>";
+  // The seed stands in on its page 1; a keyword-less row anywhere else, or
+  // with the box unticked, gives no line at all.
   mining.ParseMiningPage(KeywordPage(emptyRow), G("种子"));
   mining.ParseMiningPage(KeywordPage(emptyRow), "");
   ui.keepSeed = false;
   mining.ParseMiningPage(KeywordPage(emptyRow), G("种子"));
-  EXPECT_EQ(Results(), "种子\r\n\r\n\r\n");
+  EXPECT_EQ(Results(), "种子\r\n");
   mining.ParseMiningPage("<table><tr><td>h</td></tr><tr><td>1</td><td>k</td></tr></table>", "");
-  EXPECT_EQ(Results(), "种子\r\n\r\n\r\n");  // no box_05: nothing
+  EXPECT_EQ(Results(), "种子\r\n");  // no box_05: nothing
 }
 
 TEST_F(Fixture, LimitStopsTheSeedAfterThePageThatReachedIt) {
@@ -158,4 +170,142 @@ TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {
   EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/减肥_2024年3月5日14时7分9秒."), "k1\r\n");
   // "a/b" and "a／b" clean to the same name: the second seed's open empties it.
   EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒."), "");
+}
+
+// One seed's page 1 of nothing but empty rows keeps the seed once; empty
+// rows between keywords add nothing; the lines count only real ones.
+TEST_F(Fixture, EmptyRowsAddNoLinesAndTheSeedIsKeptOnce) {
+  ui.keywords = G("减肥");
+  ui.volume = true;
+  std::string empties;
+  for (int i = 0; i < 50; ++i) empties += "<tr></tr><tr><td>1</td><td> \r\n </td><td>9</td></tr>";
+  pages[kJianFei1] = KeywordPage(empties, "<a href=\"/z/2/\">2</a>");
+  pages[kJianFei2] = KeywordPage("<tr></tr>" + KeywordRow("k1", "", "", 1) + "<tr></tr>" + KeywordRow("k2", "", "", 1));
+  mining.StartOrStopMining();
+  EXPECT_EQ(Results(), "减肥,\r\nk1,120\r\nk2,120\r\n");
+  EXPECT_EQ(mining.state.resultTotal, 3);
+}
+
+// Site cells with references and commas, keywords and counts with commas and
+// quotes: every line, and the export with its header, reads back with one
+// cell per column.
+TEST_F(Fixture, LinesReadBackWithOneCellPerColumn) {
+  ui.keywords = G("减肥");
+  ui.volume = ui.indexed = ui.first = ui.second = ui.difficulty = true;
+  ui.keepSeed = true;
+  pages[kJianFei1] = KeywordPage(
+      KeywordRow("a,b", "x&#44;y&amp;z", "p,q", 1) + KeywordRow("say \"hi\"", "&quot;quoted&quot;", "&#34;", 2) +
+      "<tr><td>1</td><td>c</td><td>3,404,667</td><td>12,000</td><td>s&#x2C;t</td><td>&lt;i&gt;,&lt;/i&gt;u</td>"
+      "<td><img src=\"images/keyword/l4.gif\"></td></tr>");
+  mining.StartOrStopMining();
+  EXPECT_EQ(Results(),
+            "\"a,b\",120,3400,x，y&z,p，q,1\r\n"
+            "\"say \"\"hi\"\"\",120,3400,\"\"\"quoted\"\"\",\"\"\"\",2\r\n"
+            "c,\"3,404,667\",\"12,000\",s，t,，u,4\r\n");
+  const std::string text = MiningExportText(ui.results, mining.state.csvHeader, "out.csv");
+  std::vector<std::vector<std::string>> records;
+  ASSERT_TRUE(lanshu::testing::ReadCsv(text, records)) << GbkToUtf8Text(text);
+  ASSERT_EQ(records.size(), 4u);
+  for (const auto& record : records) EXPECT_EQ(record.size(), 6u);
+  EXPECT_EQ(records[1][0], "a,b");
+  EXPECT_EQ(records[2][0], "say \"hi\"");
+  EXPECT_EQ(records[2][3], "\"quoted\"");
+  EXPECT_EQ(records[3][1], "3,404,667");
+}
+
+TEST_F(Fixture, SeedsAreTrimmedAndBlankOnesNeverMined) {
+  char tmpl[] = "/tmp/lanshu-seeds-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  ui.dir = dir;
+  ui.autoSave = ui.separate = true;
+  ui.keywords = G(" 减肥\t\r\n\t\r\n　\r\n \r\nab　\r\n");
+  pages[kJianFei1] = KeywordPage(KeywordRow("k1", "", "", 1));
+  pages["http://kw.test/ab/1/"] = KeywordPage(KeywordRow("k2", "", "", 1));
+  mining.StartOrStopMining();
+  EXPECT_EQ(fetched, (std::vector<std::string>{kJianFei1, "http://kw.test/ab/1/"}));
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/减肥_2024年3月5日14时7分9秒.csv"), "k1\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/ab_2024年3月5日14时7分9秒.csv"), "k2\r\n");
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 2u);  // no file for a blank seed
+
+  // A list of blank lines alone counts as empty.
+  messages.clear();
+  fetched.clear();
+  ui.keywords = G(" \r\n　\r\n\t");
+  mining.StartOrStopMining();
+  EXPECT_TRUE(fetched.empty());
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|请先输入要挖掘的关键词列表！"}));
+}
+
+TEST_F(Fixture, RunsThatWouldLoseDataDoNotStart) {
+  ui.keywords = G("减肥\r\nb?");  // what the conversion leaves of the control's text
+  ui.wide = u"\u51CF\u80A5\r\n b\U0001F600 ";
+  mining.StartOrStopMining();
+  EXPECT_TRUE(fetched.empty());
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|关键词含有GBK无法表示的字符：b<U+1F600>"}));
+  EXPECT_EQ(mining.refusal.kind, StartRefusal::kUnwritableText);
+  EXPECT_EQ(ui.caption, G("开始挖掘"));
+
+  // A folder that cannot be made: a file stands where a directory should be.
+  char tmpl[] = "/tmp/lanshu-folder-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  { std::ofstream(dir + "/file") << "x"; }
+  ui.wide.clear();
+  ui.keywords = G("减肥");
+  ui.autoSave = true;
+  ui.dir = dir + "/file/out";
+  messages.clear();
+  mining.StartOrStopMining();
+  EXPECT_TRUE(fetched.empty());
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|无法写入结果目录：" + dir + "/file/out/\r\n路径中有同名的文件"}));
+  EXPECT_EQ(mining.refusal.kind, StartRefusal::kResultFolder);
+  EXPECT_EQ(mining.refusal.subject, dir + "/file/out/");
+  EXPECT_EQ(mining.refusal.error, ENOTDIR);
+  EXPECT_EQ(ui.caption, G("开始挖掘"));
+
+  // Without saving the folder does not matter; with a good one the run goes.
+  ui.autoSave = false;
+  mining.StartOrStopMining();
+  EXPECT_EQ(mining.refusal.kind, StartRefusal::kNone);
+  EXPECT_EQ(fetched, (std::vector<std::string>{kJianFei1}));
+  ui.autoSave = true;
+  ui.dir = dir + "/new/sub";
+  mining.StartOrStopMining();
+  EXPECT_EQ(mining.refusal.kind, StartRefusal::kNone);
+  EXPECT_EQ(fetched.size(), 2u);
+  EXPECT_TRUE(std::filesystem::is_directory(dir + "/new/sub"));
+}
+
+// The default pauses 0.1 s and 0.5 s wait, processing window events, and a
+// stop cuts a pause short. Only lower bounds are timed: a wait never ends
+// early unless stopped.
+TEST_F(Fixture, PausesWaitToTheMillisecondAndStopCutsThemShort) {
+  using Clock = std::chrono::steady_clock;
+  ui.keywords = G("减肥\r\nab");
+  int pumps = 0;
+  onPump = [&] { ++pumps; };
+  Clock::time_point start = Clock::now();
+  mining.StartOrStopMining();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_GE(elapsed, 2 * 100 + 2 * 500);
+  EXPECT_GE(pumps, 2 * 10);  // events ran during the pauses
+
+  ui.pageInterval = "0";
+  ui.keywordInterval = "600";
+  fetched.clear();
+  // Events processed a while after the first page can only come from the
+  // pause after the seed; the stop click there ends it.
+  onPump = [&] {
+    if (fetched.size() == 1 && ui.caption == G("停止挖掘") && Clock::now() - start > std::chrono::milliseconds(200))
+      mining.StartOrStopMining();
+  };
+  start = Clock::now();
+  mining.StartOrStopMining();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
+  EXPECT_EQ(fetched.size(), 2u);  // the next seed's page 1 is fetched, as after any pause
+  EXPECT_EQ(ui.caption, G("开始挖掘"));
 }

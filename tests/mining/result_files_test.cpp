@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -81,4 +83,26 @@ TEST(ResultFiles, LinesReachTheFileAtOnceAndRewriteTruncates) {
   EXPECT_EQ(lanshu::testing::FileBytes(native), "");
   again.Write("ignored");  // writing to a closed file does nothing
   EXPECT_FALSE(ResultFile().OpenForRewrite("/nonexistent-dir/x.csv"));
+}
+
+TEST(ResultFiles, PrepareResultFolderCreatesItOrSaysWhyNot) {
+  const std::string dir = TempDir();
+  EXPECT_EQ(PrepareResultFolder(dir + "/"), 0);
+  EXPECT_EQ(PrepareResultFolder(Utf8TextToGbk(dir + "/结果/深/")), 0);
+  EXPECT_TRUE(IsDir(dir + "/结果/深"));
+  // The probe file is gone again.
+  EXPECT_TRUE(std::filesystem::is_empty(dir + "/结果/深"));
+
+  { std::ofstream(dir + "/file") << "x"; }
+  EXPECT_EQ(PrepareResultFolder(dir + "/file/"), ENOTDIR);     // exists, but as a file
+  EXPECT_EQ(PrepareResultFolder(dir + "/file/sub/"), ENOTDIR); // cannot be made
+  int error = 0;
+  EXPECT_FALSE(MakeDirectoryPath(dir + "/file/sub/", &error));
+  EXPECT_EQ(error, ENOTDIR);
+
+  EXPECT_EQ(GbkToUtf8Text(FolderErrorText(ENOTDIR)), "路径中有同名的文件");
+  EXPECT_EQ(GbkToUtf8Text(FolderErrorText(EACCES)), "没有写入权限");
+  EXPECT_EQ(GbkToUtf8Text(FolderErrorText(EIO)), "错误代码 " + std::to_string(EIO));
+  EXPECT_EQ(FolderErrorTextEnglish(ENOTDIR), "a file stands in the path");
+  EXPECT_EQ(FolderErrorTextEnglish(EIO), "error " + std::to_string(EIO));
 }

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "TestSupport.h"
+#include "results/Export.h"
 #include "results/MemoryTable.h"
 #include "text/Codec.h"
 #include "text/Events.h"
@@ -29,6 +30,9 @@ class FakeUi : public RankUi {
   std::string StartCaption() const override { return caption; }
   void SetStartCaption(const std::string& c) override { caption = c; }
   std::string DomainText() const override { return domains; }
+  // What the window's control holds when it is not what DomainText converts back.
+  std::u16string wide;
+  std::u16string DomainTextWide() const override { return wide.empty() ? RankUi::DomainTextWide() : wide; }
   int SortIndex() const override { return sort; }
   void SetStatusText(const std::string& t) override { statuses.push_back(t); }
   bool FilterDuplicates() const override { return filter; }
@@ -168,9 +172,10 @@ TEST_F(Fixture, ParsesRowsCellsAndPagesOfEveryDomain) {
   loader.pages["http://rank.test/baidu/b.test/1/zhishu/"] = Page("");  // header row only
   query.StartStopRankQuery();
 
+  // The empty piece between the bars is never requested.
   EXPECT_EQ(loader.navigated,
             (std::vector<std::string>{"http://rank.test/baidu/a.test/1/zhishu/", "http://rank.test/baidu/a.test/2/zhishu/",
-                                      "http://rank.test/baidu//1/zhishu/", "http://rank.test/baidu/b.test/1/zhishu/"}));
+                                      "http://rank.test/baidu/b.test/1/zhishu/"}));
   ASSERT_EQ(ui.table.RowCount(), 2);
   EXPECT_EQ(Cell(0, 0), "1");
   EXPECT_EQ(Cell(0, 1), "a.test");
@@ -185,7 +190,7 @@ TEST_F(Fixture, ParsesRowsCellsAndPagesOfEveryDomain) {
   EXPECT_EQ(Cell(1, 7), "/rel");
   EXPECT_EQ(GbkToUtf8Text(ui.statuses[1]), "域名：a.test  当前页：1  总：2");
   EXPECT_EQ(GbkToUtf8Text(ui.statuses[2]), "域名：a.test  当前页：2  总：2");
-  EXPECT_EQ(GbkToUtf8Text(ui.statuses[3]), "域名：  当前页：1  总：0");
+  EXPECT_EQ(GbkToUtf8Text(ui.statuses[3]), "域名：b.test  当前页：1  总：0");
   EXPECT_EQ(messages, (std::vector<std::string>{"青篱：|4160|查询完成！"}));
   EXPECT_EQ(ui.caption, G("开始采集"));
 }
@@ -252,4 +257,63 @@ TEST_F(Fixture, APageWithoutResultsAddsNothing) {
   ui.caption = G("停止");
   query.ParseRankPage("<div class=\"box_05\"><table><tr><td>h</td></tr></table></div>");
   EXPECT_EQ(ui.table.RowCount(), 0);
+}
+
+// Pages as a hostile or sloppy site sends them: counts with separators,
+// references in titles, empty rows, padded duplicates, padded domains. The
+// list shows what the page shows, and its CSV export reads back eight cells
+// per record.
+TEST_F(Fixture, CellsAreShownAsThePageShowsThemAndExportSound) {
+  ui.filter = true;
+  ui.domains = G(" a.test　|\t| b.test |");
+  loader.pages["http://rank.test/baidu/a.test/1/position/"] = Page(
+      Row("1", G("免费网站建设"), G("第1页第3位"), "&nbsp;3,404,667&nbsp;", "12&#44;000", "A&amp;B&#44;C&nbsp;&nbsp;D",
+          "http://x/1") +
+      "<tr></tr>\r\n<tr><td>9</td><td class=\"blue t_l word\"> &nbsp; </td></tr>" +
+      Row("2", G("免费网站建设&nbsp;"), "2", "1", "1", "dup", "http://x/2") +
+      Row("3", G("免费网站建设\t"), "2", "1", "1", "dup", "http://x/3") +
+      Row("4", "say \"hi\"", "10", "2,401", "115", "&lt;b&gt;bold&lt;/b&gt; &quot;q&quot;", "http://x/4?a=1,2"));
+  loader.pages["http://rank.test/baidu/b.test/1/position/"] =
+      Page(Row("1", G("免费网站建设"), "1", "1", "1", "t", "u"));
+  query.StartStopRankQuery();
+
+  EXPECT_EQ(loader.navigated, (std::vector<std::string>{"http://rank.test/baidu/a.test/1/position/",
+                                                        "http://rank.test/baidu/b.test/1/position/"}));
+  ASSERT_EQ(ui.table.RowCount(), 3);
+  EXPECT_EQ(Cell(0, 1), "a.test");
+  EXPECT_EQ(Cell(0, 4), "3,404,667");
+  EXPECT_EQ(Cell(0, 5), "12,000");
+  EXPECT_EQ(Cell(0, 6), "A&B，C  D");
+  EXPECT_EQ(Cell(1, 2), "say \"hi\"");
+  EXPECT_EQ(Cell(1, 6), "<b>bold</b> \"q\"");
+  EXPECT_EQ(Cell(1, 7), "http://x/4?a=1,2");
+  EXPECT_EQ(Cell(2, 1), "b.test");  // the same keyword under the next domain
+  EXPECT_EQ(query.seenKeywords, (std::vector<std::string>{G("免费网站建设")}));
+
+  const std::string csv = BuildRankExport(ui.table, kExportCsv, "");
+  std::vector<std::vector<std::string>> records;
+  ASSERT_TRUE(lanshu::testing::ReadCsv(csv, records)) << GbkToUtf8Text(csv);
+  ASSERT_EQ(records.size(), 4u);
+  for (const auto& record : records) ASSERT_EQ(record.size(), 8u);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(records[r + 1][c], ui.table.CellText(r, c));
+}
+
+TEST_F(Fixture, DomainsGbkCannotWriteAreRefusedBeforeAnyRequest) {
+  ui.domains = "a.test|b?.test";  // what the conversion leaves of the control's text
+  ui.wide = u"a.test| b\U0001F600.test ";
+  query.StartStopRankQuery();
+  EXPECT_TRUE(loader.navigated.empty());
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|0|域名含有GBK无法表示的字符：b<U+1F600>.test"}));
+  EXPECT_EQ(query.refusal.kind, StartRefusal::kUnwritableText);
+  EXPECT_EQ(ui.caption, G("开始采集"));
+
+  // Blanks and bars alone are no domains at all.
+  messages.clear();
+  ui.wide.clear();
+  ui.domains = G(" |　|\t");
+  query.StartStopRankQuery();
+  EXPECT_TRUE(loader.navigated.empty());
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|0|请先输入要查询站点的域名！"}));
+  EXPECT_EQ(query.refusal.kind, StartRefusal::kNone);
 }

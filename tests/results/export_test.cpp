@@ -111,7 +111,7 @@ TEST(ColumnTemplate, LinesAreJoinedOnlyAfterText) {
   EXPECT_EQ(ApplyColumnTemplate(StoreTable(), "#1"), "");
 }
 
-TEST(RankExport, CsvHasTitlesAndNoQuoting) {
+TEST(RankExport, CsvHasTitlesAndQuotesOnlyCellsThatNeedIt) {
   StoreTable t;
   EXPECT_EQ(BuildRankExport(t, kExportCsv, "ignored"),
             G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n");
@@ -119,14 +119,36 @@ TEST(RankExport, CsvHasTitlesAndNoQuoting) {
   t.Add({"1", "a.example", G("词,语"), "3", "", "", "\"t\"", "u"});
   t.Add({"2"});
   EXPECT_EQ(BuildRankExport(t, kExportCsv, "ignored"),
-            G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n1,a.example," + G("词,语") +
-                ",3,,,\"t\",u\r\n2,,,,,,,");
+            G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n1,a.example,\"" + G("词,语") +
+                "\",3,,,\"\"\"t\"\"\",u\r\n2,,,,,,,");
+  // The free template writes the cells as they are.
   EXPECT_EQ(BuildRankExport(t, kExportTemplate, "#3"), G("词,语") + "\r\n");
+  EXPECT_EQ(BuildRankExport(t, kExportTemplate, "#7;#3"), "\"t\";" + G("词,语") + "\r\n;");
   // The header skips the comma while it is empty; the fixed template only
   // knows the columns that exist.
   StoreTable two({"", "b"});
   two.Add({"x", "y"});
   EXPECT_EQ(BuildRankExport(two, kExportCsv, ""), "b\r\nx,y,#3,#4,#5,#6,#7,#8");
+}
+
+// What a spreadsheet program reads back: eight cells in every record, each
+// exactly as the list holds it, whatever commas, quotes and line breaks the
+// cells carry.
+TEST(RankExport, CsvReadsBackCellForCell) {
+  StoreTable t;
+  t.Add({"1", "a.example", G("减肥"), G("第1页第3位"), "3,404,667", "12,000", G("A&B，好站"), "http://x/?a=1,2"});
+  t.Add({"2", "a.example", "say \"hi\"", "10", "115", "", "\"", "line\r\nbreak"});
+  t.Add({"3", "a.example", "cr\ronly", "lf\nonly", ",", "\"\"", "", ","});
+  t.Add({"4", "a.example", G("免费网站建设"), "2", "2,401", "7", "plain", "http://y/"});
+  const std::string csv = BuildRankExport(t, kExportCsv, "");
+  std::vector<std::vector<std::string>> records;
+  ASSERT_TRUE(lanshu::testing::ReadCsv(csv, records)) << csv;
+  ASSERT_EQ(records.size(), 5u);
+  for (const auto& record : records) EXPECT_EQ(record.size(), 8u);
+  for (int r = 0; r < t.RowCount(); ++r)
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(records[r + 1][c], t.CellText(r, c)) << r << "," << c;
+  // A row with nothing to quote is the row it was.
+  EXPECT_NE(csv.find("\r\n4,a.example," + G("免费网站建设") + ",2,\"2,401\",7,plain,http://y/"), std::string::npos);
 }
 
 TEST(RankExport, RowTextJoinsAfterTextOnly) {

@@ -50,7 +50,7 @@ Rows SelectionSort(const Rows& rows, int column, bool ascending, bool numeric) {
   for (std::size_t r = 0; r < rows.size(); ++r) work.emplace_back(rows[r][column], static_cast<int>(r));
   auto replaces = [&](const std::string& best, const std::string& p) {
     if (numeric) {
-      const double d = ToNumber(best) - ToNumber(p);
+      const double d = ToGroupedNumber(best) - ToGroupedNumber(p);
       return ascending ? d >= -0.0000001 : d <= 0.0000001;
     }
     const std::string a = Upper(best), b = Upper(p);
@@ -108,8 +108,8 @@ TEST(SortReportList, HeaderClicksFollowTheExamples) {
 
   StoreTable rank = Keyed(3, {"2", "10", "1"});
   ascending = false;
-  OnRankListHeaderClick(rank, 3, ascending);  // "排名" sorts as text
-  EXPECT_EQ(rank.Column(3), (std::vector<std::string>{"1", "10", "2"}));
+  OnRankListHeaderClick(rank, 3, ascending);  // "排名" sorts by position
+  EXPECT_EQ(rank.Column(3), (std::vector<std::string>{"1", "2", "10"}));
   StoreTable serial = Keyed(0, {"2", "10", "1"});
   ascending = false;
   OnRankListHeaderClick(serial, 0, ascending);
@@ -143,9 +143,53 @@ TEST(SortReportList, EqualKeysSwapOnEverySort) {
 TEST(SortReportList, NumericKeysAreLeadingNumbers) {
   StoreTable t = Keyed(4, Texts({"1,234", "", "2", "abc", "０.５", "-3", "1e999", "１２"}));
   SortReportList(t, 4, true, true);
-  EXPECT_EQ(t.Column(4), Texts({"-3", "abc", "", "０.５", "1,234", "2", "１２", "1e999"}));
+  EXPECT_EQ(t.Column(4), Texts({"-3", "abc", "", "０.５", "2", "１２", "1,234", "1e999"}));
   SortReportList(t, 4, true, false);
   EXPECT_EQ(t.Column(4), Texts({"", "-3", "1,234", "1e999", "2", "abc", "０.５", "１２"}));
+}
+
+TEST(SortReportList, CountsWithThousandsSeparatorsSortByTheirValue) {
+  bool ascending = false;
+  StoreTable t = Keyed(4, {"2,401", "115", "3,404,667", "9", "12,000"});
+  OnRankListHeaderClick(t, 4, ascending);
+  EXPECT_EQ(t.Column(4), (std::vector<std::string>{"9", "115", "2,401", "12,000", "3,404,667"}));
+  OnRankListHeaderClick(t, 5, ascending);  // "收录量" the same way; all empty here, so equal keys swap
+  OnRankListHeaderClick(t, 4, ascending);
+  EXPECT_EQ(t.Column(4), (std::vector<std::string>{"9", "115", "2,401", "12,000", "3,404,667"}));
+  OnRankListHeaderClick(t, 4, ascending);
+  EXPECT_EQ(t.Column(4), (std::vector<std::string>{"3,404,667", "12,000", "2,401", "115", "9"}));
+}
+
+TEST(SortReportList, RanksSortByPositionTextsWithoutOneLast) {
+  double p = 0;
+  EXPECT_TRUE(RankPosition(G("第1页第3位"), p));
+  EXPECT_EQ(p, 3);
+  EXPECT_TRUE(RankPosition(G("第10页第1位"), p));
+  EXPECT_EQ(p, 91);
+  EXPECT_TRUE(RankPosition(G("　第２页第１０位 "), p));
+  EXPECT_EQ(p, 20);
+  EXPECT_TRUE(RankPosition(" 12 ", p));
+  EXPECT_EQ(p, 12);
+  for (const char* none : {"", "-", "1.5", "12a", "第页第3位", "第1页", "第1页第3位x", "第1页3位", "1 2"})
+    EXPECT_FALSE(RankPosition(G(none), p)) << none;
+
+  const std::vector<std::string> keys =
+      Texts({"第10页第1位", "第9页第10位", "100", "-", "第1页第3位", "5", "b", "第1页第5位", "A", "第2页第1位"});
+  StoreTable t = Keyed(3, keys);
+  bool ascending = false;
+  OnRankListHeaderClick(t, 3, ascending);
+  EXPECT_EQ(t.Column(3), Texts({"第1页第3位", "第1页第5位", "5", "第2页第1位", "第9页第10位", "第10页第1位", "100",
+                                "-", "A", "b"}));
+  // Descending: positions from the highest, texts still after them.
+  OnRankListHeaderClick(t, 3, ascending);
+  EXPECT_EQ(t.Column(3), Texts({"100", "第10页第1位", "第9页第10位", "第2页第1位", "5", "第1页第5位", "第1页第3位",
+                                "b", "A", "-"}));
+  // Equal positions follow the rule of equal keys: the later row comes first.
+  StoreTable same = Keyed(3, Texts({"第1页第5位", "5", "x", "X"}));
+  SortReportList(same, 3, true, SortKind::kPosition);
+  EXPECT_EQ(same.Column(0), (std::vector<std::string>{"row1", "row0", "row3", "row2"}));
+  SortReportList(same, 3, true, SortKind::kPosition);
+  EXPECT_EQ(same.Column(0), (std::vector<std::string>{"row0", "row1", "row2", "row3"}));
 }
 
 TEST(SortReportList, SmallAndOutOfRangeCasesChangeNothing) {
