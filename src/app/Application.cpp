@@ -31,6 +31,7 @@
 #include "web/HttpClient.h"
 #include "web/RedirectResolver.h"
 #include "web/TransferLoop.h"
+#include "app/RunViews.h"
 
 namespace lanshu {
 
@@ -95,6 +96,10 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
   CreateWindow();
   Wire();
   LoadSettings(*store_, *window_);
+  Reliability reliability = LoadReliability(*store_);
+  if (options.retries >= 0) reliability.retries = options.retries;
+  rank_->reliability = reliability;
+  mining_->reliability = reliability;
 }
 
 Application::~Application() {
@@ -176,6 +181,13 @@ void Application::CreateWindow() {
   rank_->resolveLink = [](const std::string& link) { return ResolveRedirectLink(link); };
   mining_ = std::make_unique<KeywordMining>(*miningUi_, sites_.keywordSite);
   mining_->fetch = [this](const std::string& url) { return http_->Request(url); };
+  mining_->fetchPage = [this](const std::string& url, const std::function<bool()>& stopped) {
+    const HttpResult r = http_->Get(url, mining_->reliability.timeoutSeconds, stopped);
+    return KeywordMining::Fetched{r.body, PageFetch{r.status, r.error}};
+  };
+  progress_ = std::make_unique<ProgressView>(*window_);
+  rank_->listeners.Add(progress_.get());
+  mining_->listeners.Add(progress_.get());
   commands_ = std::make_unique<WindowCommands>(*window_, *list_, *store_, *mining_, sites_);
 }
 
@@ -192,6 +204,17 @@ void Application::Wire() {
     FinishPendingClose();
   };
   w.handlers.clearList = [this] { list_->Clear(); };
+  w.handlers.retryFailedPages = [this] {
+    rank_->RetryFailedPages();
+    FinishPendingClose();
+  };
+  w.handlers.browserBusy = [this] { return rank_->Running(); };
+  rank_->onBlocked = [this](const PageReport& report) {
+    return AskAtBlockedPage(*window_, RunKind::kRank, report, [this] { return !rank_->Running() || window_->按钮开始采集->text() != QStringLiteral("停止"); });
+  };
+  mining_->onBlocked = [this](const PageReport& report) {
+    return AskAtBlockedPage(*window_, RunKind::kMine, report, [this] { return mining_->state.stopRequested; });
+  };
   WindowCommands& c = *commands_;
   w.handlers.exportRank = [&c] { c.ExportRankList(); };
   w.handlers.copyRank = [&c] { c.CopyRankList(); };

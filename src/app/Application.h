@@ -21,6 +21,7 @@ class KeywordMining;
 class ListViewTable;
 class MainWindow;
 class MiningWindowUi;
+class ProgressView;
 class RankQuery;
 class RankWindowUi;
 class WindowCommands;
@@ -77,6 +78,7 @@ class Application : public QObject {
   std::unique_ptr<BrowserPageLoader> loader_;
   std::unique_ptr<RankWindowUi> rankUi_;
   std::unique_ptr<MiningWindowUi> miningUi_;
+  std::unique_ptr<ProgressView> progress_;
   std::unique_ptr<RankQuery> rank_;
   std::unique_ptr<KeywordMining> mining_;
   std::unique_ptr<WindowCommands> commands_;

@@ -1,11 +1,15 @@
 #include "app/Batch.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTest>
 #include <QWebEngineView>
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
@@ -13,6 +17,8 @@
 #include "app/ResultListModel.h"
 #include "mining/Mining.h"
 #include "mining/ResultFiles.h"
+#include "rank/BatchReport.h"
+#include "store/ConfigStore.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
 #include "text/MessageBox.h"
@@ -88,8 +94,39 @@ bool BatchOutputWritable(const CommandLine& options, std::string& why) {
   return false;
 }
 
+namespace {
+
+// Random bytes or another program's file are no settings: running on them
+// would collect with built-in values nobody asked for. An empty file is a
+// new one, and runs with the defaults.
+bool HoldsProgramSettings(Application& app) {
+  QFile file(app.SettingsPath());
+  if (!file.open(QIODevice::ReadOnly) || file.readAll().trimmed().isEmpty()) return true;
+  std::vector<std::string> sections;
+  app.Store().ListSections(sections);
+  for (const char* known : {"基本参数", "基本配置_挖掘", "站点", "采集可靠性", "历史记录", "窗口"})
+    if (std::find(sections.begin(), sections.end(), G(known)) != sections.end()) return true;
+  return false;
+}
+
+QString IsoNow() { return QDateTime::currentDateTime().toString(Qt::ISODate); }
+
+}  // namespace
+
 int RunBatch(Application& app, const CommandLine& options) {
   const QString out = QString::fromStdString(options.outFile);
+  if (!HoldsProgramSettings(app)) {
+    Say(QStringLiteral("lanshu-collector: the settings file holds none of the program's settings: %1")
+            .arg(app.SettingsPath()));
+    return kBatchCannotRun;
+  }
+  BatchReporter reporter([](const std::string& line) { Say(QString::fromStdString(line)); });
+  app.Rank().listeners.Add(&reporter);
+  app.Mining().listeners.Add(&reporter);
+  // Nobody can log in or pass a check: such a page ends the run at once.
+  app.Rank().onBlocked = [](const PageReport&) { return BlockedChoice::kStop; };
+  app.Mining().onBlocked = [](const PageReport&) { return BlockedChoice::kStop; };
+  const QString started = IsoNow();
   SetMessageBoxHook([](const std::string& text, int, const std::string& title) {
     Say(FromGbk(title) + FromGbk(text));
     return kIdOk;
@@ -101,20 +138,29 @@ int RunBatch(Application& app, const CommandLine& options) {
   std::string text;
   if (options.batch == "rank") {
     app.Rank().StartStopRankQuery();
-    if (Refused(app.Rank().refusal)) return 1;
+    if (Refused(app.Rank().refusal) || !reporter.Started()) return kBatchCannotRun;
     text = BuildRankExport(app.List(), w.组合框导出模式->currentIndex(), ControlTextToGbk(w.编辑框表达式->text()));
   } else {
     app.Mining().StartOrStopMining();
-    if (Refused(app.Mining().refusal)) return 1;
+    if (Refused(app.Mining().refusal) || !reporter.Started()) return kBatchCannotRun;
     text = MiningExportText(ControlTextToGbk(w.编辑框结果关键词->toPlainText()), app.Mining().state.csvHeader,
                             ToGbk(out));
   }
   if (!WriteFileAtomically(ToGbk(out), text)) {
     Say(QStringLiteral("lanshu-collector: cannot write %1").arg(out));
-    return 1;
+    return kBatchCannotRun;
   }
   Say(QStringLiteral("lanshu-collector: wrote %1 (%2 bytes)").arg(out).arg(text.size()));
-  return 0;
+  const int status = reporter.Status();
+  if (!options.reportFile.empty()) {
+    const QString reportPath = QString::fromStdString(options.reportFile);
+    const std::string json = reporter.Json(started.toStdString(), IsoNow().toStdString(), status);
+    if (!WriteFileAtomically(ToGbk(reportPath), json)) {
+      Say(QStringLiteral("lanshu-collector: cannot write %1").arg(reportPath));
+      return kBatchCannotRun;
+    }
+  }
+  return status;
 }
 
 }  // namespace lanshu

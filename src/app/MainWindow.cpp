@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -79,6 +80,17 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   状态条->setSizeGripEnabled(false);
   状态条文字 = new QLabel(状态条);
   状态条->addWidget(状态条文字, 1);
+  进度文字 = new QLabel(状态条);
+  进度文字->setObjectName(QStringLiteral("进度文字"));
+  进度条 = new QProgressBar(状态条);
+  进度条->setObjectName(QStringLiteral("进度条"));
+  进度条->setMaximumWidth(160);
+  进度条->setMaximumHeight(16);
+  状态条->addPermanentWidget(进度文字);
+  状态条->addPermanentWidget(进度条);
+  进度文字->hide();
+  进度条->hide();
+  CreateBlockedBar();
 
   CreatePopupMenu();
   Connect();
@@ -202,6 +214,20 @@ void MainWindow::CreateNoticePage(QWidget* p) {
   超级链接框3 = Named(new LinkLabel(QStringLiteral("关键词挖掘页>>>"), p), "超级链接框3", 256, 144, 152, 24);
 }
 
+void MainWindow::CreateBlockedBar() {
+  拦截提示条 = Named(new QFrame(this), "拦截提示条", 0, 62, 990, 26);
+  拦截提示条->setAutoFillBackground(true);
+  QPalette palette = 拦截提示条->palette();
+  palette.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xCE));
+  拦截提示条->setPalette(palette);
+  拦截提示条->setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
+  拦截提示文字 = MakeLabel(拦截提示条, "拦截提示文字", 8, 1, 700, 24, "");
+  按钮继续 = MakeButton(拦截提示条, "按钮继续", 720, 1, 60, 24, "继续");
+  按钮跳过 = MakeButton(拦截提示条, "按钮跳过", 784, 1, 60, 24, "跳过");
+  按钮停止 = MakeButton(拦截提示条, "按钮停止", 848, 1, 60, 24, "停止");
+  拦截提示条->hide();
+}
+
 void MainWindow::CreatePopupMenu() {
   文件 = new QMenu(QStringLiteral("文件"), this);
   文件->setObjectName(QStringLiteral("文件"));
@@ -214,6 +240,9 @@ void MainWindow::CreatePopupMenu() {
   菜单访问收录页 = 文件->addAction(QStringLiteral("访问收录页"));
   文件->addSeparator();
   菜单清空列表 = 文件->addAction(QStringLiteral("清空列表"));
+  文件->addSeparator();
+  菜单重试失败页 = 文件->addAction(QStringLiteral("重试失败页"));
+  菜单重试失败页->setObjectName(QStringLiteral("菜单重试失败页"));
 }
 
 void MainWindow::SetUserPageAddress(const QString& address) {
@@ -245,6 +274,7 @@ void MainWindow::Connect() {
   connect(菜单百度一下, &QAction::triggered, this, [this, call] { call(handlers.searchKeyword); });
   connect(菜单访问收录页, &QAction::triggered, this, [this, call] { call(handlers.visitPage); });
   connect(菜单清空列表, &QAction::triggered, this, [this, call] { call(handlers.clearList); });
+  connect(菜单重试失败页, &QAction::triggered, this, [this, call] { call(handlers.retryFailedPages); });
   connect(按钮粘贴, &QPushButton::clicked, this,
           [this] { 编辑框关键词列表->setPlainText(QApplication::clipboard()->text()); });
   connect(按钮开始挖掘, &QPushButton::clicked, this, [this, call] { call(handlers.startStopMining); });
@@ -287,6 +317,11 @@ void MainWindow::Relayout() {
   浏览框->resize(W - 浏览框->x() - 10, H - 浏览框->y() - 10 - barHeight);
   图片框1->resize(W, 图片框1->height());
   标签9->resize(W, 标签9->height());
+  拦截提示条->resize(W, 拦截提示条->height());
+  按钮停止->move(W - 按钮停止->width() - 12, 按钮停止->y());
+  按钮跳过->move(按钮停止->x() - 按钮跳过->width() - 4, 按钮跳过->y());
+  按钮继续->move(按钮跳过->x() - 按钮继续->width() - 4, 按钮继续->y());
+  拦截提示文字->resize(std::max(0, 按钮继续->x() - 拦截提示文字->x() - 8), 拦截提示文字->height());
 }
 
 void MainWindow::MoveLogo() {
@@ -301,12 +336,15 @@ void MainWindow::MoveLogo() {
 }
 
 void MainWindow::LoadUserPage() {
+  // A run's page in the browser is never replaced: the user page waits
+  // until the run has ended.
+  if (handlers.browserBusy && handlers.browserBusy()) return;  // 时钟1 asks again
   时钟1->stop();  // runs once
   QPointer<MainWindow> self(this);
   浏览框->setUrl(QUrl(userPageAddress_));
   ProcessPendingEvents();
   PumpedWait(500);
-  if (!self) return;
+  if (!self || (handlers.browserBusy && handlers.browserBusy())) return;
   浏览框->setUrl(QUrl(userPageAddress_));
 }
 

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QFrame>
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
@@ -126,6 +128,17 @@ class MainWindow : public QWidget {
   QAction* 菜单百度一下 = nullptr;
   QAction* 菜单访问收录页 = nullptr;
   QAction* 菜单清空列表 = nullptr;
+  QAction* 菜单重试失败页 = nullptr;  // collects the last run's pages not ok again
+
+  // A run's progress, beside the status text while a run goes.
+  QProgressBar* 进度条 = nullptr;
+  QLabel* 进度文字 = nullptr;
+  // Shown while a run waits for the user at a login or verification page.
+  QFrame* 拦截提示条 = nullptr;
+  QLabel* 拦截提示文字 = nullptr;
+  QPushButton* 按钮继续 = nullptr;
+  QPushButton* 按钮跳过 = nullptr;
+  QPushButton* 按钮停止 = nullptr;
 
  signals:
   // The window is about to close (after the settings were saved by a handler).
@@ -143,7 +156,9 @@ class MainWindow : public QWidget {
   struct Handlers {
     std::function<void()> saveSettingsCommand, showIntroduction, startStopRank, exportRank, copyRank,
         startStopMining, exportMining, copyMining, chooseFolder, copyRow, openFind, searchKeyword, visitPage,
-        clearList, openRankSiteHome, openKeywordSiteHome;
+        clearList, openRankSiteHome, openKeywordSiteHome, retryFailedPages;
+    // True while a run loads pages in the browser: the user page then waits.
+    std::function<bool()> browserBusy;
     std::function<void(int)> headerClicked;
     // The close query; false keeps the window open for now.
     std::function<bool()> aboutToClose;
@@ -163,6 +178,7 @@ class MainWindow : public QWidget {
   void CreateLoginPage(QWidget* page);
   void CreateNoticePage(QWidget* page);
   void CreatePopupMenu();
+  void CreateBlockedBar();
   void Connect();
 
   QLabel* 状态条文字 = nullptr;

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "rank/PageOutcome.h"
 #include "rank/PumpedWait.h"
 #include "rank/RankQuery.h"
 #include "text/Codec.h"
@@ -50,7 +51,9 @@ std::tm LocalNow() {
 std::u16string MiningUi::KeywordListWide() const { return GbkToU16(KeywordListText()); }
 
 KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
-    : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {}
+    : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {
+  listeners.Add(&ledger_);
+}
 
 bool KeywordMining::Running() const { return ui_.StartCaption() != T().idle; }
 
@@ -60,6 +63,7 @@ void KeywordMining::StartOrStopMining() {
   if (ui_.StartCaption() != T().idle) {
     ui_.SetStartCaption(T().stopping);
     state.stopRequested = true;
+    userStopped_ = true;
     return;
   }
   refusal = StartRefusal();
@@ -89,8 +93,10 @@ void KeywordMining::StartOrStopMining() {
     }
   }
   state.stopRequested = false;
+  userStopped_ = blockedStopped_ = false;
   ui_.SetStartCaption(T().running);
   ui_.SetStatusText(Utf8TextToGbk("开始挖掘.."));
+  listeners.RunStarted(RunKind::kMine, seeds);
 
   ui_.ClearResults();
   state.resultTotal = 0;
@@ -108,8 +114,10 @@ void KeywordMining::StartOrStopMining() {
   if (ui_.AutoSaveChecked() && !ui_.SeparateFilesChecked())
     OpenResultFile(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()) + "." + ui_.ExtensionText());
 
+  int index = 0;
   for (const std::string& seed : seeds) {
     state.currentKeyword = seed;
+    listeners.TargetStarted(RunKind::kMine, seed, ++index, static_cast<int>(seeds.size()));
     if (ui_.AutoSaveChecked() && ui_.SeparateFilesChecked())
       OpenResultFile(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()) + "." +
                      ui_.ExtensionText());
@@ -122,8 +130,15 @@ void KeywordMining::StartOrStopMining() {
   if (!ui_.SeparateFilesChecked()) state.outputFile.Close();
 
   ui_.SetStartCaption(T().idle);
-  ShowMessageBox(Utf8TextToGbk("获取完成！总共 ") + std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！"),
-                 kMbOk | kMbTaskModal, T().info);
+  const bool stopped = userStopped_ || blockedStopped_;
+  listeners.RunEnded(RunKind::kMine, blockedStopped_ ? RunEnd::kBlocked
+                                     : stopped       ? RunEnd::kStopped
+                                                     : RunEnd::kFinished);
+  std::string notice = Utf8TextToGbk(stopped ? "获取已停止！总共 " : "获取完成！总共 ") +
+                       std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！");
+  const std::string notOk = NotOkNoticeLine(ledger_.Failed(), ledger_.Blocked());
+  if (!notOk.empty()) notice += "\r\n" + notOk;
+  ShowMessageBox(notice, kMbOk | kMbTaskModal, T().info);
 }
 
 std::string KeywordMining::PageAddress(int n) const {
@@ -136,20 +151,94 @@ std::string KeywordMining::FetchMiningPage(int n) {
 }
 
 void KeywordMining::MineKeyword() {
-  std::string page = FetchMiningPage(1);
-  const int last = DetectLastPage(page, PageLinkForm::kMining);
+  const LoadedPage first = CollectPage(1, 0);
+  if (blockedStopped_ && !first.stopped) {  // the wall ended the run: its page is still told
+    state.currentPage = 1;
+    FinishPage(1, first);
+    return;
+  }
+  const int last = DetectLastPage(first.html, PageLinkForm::kMining);
   state.currentPage = 0;
   while (!state.stopRequested) {
     ++state.currentPage;
     ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
                       std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(last));
-    if (state.currentPage != 1) page = FetchMiningPage(state.currentPage);
-    ParseMiningPage(page, state.currentPage == 1 ? state.currentKeyword : std::string());
+    const LoadedPage loaded = state.currentPage == 1 ? first : CollectPage(state.currentPage, last);
+    if (loaded.stopped) break;
+    FinishPage(state.currentPage, loaded);
     ClockedWait(SecondsToMilliseconds(ui_.PageIntervalText()), state.stopRequested);
     const int limit = ToInteger(ui_.LimitText());
     if (limit > 0 && state.keywordResultCount >= limit) break;
     ProcessPendingEvents();
     if (state.currentPage >= last) break;
+  }
+}
+
+void KeywordMining::FinishPage(int n, const LoadedPage& loaded) {
+  pageCells_.clear();
+  const int before = state.resultTotal;
+  if (loaded.outcome.Ok()) ParseMiningPage(loaded.html, n == 1 ? state.currentKeyword : std::string());
+  PageReport report;
+  report.target = state.currentKeyword;
+  report.page = n;
+  report.address = PageAddress(n);
+  report.outcome = loaded.outcome;
+  report.attempts = loaded.attempts;
+  report.rows = state.resultTotal - before;
+  report.cells = std::move(pageCells_);
+  pageCells_.clear();
+  listeners.PageEnded(RunKind::kMine, report);
+}
+
+KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
+  const std::string address = PageAddress(n);
+  LoadedPage loaded;
+  int failures = 0;
+  for (;;) {
+    if (failures > 0) ClockedWait(reliability.RetryWaitMs(failures + 1), state.stopRequested);
+    // Page 1 of a seed is asked for even with a stop pending (the request
+    // itself then ends at once); later pages are not.
+    if (state.stopRequested && (n != 1 || failures > 0)) {
+      loaded.stopped = true;
+      return loaded;
+    }
+    ++loaded.attempts;
+    listeners.PageRequested(RunKind::kMine, state.currentKeyword, n, loaded.attempts, knownPages);
+    Fetched got;
+    if (fetchPage) {
+      got = fetchPage(address, [this] { return state.stopRequested; });
+    } else {
+      got.body = fetch ? fetch(address) : std::string();
+      if (got.body.empty()) got.fetch.error = "no answer";
+    }
+    loaded.html = Utf8ToGbk(got.body);
+    if (state.stopRequested) {
+      loaded.stopped = true;
+      return loaded;
+    }
+    loaded.outcome = PrecheckPage(got.fetch, loaded.html);
+    if (loaded.outcome.Ok() && !HasResultsBlock(loaded.html))
+      loaded.outcome = ClassifyPageWithoutResults(loaded.html);
+    if (loaded.outcome.outcome == Outcome::kBlocked) {
+      PageReport report;
+      report.target = state.currentKeyword;
+      report.page = n;
+      report.address = address;
+      report.outcome = loaded.outcome;
+      report.attempts = loaded.attempts;
+      const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
+      if (choice == BlockedChoice::kRetry && !state.stopRequested) continue;
+      if (choice == BlockedChoice::kSkip && onBlocked)
+        loaded.outcome = PageOutcome::Failed(loaded.outcome.reason);
+      if (choice == BlockedChoice::kStop) {
+        blockedStopped_ = true;
+        state.stopRequested = true;
+        ui_.SetStartCaption(T().stopping);
+      }
+      return loaded;
+    }
+    if (loaded.outcome.Ok() || failures >= reliability.retries) return loaded;
+    ++failures;
   }
 }
 
@@ -201,13 +290,16 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
     }
     // Every cell is quoted where it holds a comma, quote or line break, so a
     // line always has one column per ticked box.
-    std::string line = CsvCell(keyword);
-    if (ui_.VolumeChecked()) line += "," + CsvCell(clean(cell(3)));
-    if (ui_.IndexedChecked()) line += "," + CsvCell(clean(cell(4)));
-    if (ui_.FirstSiteChecked()) line += "," + CsvCell(site(5));
-    if (ui_.SecondSiteChecked()) line += "," + CsvCell(site(6));
-    if (ui_.DifficultyChecked()) line += "," + CsvCell(TextBetween(cell(7), "images/keyword/l", "."));
+    std::vector<std::string> cells{keyword};
+    if (ui_.VolumeChecked()) cells.push_back(clean(cell(3)));
+    if (ui_.IndexedChecked()) cells.push_back(clean(cell(4)));
+    if (ui_.FirstSiteChecked()) cells.push_back(site(5));
+    if (ui_.SecondSiteChecked()) cells.push_back(site(6));
+    if (ui_.DifficultyChecked()) cells.push_back(TextBetween(cell(7), "images/keyword/l", "."));
+    std::string line;
+    for (const std::string& c : cells) line += (line.empty() ? "" : ",") + CsvCell(c);
     line += "\r\n";
+    pageCells_.push_back(std::move(cells));
     ui_.AppendResult(line);
     if (ui_.AutoSaveChecked()) state.outputFile.Write(line);
     ++state.resultTotal;

@@ -6,8 +6,10 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "mining/ResultFiles.h"
+#include "rank/RunEvents.h"
 #include "rank/RankQuery.h"
 
 namespace lanshu {
@@ -76,6 +78,32 @@ class KeywordMining {
   // GET of an address (UTF-8 body, empty on failure); the program's HTTP
   // engine unless a test installs another.
   std::function<std::string(const std::string& url)> fetch;
+  // The same GET telling its status and what went wrong; `stopped`, asked
+  // while it waits, ends it at once. Used instead of `fetch` when installed.
+  struct Fetched {
+    std::string body;  // UTF-8
+    PageFetch fetch;
+  };
+  std::function<Fetched(const std::string& url, const std::function<bool()>& stopped)> fetchPage;
+
+  // Told of the run's events; the run's own ledger of pages not ok listens first.
+  RunListeners listeners;
+  // How often a failed page is asked for again, and after what waits.
+  Reliability reliability;
+  // Asked when a page wants a login or verification; without it such a page
+  // counts as blocked and the run goes on.
+  std::function<BlockedChoice(const PageReport&)> onBlocked;
+  // The pages of the last run that were not ok.
+  const PageLedger& Ledger() const { return ledger_; }
+
+  // One page fetched with its retries: its GBK text and how it ended.
+  struct LoadedPage {
+    std::string html;
+    PageOutcome outcome;
+    int attempts = 0;
+    bool stopped = false;  // the run was stopped while it loaded
+  };
+  LoadedPage CollectPage(int n, int knownPages);
   // The local time (a test may install a fixed clock).
   std::function<std::tm()> now;
 
@@ -84,6 +112,14 @@ class KeywordMining {
 
  private:
   void OpenResultFile(const std::string& name);
+  // Parses an ok page and reports it with the lines it added.
+  void FinishPage(int n, const LoadedPage& loaded);
+
+  PageLedger ledger_;
+  bool userStopped_ = false;
+  bool blockedStopped_ = false;
+  // The cells of the lines the page being parsed added, for its report.
+  std::vector<std::vector<std::string>> pageCells_;
 
   MiningUi& ui_;
   std::string keywordSite_;

@@ -37,6 +37,7 @@ std::string BatchReporter::Line(RunKind kind, const PageReport& report) {
 
 void BatchReporter::RunStarted(RunKind kind, const std::vector<std::string>&) {
   kind_ = kind;
+  started_ = true;
   pages_.clear();
   rows_ = 0;
   failed_ = blocked_ = false;

@@ -27,6 +27,8 @@ class BatchReporter : public RunListener {
   void PageEnded(RunKind kind, const PageReport& report) override;
   void RunEnded(RunKind kind, RunEnd how) override;
 
+  // Whether a run started at all (a refused start sends no events).
+  bool Started() const { return started_; }
   // The exit status when FILE was written.
   int Status() const;
   int Rows() const { return rows_; }
@@ -50,7 +52,7 @@ class BatchReporter : public RunListener {
   RunKind kind_ = RunKind::kRank;
   std::vector<Page> pages_;
   int rows_ = 0;
-  bool failed_ = false, blocked_ = false;
+  bool failed_ = false, blocked_ = false, started_ = false;
   RunEnd end_ = RunEnd::kFinished;
 };
 

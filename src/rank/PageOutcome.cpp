@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "text/Codec.h"
+#include "text/HtmlElementFinder.h"
 
 namespace lanshu {
 namespace {
@@ -102,6 +103,11 @@ PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html) {
   if (CountRowTags(html, kMaxRowsPerPage + 1) > kMaxRowsPerPage + 1)
     return PageOutcome::Failed("too many rows");
   return PageOutcome();
+}
+
+bool HasResultsBlock(const std::string& html) {
+  HtmlElementFinder finder;
+  return !finder.FindElements(html, "div", {"class"}, {"box_05"}).empty();
 }
 
 PageOutcome ClassifyPageWithoutResults(const std::string& html) {

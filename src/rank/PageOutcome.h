@@ -41,6 +41,9 @@ int CountRowTags(const std::string& html, int stopAfter);
 // rows than any listing; otherwise ok, and the page is to be parsed.
 PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html);
 
+// Whether the page holds the results block the parsers read ("box_05").
+bool HasResultsBlock(const std::string& html);
+
 // A page whose parse found no results block: ok when it says the site has no
 // data, blocked when it asks for a login (a form with a password field) or a
 // verification (a captcha or slider, or texts such as 验证码), else failed.

@@ -142,7 +142,9 @@ RankQuery::RankQuery(RankUi& ui, PageLoader& loader, std::string rankSite, std::
     : ui_(ui),
       loader_(loader),
       rankSite_(std::move(rankSite)),
-      searchSite_(std::move(searchSite)) {}
+      searchSite_(std::move(searchSite)) {
+  listeners.Add(&ledger_);
+}
 
 void RankQuery::SetSites(std::string rankSite, std::string searchSite) {
   rankSite_ = std::move(rankSite);
@@ -154,54 +156,176 @@ bool RankQuery::StopRequested() const { return ui_.StartCaption() != Gbk(kRunnin
 bool RankQuery::Running() const { return ui_.StartCaption() != Gbk(kIdle); }
 
 void RankQuery::StartStopRankQuery() {
-  if (ui_.StartCaption() == Gbk(kIdle)) {
-    refusal = StartRefusal();
-    // Pieces are trimmed; blank ones are never requested. A text of blanks
-    // and bars alone counts as empty.
-    const std::vector<std::string> pieces = NonBlankPieces(ui_.DomainText(), "|");
-    if (pieces.empty()) {
-      ShowMessageBox(Gbk("请先输入要查询站点的域名！"), kMbOk, Gbk("信息："));
-      return;
-    }
-    const std::string unwritable = FirstUnwritablePiece(ui_.DomainTextWide(), u"|");
-    if (!unwritable.empty()) {
-      refusal = {StartRefusal::kUnwritableText, unwritable, 0};
-      ShowMessageBox(Gbk("域名含有GBK无法表示的字符：") + unwritable, kMbOk, Gbk("信息："));
-      return;
-    }
-    ui_.SetStartCaption(Gbk(kRunning));
-    ui_.SetStatusText(Gbk("开始采集.."));
-
-    ui_.List().Clear();
-    for (const std::string& piece : pieces) {
-      currentDomain = piece;
-      seenKeywords.clear();
-      seenIndex_.clear();
-      QueryDomain();
-      if (StopRequested()) break;
-    }
-    ui_.SetStartCaption(Gbk(kIdle));
-  } else {
+  if (ui_.StartCaption() != Gbk(kIdle)) {
+    // The run shows its one notice when it has ended.
     ui_.SetStartCaption(Gbk(kStopping));
+    userStopped_ = true;
+    return;
   }
-  ShowNotice(Gbk("查询完成！"));
+  refusal = StartRefusal();
+  // Pieces are trimmed; blank ones are never requested. A text of blanks
+  // and bars alone counts as empty.
+  const std::vector<std::string> pieces = NonBlankPieces(ui_.DomainText(), "|");
+  if (pieces.empty()) {
+    ShowMessageBox(Gbk("请先输入要查询站点的域名！"), kMbOk, Gbk("信息："));
+    return;
+  }
+  const std::string unwritable = FirstUnwritablePiece(ui_.DomainTextWide(), u"|");
+  if (!unwritable.empty()) {
+    refusal = {StartRefusal::kUnwritableText, unwritable, 0};
+    ShowMessageBox(Gbk("域名含有GBK无法表示的字符：") + unwritable, kMbOk, Gbk("信息："));
+    return;
+  }
+  userStopped_ = blockedStopped_ = false;
+  ui_.SetStartCaption(Gbk(kRunning));
+  ui_.SetStatusText(Gbk("开始采集.."));
+  listeners.RunStarted(RunKind::kRank, pieces);
+
+  ui_.List().Clear();
+  int index = 0;
+  for (const std::string& piece : pieces) {
+    currentDomain = piece;
+    seenKeywords.clear();
+    seenIndex_.clear();
+    listeners.TargetStarted(RunKind::kRank, piece, ++index, static_cast<int>(pieces.size()));
+    QueryDomain();
+    if (StopRequested()) break;
+  }
+  EndRun();
+}
+
+void RankQuery::EndRun() {
+  ui_.SetStartCaption(Gbk(kIdle));
+  const bool stopped = userStopped_ || blockedStopped_;
+  listeners.RunEnded(RunKind::kRank, blockedStopped_ ? RunEnd::kBlocked
+                                     : stopped       ? RunEnd::kStopped
+                                                     : RunEnd::kFinished);
+  std::string notice = Gbk(stopped ? "查询已停止！" : "查询完成！");
+  const std::string notOk = NotOkNoticeLine(ledger_.Failed(), ledger_.Blocked());
+  if (!notOk.empty()) notice += "\r\n" + notOk;
+  ShowNotice(notice);
 }
 
 void RankQuery::QueryDomain() {
-  std::string html = LoadRankPage(1);
-  const int total = DetectLastPage(html, PageLinkForm::kRank, SortWord(ui_.SortIndex()));
+  const LoadedPage first = CollectPage(1, 0);
+  if (blockedStopped_ && !first.stopped) {  // the wall ended the run: its page is still told
+    currentPage = 1;
+    FinishPage(1, first);
+    return;
+  }
+  const int total = DetectLastPage(first.html, PageLinkForm::kRank, SortWord(ui_.SortIndex()));
   currentPage = 0;
   do {
     if (StopRequested()) return;
     ++currentPage;
     ui_.SetStatusText(Gbk("域名：") + currentDomain + Gbk("  当前页：") + std::to_string(currentPage) +
                       Gbk("  总：") + std::to_string(total));
-    if (currentPage != 1) html = LoadRankPage(currentPage);
-    ParseRankPage(html);
+    const LoadedPage loaded = currentPage == 1 ? first : CollectPage(currentPage, total);
+    if (loaded.stopped) return;
+    FinishPage(currentPage, loaded);
     ResultTable& list = ui_.List();
     list.ScrollToRow(list.RowCount() - 1);
     ProcessPendingEvents();
   } while (currentPage < total);
+}
+
+void RankQuery::FinishPage(int page, const LoadedPage& loaded) {
+  ResultTable& list = ui_.List();
+  const int before = list.RowCount();
+  if (loaded.outcome.Ok()) ParseRankPage(loaded.html);
+  PageReport report;
+  report.target = currentDomain;
+  report.page = page;
+  report.address = PageAddress(page);
+  report.outcome = loaded.outcome;
+  report.attempts = loaded.attempts;
+  report.rows = list.RowCount() - before;
+  for (int r = before; r < list.RowCount(); ++r) {
+    std::vector<std::string> cells;
+    for (int c = 0; c < list.ColumnCount(); ++c) cells.push_back(list.CellText(r, c));
+    report.cells.push_back(std::move(cells));
+  }
+  listeners.PageEnded(RunKind::kRank, report);
+}
+
+RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
+  const std::string address = PageAddress(page);
+  LoadedPage loaded;
+  int failures = 0;
+  for (;;) {
+    if (failures > 0) {
+      // Waits that double, cut short by Stop.
+      const int waitMs = reliability.RetryWaitMs(failures + 1);
+      for (int waited = 0; waited < waitMs && !StopRequested(); waited += 100) PumpedWait(100);
+    }
+    if (StopRequested()) {
+      loaded.stopped = true;
+      return loaded;
+    }
+    ++loaded.attempts;
+    listeners.PageRequested(RunKind::kRank, currentDomain, page, loaded.attempts, knownPages);
+    const bool ready = LoadOnce(address);
+    if (StopRequested()) {
+      loaded.html = loader_.DocumentHtml();
+      loaded.stopped = true;
+      return loaded;
+    }
+    if (ready) {
+      loaded.html = loader_.DocumentHtml();
+      loaded.outcome = PrecheckPage(loader_.LastFetch(), loaded.html);
+      if (loaded.outcome.Ok() && !HasResultsBlock(loaded.html))
+        loaded.outcome = ClassifyPageWithoutResults(loaded.html);
+    } else {
+      loaded.html.clear();
+      loaded.outcome = PageOutcome::Failed("time-out");
+    }
+    if (loaded.outcome.outcome == Outcome::kBlocked) {
+      PageReport report;
+      report.target = currentDomain;
+      report.page = page;
+      report.address = address;
+      report.outcome = loaded.outcome;
+      report.attempts = loaded.attempts;
+      const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
+      if (choice == BlockedChoice::kRetry && !StopRequested()) continue;
+      if (choice == BlockedChoice::kSkip && onBlocked)
+        loaded.outcome = PageOutcome::Failed(loaded.outcome.reason);
+      if (choice == BlockedChoice::kStop) {
+        blockedStopped_ = true;
+        ui_.SetStartCaption(Gbk(kStopping));
+      }
+      return loaded;
+    }
+    if (loaded.outcome.Ok() || failures >= reliability.retries) return loaded;
+    ++failures;
+  }
+}
+
+void RankQuery::RetryFailedPages() {
+  if (Running() || ledger_.NotOk().empty()) return;
+  const std::vector<PageReport> pages = ledger_.NotOk();
+  userStopped_ = blockedStopped_ = false;
+  ui_.SetStartCaption(Gbk(kRunning));
+  for (const PageReport& failed : pages) {
+    if (StopRequested()) break;
+    currentDomain = failed.target;
+    currentPage = failed.page;
+    // The duplicate filter goes on from what the list holds of the domain.
+    seenKeywords.clear();
+    seenIndex_.clear();
+    ResultTable& list = ui_.List();
+    for (int r = 0; r < list.RowCount(); ++r)
+      if (list.CellText(r, 1) == currentDomain) SeenBefore(list.CellText(r, 2));
+    ui_.SetStatusText(Gbk("域名：") + currentDomain + Gbk("  当前页：") + std::to_string(currentPage) +
+                      Gbk("  总：") + std::to_string(currentPage));
+    const LoadedPage loaded = CollectPage(failed.page, 0);
+    if (loaded.stopped) break;
+    ledger_.Forget(failed.target, failed.page);
+    FinishPage(failed.page, loaded);
+    list.ScrollToRow(list.RowCount() - 1);
+    ProcessPendingEvents();
+  }
+  EndRun();
 }
 
 std::string RankQuery::PageAddress(int page) const {
@@ -210,22 +334,22 @@ std::string RankQuery::PageAddress(int page) const {
 }
 
 std::string RankQuery::LoadRankPage(int page) {
-  const std::string address = PageAddress(page);
+  LoadOnce(PageAddress(page));
+  return loader_.DocumentHtml();
+}
+
+bool RankQuery::LoadOnce(const std::string& address) {
   documentReady = false;
   loader_.Navigate(address);
   PumpedWait(500);
-  int polls = 0;
-  while (!documentReady) {
-    if (StopRequested()) break;
-    if (++polls > 100) {  // not ready after about ten seconds: ask again
-      polls = 0;
-      loader_.Navigate(address);
-      PumpedWait(500);
-    }
+  // Not ready after about ten seconds: the attempt failed, and the caller
+  // decides whether to ask again.
+  for (int polls = 0; !documentReady; ++polls) {
+    if (StopRequested() || polls >= 100) break;
     PumpedWait(100);
     ProcessPendingEvents();
   }
-  return loader_.DocumentHtml();
+  return documentReady;
 }
 
 bool RankQuery::SeenBefore(const std::string& keyword) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rank/PageOutcome.h"
+#include "rank/RunEvents.h"
 #include "results/ResultTable.h"
 
 namespace lanshu {
@@ -105,6 +106,31 @@ class RankQuery {
   // resolver here. Without one, links are listed as found.
   std::function<std::string(const std::string&)> resolveLink;
 
+  // Told of the run's events (the window's progress, the batch reporter, the
+  // history store); the query's own ledger of pages not ok listens first.
+  RunListeners listeners;
+  // How often a failed page is asked for again, and after what waits.
+  Reliability reliability;
+  // Asked when a page wants a login or verification; without it such a page
+  // counts as blocked and the run goes on.
+  std::function<BlockedChoice(const PageReport&)> onBlocked;
+  // The pages of the last run that were not ok.
+  const PageLedger& Ledger() const { return ledger_; }
+  // Collects again the pages of the last run that were not ok and appends
+  // their rows at the end of the list (the popup command 重试失败页).
+  void RetryFailedPages();
+
+  // One page fetched with its retries: its text and how it ended.
+  struct LoadedPage {
+    std::string html;
+    PageOutcome outcome;
+    int attempts = 0;
+    bool stopped = false;  // the run was stopped while it loaded
+  };
+  // Loads page `page` of currentDomain until it is ok, blocked or out of
+  // retries; `knownPages` is how many pages the domain is known to have.
+  LoadedPage CollectPage(int page, int knownPages);
+
   // Query state, one set per program.
   std::string currentDomain;
   int currentPage = 0;
@@ -116,6 +142,17 @@ class RankQuery {
  private:
   bool StopRequested() const;
   bool SeenBefore(const std::string& keyword);
+  // Navigates to address and waits for the document; false when it was not
+  // ready within about ten seconds.
+  bool LoadOnce(const std::string& address);
+  // Parses an ok page and reports it with the rows it added.
+  void FinishPage(int page, const LoadedPage& loaded);
+  // Ends the run: events, caption and the final notice.
+  void EndRun();
+
+  PageLedger ledger_;
+  bool userStopped_ = false;     // Stop was clicked during the run
+  bool blockedStopped_ = false;  // a blocked page ended the run
 
   RankUi& ui_;
   PageLoader& loader_;
