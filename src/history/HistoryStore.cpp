@@ -28,9 +28,11 @@ namespace {
 constexpr int kSqliteBusyMs = 1000;
 constexpr int kConnectSeconds = 3;
 constexpr char kPgSessionTimeouts[] = "SET statement_timeout = '10s'; SET lock_timeout = '3s'";
-// Rows per INSERT: one statement per hundred rows keeps the round trips to a
-// server few and stays far below either engine's limit on parameters.
-constexpr int kRowsPerInsert = 100;
+// Rows per INSERT. A server is sent a hundred rows a statement, to keep round
+// trips few. SQLite gets one row a statement, prepared once: it has no round
+// trips, and Qt's SQLite driver looks up every parameter by a walk over all of
+// them, which makes long statements cost the square of their length.
+constexpr int kServerRowsPerInsert = 100;
 
 std::atomic<int> connectionCounter{0};
 
@@ -163,6 +165,8 @@ struct HistoryStore::Impl {
     return Fail(what, q.lastError());
   }
 
+  int RowsPerInsert() const { return engine == Engine::kSqlite ? 1 : kServerRowsPerInsert; }
+
   bool Ready() {
     if (open) return true;
     return Fail("history store is not open");
@@ -272,6 +276,8 @@ bool HistoryStore::Impl::OpenSqlite(const QString& path) {
   // cannot be written keeps its mode; writing then fails and says so.
   q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
   q.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+  q.exec(QStringLiteral("PRAGMA cache_size = -32000"));
+  q.exec(QStringLiteral("PRAGMA mmap_size = 268435456"));
   return true;
 }
 
@@ -442,10 +448,11 @@ bool HistoryStore::Impl::InsertRankRows(std::int64_t runId, std::int64_t pageId,
   };
   QSqlQuery full(Db());
   bool fullPrepared = false;
-  for (std::size_t from = 0; from < rows.size(); from += kRowsPerInsert) {
-    const std::size_t n = std::min<std::size_t>(kRowsPerInsert, rows.size() - from);
+  const std::size_t chunk = static_cast<std::size_t>(RowsPerInsert());
+  for (std::size_t from = 0; from < rows.size(); from += chunk) {
+    const std::size_t n = std::min(chunk, rows.size() - from);
     QSqlQuery partial(Db());
-    QSqlQuery& q = n == static_cast<std::size_t>(kRowsPerInsert) ? full : partial;
+    QSqlQuery& q = n == chunk ? full : partial;
     if (&q == &partial || !fullPrepared) {
       if (!Prepare(q, sqlFor(n), "cannot store the rows")) return false;
       if (&q == &full) fullPrepared = true;
@@ -878,7 +885,7 @@ bool HistoryStore::Impl::CopyRun(Impl& to, const QSqlQuery& run, std::optional<s
           QVariantList row{newRun, QVariant::fromValue<qint64>(pageIds[q.value(0).toLongLong()])};
           for (int c = 1; c <= columns.size(); ++c) row << q.value(c);
           chunk.push_back(std::move(row));
-          return chunk.size() < static_cast<std::size_t>(kRowsPerInsert) || flush();
+          return chunk.size() < static_cast<std::size_t>(to.RowsPerInsert()) || flush();
         });
     return read && flush();
   };

@@ -14,7 +14,7 @@ CREATE TABLE rank_rows (
   link TEXT NOT NULL,
   position INTEGER
 );
-CREATE INDEX rank_rows_run_domain ON rank_rows (run_id, domain, keyword);
+CREATE INDEX rank_rows_run_domain ON rank_rows (run_id, domain);
 CREATE INDEX rank_rows_page ON rank_rows (page_id);
 
 -- Mining rows: the line as written, and its cells by column; a metric that was
