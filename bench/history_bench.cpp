@@ -103,9 +103,13 @@ struct TwoRuns {
   }
 };
 
+// Stores built once and shared by the benchmarks; closed before main
+// returns, while Qt SQL still knows their connections.
+std::map<std::string, std::unique_ptr<TwoRuns>> twoRunsCache;
+std::unique_ptr<HistoryStore> bigStore;
+
 void Compare(benchmark::State& state, const char* name) {
-  static std::map<std::string, std::unique_ptr<TwoRuns>> cache;
-  auto& runs = cache[name];
+  auto& runs = twoRunsCache[name];
   if (!runs) runs = std::make_unique<TwoRuns>(name);
   if (!runs->newer) return state.SkipWithError(runs->store.LastError().c_str());
   std::size_t rows = 0;
@@ -127,7 +131,8 @@ void BM_CompareTwoRunsOf100kKeywords_Postgresql(benchmark::State& state) {
 BENCHMARK(BM_CompareTwoRunsOf100kKeywords_Postgresql)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_CompareCsvOf200kRows(benchmark::State& state) {
-  static std::unique_ptr<TwoRuns> runs = std::make_unique<TwoRuns>("csv");
+  auto& runs = twoRunsCache["compare"];
+  if (!runs) runs = std::make_unique<TwoRuns>("compare");
   auto rows = runs->store.Compare(runs->older, runs->newer, "example.com");
   if (!rows) return state.SkipWithError(runs->store.LastError().c_str());
   for (auto _ : state) benchmark::DoNotOptimize(ComparisonCsv(*rows));
@@ -137,10 +142,9 @@ BENCHMARK(BM_CompareCsvOf200kRows)->Unit(benchmark::kMillisecond)->Iterations(5)
 // 1,000,000 rank rows: 200 runs over 10 domains, 250 pages of 20 rows each,
 // one page in fifty failed.
 HistoryStore& BigStore() {
-  static HistoryStore store;
-  static bool built = false;
-  if (built) return store;
-  built = true;
+  if (bigStore) return *bigStore;
+  bigStore = std::make_unique<HistoryStore>();
+  HistoryStore& store = *bigStore;
   const std::string path = QDir(Folder().path()).filePath("big.sqlite").toStdString();
   if (!store.Open(path)) return store;
   std::mt19937 rng(3);
@@ -218,5 +222,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  twoRunsCache.clear();
+  bigStore.reset();
   return 0;
 }

@@ -78,6 +78,8 @@ const char* KindName(RunKind kind);       // "rank", "mine"
 const char* OutcomeName(Outcome outcome); // "ok", "failed", "blocked"
 const char* EndingName(Ending ending);    // "unfinished", "finished", ...
 
+// One store is one connection, used from the thread that opened it. Keep no
+// store in a static: Qt SQL's own state ends before statics are destroyed.
 class HistoryStore {
  public:
   HistoryStore();
