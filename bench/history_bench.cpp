@@ -179,6 +179,10 @@ void BM_OpenHistoryOn1MRows(benchmark::State& state) {
     auto series = store.DomainSeries("site3.com");
     if (!runs || !ofDomain || !series) return state.SkipWithError(store.LastError().c_str());
     benchmark::DoNotOptimize(runs->size() + ofDomain->size() + series->size());
+    std::int64_t rows = 0;
+    for (const RunInfo& r : *runs) rows += r.rows;
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["runs"] = static_cast<double>(runs->size());
     store.Close();
   }
   big.Open(path);
