@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include "HistoryTestSupport.h"
 
@@ -398,6 +399,21 @@ TEST_P(StoreTest, CopyToAddsEachRunOnce) {
   EXPECT_EQ(*store.LoadRankRows((*theirs)[1].id), *local.LoadRankRows((*ours)[1].id));
   EXPECT_EQ(*store.LoadMiningLines((*theirs)[0].id), (std::vector<std::string>{Gbk("减肥茶,10"), Gbk("减肥茶,10")}));
   EXPECT_EQ(store.DomainSeries("a.com")->front().top10, 10);
+}
+
+TEST(SqliteDefault, AnEmptySettingMeansHistorySqliteInTheDataFolder) {
+  QStandardPaths::setTestModeEnabled(true);
+  QCoreApplication::setApplicationName("lanshu-history-test");
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  QDir(folder).removeRecursively();
+  EXPECT_EQ(QString::fromStdString(HistoryStore::DefaultPath()), folder + "/history.sqlite");
+  HistoryStore store;
+  ASSERT_TRUE(store.Open("")) << store.LastError();
+  ASSERT_TRUE(store.BeginRun(RunKind::kRank, {"a.com"}, "", kT0));
+  store.Close();
+  EXPECT_TRUE(QFileInfo(folder + "/history.sqlite").isFile());
+  EXPECT_EQ(PlainSql(false, (folder + "/history.sqlite").toStdString()).Value("SELECT COUNT(*) FROM runs"), "1");
+  QDir(folder).removeRecursively();
 }
 
 // --- What goes wrong is reported, never thrown or waited out. ---
