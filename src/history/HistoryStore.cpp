@@ -300,8 +300,14 @@ bool HistoryStore::Impl::OpenPostgresql(const QString& address) {
   QString dbName = url.path(QUrl::FullyDecoded);
   if (dbName.startsWith(QLatin1Char('/'))) dbName.remove(0, 1);
   if (!dbName.isEmpty()) db.setDatabaseName(dbName);
-  db.setConnectOptions(
-      QStringLiteral("connect_timeout=%1;application_name=lanshu-collector").arg(kConnectSeconds));
+  // The statement time-out is the server's; a server that vanishes from the
+  // network is noticed by the client through TCP time-outs instead of after
+  // minutes of retransmission.
+  db.setConnectOptions(QStringLiteral("connect_timeout=%1;application_name=lanshu-collector;"
+                                      "tcp_user_timeout=%2;keepalives_idle=5;keepalives_interval=2;"
+                                      "keepalives_count=2")
+                           .arg(kConnectSeconds)
+                           .arg(kConnectSeconds * 1000));
   if (!db.open()) return Fail("cannot reach " + Utf8(url.toDisplayString(QUrl::RemovePassword)), db.lastError());
   QSqlQuery q(db);
   for (const QString& s : {QStringLiteral("SET TIME ZONE 'UTC'"), QStringLiteral("SET client_min_messages = warning")})
