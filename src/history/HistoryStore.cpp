@@ -112,8 +112,9 @@ std::vector<std::string> SplitLine(const std::string& line) {
   return cells;
 }
 
-// Metric columns of mining_rows, by their titles in the run's CSV header.
-const char* const kMiningColumns[] = {"volume", "indexed_pages", "first_site", "second_site", "difficulty"};
+// Titles of the metric columns of mining_rows in a run's CSV header, in the
+// order of the columns: volume, indexed_pages, first_site, second_site,
+// difficulty.
 const char* const kMiningTitles[] = {"搜索量", "收录量", "第一位", "第二位", "优化难度"};
 
 // For each cell of a line after the keyword, which metric column it fills
