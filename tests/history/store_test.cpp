@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 
 #include "HistoryTestSupport.h"
 
@@ -261,8 +262,14 @@ TEST_P(StoreTest, AKilledRunKeepsEveryStoredPage) {
 }
 
 TEST_P(StoreTest, TwoProcessesWritingAtOnceLoseNothing) {
-  std::unique_ptr<QProcess> one(Child({"write", QString::fromStdString(db.spec), "40", "50"}));
-  std::unique_ptr<QProcess> two(Child({"write", QString::fromStdString(db.spec), "40", "50"}));
+  // Both wait for the go file after opening the store, so their pages interleave.
+  QTemporaryDir sync;
+  const QString go = sync.filePath("go");
+  std::unique_ptr<QProcess> one(Child({"write", QString::fromStdString(db.spec), "40", "50", go}));
+  std::unique_ptr<QProcess> two(Child({"write", QString::fromStdString(db.spec), "40", "50", go}));
+  ASSERT_TRUE(one->waitForStarted() && two->waitForStarted());
+  QThread::msleep(300);
+  testing::WriteFile(go, "");
   ASSERT_TRUE(one->waitForFinished(120000));
   ASSERT_TRUE(two->waitForFinished(120000));
   EXPECT_EQ(one->exitCode(), 0);
@@ -526,10 +533,10 @@ TEST(PostgresqlFailures, ALostConnectionFailsTheNextCall) {
 }  // namespace lanshu::history
 
 // The test program doubles as a writer for the tests that need a second
-// process: "--history-child die|write DB PAGES ROWS".
+// process: "--history-child die|write DB PAGES ROWS [GO-FILE]".
 static int RunChild(int argc, char** argv) {
   using namespace lanshu::history;
-  if (argc != 6) return 2;
+  if (argc < 6) return 2;
   const std::string mode = argv[2];
   const int pages = std::atoi(argv[4]), rows = std::atoi(argv[5]);
   HistoryStore store;
@@ -537,6 +544,8 @@ static int RunChild(int argc, char** argv) {
     std::cerr << "child: " << store.LastError() << "\n";
     return 1;
   }
+  if (argc > 6)
+    for (int i = 0; i < 1000 && !QFileInfo::exists(argv[6]); ++i) QThread::msleep(10);
   auto id = store.BeginRun(RunKind::kRank, {"a.com"}, "", QDateTime::currentDateTimeUtc());
   if (!id) return std::cerr << "child: " << store.LastError() << "\n", 1;
   for (int p = 1; p <= pages; ++p) {
