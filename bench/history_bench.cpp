@@ -41,7 +41,7 @@ std::vector<RankCells> Rows(const std::string& domain, int first, int n, std::mt
   return rows;
 }
 
-std::string Spec(const char* name, QTemporaryDir& dir) {
+std::string Address(const char* name, QTemporaryDir& dir) {
   if (const char* pg = std::getenv("LANSHU_BENCH_PG"); pg && std::string(name).rfind("pg", 0) == 0) return pg;
   return QDir(dir.path()).filePath(QString::fromLatin1(name) + ".sqlite").toStdString();
 }
@@ -53,7 +53,7 @@ QTemporaryDir& Folder() {
 
 void StorePage(benchmark::State& state, const char* name) {
   HistoryStore store;
-  if (!store.Open(Spec(name, Folder()))) return state.SkipWithError(store.LastError().c_str());
+  if (!store.Open(Address(name, Folder()))) return state.SkipWithError(store.LastError().c_str());
   auto id = store.BeginRun(RunKind::kRank, {"example.com"}, "", kT0);
   std::mt19937 rng(1);
   std::vector<RankCells> rows = Rows("example.com", 1, 1000, rng, 0);
@@ -86,7 +86,7 @@ struct TwoRuns {
   HistoryStore store;
   std::int64_t older = 0, newer = 0;
   explicit TwoRuns(const char* name) {
-    if (!store.Open(Spec(name, Folder()))) return;
+    if (!store.Open(Address(name, Folder()))) return;
     std::mt19937 rng(7);
     for (int run = 0; run < 2; ++run) {
       auto id = store.BeginRun(RunKind::kRank, {"example.com"}, "", kT0.addDays(run));

@@ -212,8 +212,8 @@ void DefaultComparisonOrder(std::vector<ComparisonRow>& rows) {
 
 std::string CsvCell(const std::string& cell) {
   if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
-  // GBK second bytes are 0x40 and above, so these ASCII bytes are never part
-  // of a double-byte character.
+  // GBK second bytes are 0x40 and above, so these ASCII bytes never sit
+  // inside a double-byte character.
   std::string out = "\"";
   for (char c : cell) {
     if (c == '"') out += '"';

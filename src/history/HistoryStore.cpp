@@ -225,15 +225,15 @@ std::string HistoryStore::DefaultPath() {
 bool HistoryStore::Open(const std::string& database, const QString& sqlRoot) {
   Close();
   d_->error.clear();
-  const QString spec = Q(database).trimmed();
+  const QString setting = Q(database).trimmed();
   bool ok;
-  if (spec.startsWith(QLatin1String("postgresql://")) || spec.startsWith(QLatin1String("postgres://"))) {
+  if (setting.startsWith(QLatin1String("postgresql://")) || setting.startsWith(QLatin1String("postgres://"))) {
     d_->engine = Engine::kPostgresql;
-    ok = d_->OpenPostgresql(spec);
+    ok = d_->OpenPostgresql(setting);
   } else {
     d_->engine = Engine::kSqlite;
-    QString path = spec.isEmpty() ? Q(DefaultPath()) : spec;
-    if (spec.isEmpty()) QDir().mkpath(QFileInfo(path).absolutePath());
+    QString path = setting.isEmpty() ? Q(DefaultPath()) : setting;
+    if (setting.isEmpty()) QDir().mkpath(QFileInfo(path).absolutePath());
     ok = d_->OpenSqlite(path);
   }
   d_->open = ok;

@@ -52,8 +52,8 @@ QStringList Statements(const QString& sql) {
     kept += QLatin1Char('\n');
   }
   QStringList statements;
-  for (const QString& part : kept.split(QLatin1Char(';'))) {
-    const QString statement = part.trimmed();
+  for (const QString& piece : kept.split(QLatin1Char(';'))) {
+    const QString statement = piece.trimmed();
     if (!statement.isEmpty()) statements.append(statement);
   }
   return statements;

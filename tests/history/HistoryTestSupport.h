@@ -93,7 +93,7 @@ class TestDatabase {
  public:
   explicit TestDatabase(bool postgresql) : postgresql_(postgresql) {
     if (!postgresql_) {
-      spec = QDir(dir_.path()).filePath("history.sqlite").toStdString();
+      address = QDir(dir_.path()).filePath("history.sqlite").toStdString();
       return;
     }
     if (PgSocketDir().empty()) {
@@ -105,7 +105,7 @@ class TestDatabase {
     PlainSql admin(true, "postgres");
     if (!admin.Exec(QString::fromStdString("CREATE DATABASE " + name_)))
       ADD_FAILURE() << "cannot create the test database: " << admin.error;
-    spec = PgAddress(name_);
+    address = PgAddress(name_);
   }
   ~TestDatabase() {
     if (!postgresql_ || name_.empty()) return;
@@ -116,12 +116,12 @@ class TestDatabase {
   TestDatabase& operator=(const TestDatabase&) = delete;
 
   std::unique_ptr<PlainSql> Plain() const {
-    return std::make_unique<PlainSql>(postgresql_, postgresql_ ? name_ : spec);
+    return std::make_unique<PlainSql>(postgresql_, postgresql_ ? name_ : address);
   }
   QString Folder() const { return dir_.path(); }
   const std::string& Name() const { return name_; }
 
-  std::string spec;  // what the "数据库" setting would hold
+  std::string address;  // what the "数据库" setting would hold
 
  private:
   bool postgresql_;

@@ -30,8 +30,8 @@ class StoreTest : public ::testing::TestWithParam<const char*> {
  protected:
   bool Pg() const { return std::string(GetParam()) == "postgresql"; }
   void SetUp() override {
-    ASSERT_FALSE(db.spec.empty());
-    ASSERT_TRUE(store.Open(db.spec)) << store.LastError();
+    ASSERT_FALSE(db.address.empty());
+    ASSERT_TRUE(store.Open(db.address)) << store.LastError();
   }
   // A finished rank run of domain: rows holds (keyword, 排名 cell, 搜索量).
   std::int64_t RankRun(const std::string& domain, const std::vector<std::array<const char*, 3>>& rows,
@@ -69,7 +69,7 @@ TEST_P(StoreTest, SetsUpTheSchemaOnceAndKeepsDataAcrossOpenings) {
   EXPECT_FALSE(store.BeginRun(RunKind::kRank, {}, "", kT0)) << "a closed store writes nothing";
   EXPECT_FALSE(store.LastError().empty());
 
-  ASSERT_TRUE(store.Open(db.spec)) << store.LastError();
+  ASSERT_TRUE(store.Open(db.address)) << store.LastError();
   EXPECT_EQ(store.SchemaVersion(), 1);
   auto run = store.Run(*id);
   ASSERT_TRUE(run) << store.LastError();
@@ -92,7 +92,7 @@ TEST_P(StoreTest, UpgradesToALaterVersionAndRefusesToGoBack) {
                      "-- a note per run\nALTER TABLE runs ADD COLUMN note TEXT NOT NULL DEFAULT 'new';\n");
   testing::WriteFile(root + engine + "/2/upgrade_01_fill.sql", "UPDATE runs SET note = 'upgraded';");
 
-  ASSERT_TRUE(store.Open(db.spec, root)) << store.LastError();
+  ASSERT_TRUE(store.Open(db.address, root)) << store.LastError();
   EXPECT_EQ(store.SchemaVersion(), 2);
   auto runs = store.ListRuns();
   ASSERT_TRUE(runs);
@@ -105,9 +105,9 @@ TEST_P(StoreTest, UpgradesToALaterVersionAndRefusesToGoBack) {
     EXPECT_EQ(plain->Column("SELECT version FROM schema_version ORDER BY version"), (std::vector<QString>{"1", "2"}));
   }
   // Opening again at version 2 runs no step twice.
-  ASSERT_TRUE(store.Open(db.spec, root)) << store.LastError();
+  ASSERT_TRUE(store.Open(db.address, root)) << store.LastError();
   store.Close();
-  EXPECT_FALSE(store.Open(db.spec)) << "this program knows version 1 only";
+  EXPECT_FALSE(store.Open(db.address)) << "this program knows version 1 only";
   EXPECT_NE(store.LastError().find("newer"), std::string::npos) << store.LastError();
 }
 
@@ -119,10 +119,10 @@ TEST_P(StoreTest, AFailingUpgradeStepLeavesTheDatabaseAsItWas) {
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
   testing::WriteFile(root + engine + "/2/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
   testing::WriteFile(root + engine + "/2/upgrade_01_broken.sql", "ALTER TABLE no_such_table ADD COLUMN x TEXT;");
-  EXPECT_FALSE(store.Open(db.spec, root));
+  EXPECT_FALSE(store.Open(db.address, root));
   EXPECT_NE(store.LastError().find("upgrade_01_broken.sql"), std::string::npos) << store.LastError();
 
-  ASSERT_TRUE(store.Open(db.spec)) << store.LastError();
+  ASSERT_TRUE(store.Open(db.address)) << store.LastError();
   EXPECT_EQ(store.SchemaVersion(), 1);
   store.Close();
   auto plain = db.Plain();
@@ -136,7 +136,7 @@ TEST_P(StoreTest, AnEmptyDatabaseIsSetUpAtTheNewestVersionThenUpgraded) {
   testing::CopyTree(":/history/sql", root);
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
   testing::WriteFile(root + engine + "/2/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
-  ASSERT_TRUE(store.Open(fresh.spec, root)) << store.LastError();
+  ASSERT_TRUE(store.Open(fresh.address, root)) << store.LastError();
   EXPECT_EQ(store.SchemaVersion(), 2);
   store.Close();
   EXPECT_TRUE(fresh.Plain()->Exec("SELECT note FROM runs"));
@@ -245,10 +245,10 @@ TEST_P(StoreTest, MiningLinesAreSplitIntoTheirColumns) {
 // never ended.
 TEST_P(StoreTest, AKilledRunKeepsEveryStoredPage) {
   store.Close();
-  std::unique_ptr<QProcess> child(Child({"die", QString::fromStdString(db.spec), "25", "40"}));
+  std::unique_ptr<QProcess> child(Child({"die", QString::fromStdString(db.address), "25", "40"}));
   ASSERT_TRUE(child->waitForFinished(60000));
   EXPECT_EQ(child->exitStatus(), QProcess::CrashExit);
-  ASSERT_TRUE(store.Open(db.spec)) << store.LastError();
+  ASSERT_TRUE(store.Open(db.address)) << store.LastError();
   auto runs = store.ListRuns();
   ASSERT_TRUE(runs);
   ASSERT_EQ(runs->size(), 1u);
@@ -265,8 +265,8 @@ TEST_P(StoreTest, TwoProcessesWritingAtOnceLoseNothing) {
   // Both wait for the go file after opening the store, so their pages interleave.
   QTemporaryDir sync;
   const QString go = sync.filePath("go");
-  std::unique_ptr<QProcess> one(Child({"write", QString::fromStdString(db.spec), "40", "50", go}));
-  std::unique_ptr<QProcess> two(Child({"write", QString::fromStdString(db.spec), "40", "50", go}));
+  std::unique_ptr<QProcess> one(Child({"write", QString::fromStdString(db.address), "40", "50", go}));
+  std::unique_ptr<QProcess> two(Child({"write", QString::fromStdString(db.address), "40", "50", go}));
   ASSERT_TRUE(one->waitForStarted() && two->waitForStarted());
   QThread::msleep(300);
   testing::WriteFile(go, "");
@@ -355,7 +355,7 @@ TEST_P(StoreTest, ListsTheRunsOfADomainAndChartsThem) {
 TEST_P(StoreTest, CopyToAddsEachRunOnce) {
   TestDatabase localDb(false);
   HistoryStore local;
-  ASSERT_TRUE(local.Open(localDb.spec)) << local.LastError();
+  ASSERT_TRUE(local.Open(localDb.address)) << local.LastError();
   auto done = local.BeginRun(RunKind::kRank, {"a.com"}, Gbk("设置"), kT0);
   ASSERT_TRUE(local.StorePage(*done, RankPage("a.com", 1, RankRows("a.com", 1, 150))));
   PageRecord failed = RankPage("a.com", 2, {});
@@ -455,7 +455,7 @@ TEST(SqliteFailures, AFileThatCannotBeWrittenIsReported) {
     ASSERT_TRUE(store.Open(path.toStdString())) << store.LastError();
     ASSERT_TRUE(store.BeginRun(RunKind::kRank, {"a.com"}, "", kT0));
   }
-  // Root writes any file, so the store runs as nobody for this part.
+  // Root writes any file, so the store runs as nobody here.
   ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0555), 0);
   ASSERT_EQ(chmod(path.toLocal8Bit().constData(), 0444), 0);
   const uid_t was = geteuid();
@@ -514,9 +514,9 @@ TEST(PostgresqlFailures, AServerThatIsNotThereIsReported) {
 // next page fails with the reason, nothing waits.
 TEST(PostgresqlFailures, ALostConnectionFailsTheNextCall) {
   TestDatabase db(true);
-  ASSERT_FALSE(db.spec.empty());
+  ASSERT_FALSE(db.address.empty());
   HistoryStore store;
-  ASSERT_TRUE(store.Open(db.spec)) << store.LastError();
+  ASSERT_TRUE(store.Open(db.address)) << store.LastError();
   auto id = store.BeginRun(RunKind::kRank, {"a.com"}, "", kT0);
   ASSERT_TRUE(id);
   {
