@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++ clang cmake ninja-build pkg-config make
   qt6-base-dev qt6-webengine-dev
+  libqt6sql6-sqlite libqt6sql6-psql postgresql
   libcurl4-openssl-dev libpcre2-dev libicu-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei
