@@ -39,8 +39,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     if (!unknown.isEmpty())
       cl.error = "unknown argument: " + std::string(unknown.first().size() == 1 ? "-" : "--") +
                  unknown.first().toStdString();
+    else if (const QString text = parser.errorText();
+             text.startsWith(QStringLiteral("Missing value after '")))
+      cl.error = "missing value after " + text.section(QLatin1Char('\''), 1, 1).toStdString();
     else
-      cl.error = parser.errorText().toStdString();
+      cl.error = text.toStdString();
     return cl;
   }
   if (!parser.positionalArguments().isEmpty()) {

@@ -206,13 +206,16 @@ KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
     listeners.PageRequested(RunKind::kMine, state.currentKeyword, n, loaded.attempts, knownPages);
     Fetched got;
     if (fetchPage) {
-      got = fetchPage(address, [this] { return state.stopRequested; });
+      // A Stop that comes while the request waits ends it at once; one that
+      // was already pending lets page 1 come in, as a seed always starts.
+      const bool stopBefore = state.stopRequested;
+      got = fetchPage(address, [this, stopBefore] { return !stopBefore && state.stopRequested; });
     } else {
       got.body = fetch ? fetch(address) : std::string();
       if (got.body.empty()) got.fetch.error = "no answer";
     }
     loaded.html = Utf8ToGbk(got.body);
-    if (state.stopRequested) {
+    if (state.stopRequested) {  // nothing of a stopped run's page is listed
       loaded.stopped = true;
       return loaded;
     }

@@ -6,12 +6,17 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
+#include <QRegularExpression>
+#include <QJsonObject>
+#include <QJsonDocument>
+#include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "AppTestSupport.h"
 #include "app/QtText.h"
 #include "demo/DemoSite.h"
+#include "demo/DemoFaults.h"
 #include "TestSupport.h"
 #include "store/ConfigStore.h"
 #include "text/Csv.h"
@@ -306,7 +311,9 @@ class BatchTest : public QObject {
       QVERIFY2(r.path == "/user.php" || r.path == "/favicon.ico", r.path.c_str());
   }
 
-  void anUnreachableSiteStillCompletesAndWritesTheFile() {
+  // A site that is down is no "no data": the file is still written, and
+  // every page that failed is named on standard error and in the status.
+  void anUnreachableSiteIsToldAndTheFileStillWritten() {
     const QStringList sites = SiteArguments("http://127.0.0.1:" + std::to_string(UnusedPort()));
     const QString settings = Path(QStringLiteral("unreachable.ini"));
     Settings(settings)
@@ -315,18 +322,109 @@ class BatchTest : public QObject {
         .Set("基本参数", "导出模式", QStringLiteral("0"));
 
     const QString mined = Path(QStringLiteral("unreachable.csv"));
+    const QStringList fast{QStringLiteral("--retries"), QStringLiteral("0")};
     Outcome o = RunProgram(QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"),
-                                        QStringLiteral("mine"), QStringLiteral("--out"), mined}) + sites);
-    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
+                                        QStringLiteral("mine"), QStringLiteral("--out"), mined}) + sites + fast);
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 3, qPrintable(o.err));
     COMPARE_GBK(ReadFileOrEmpty(mined).toStdString(), G("关键词,搜索量,收录量,优化难度") + "\r\n");
-    QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 0 个关键词！")));
+    QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 0 个关键词！\r\n未成功 2 页：失败 2 页")));
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: failed: mine 减肥 page 1: connection refused\n")), qPrintable(o.err));
+    QVERIFY(o.err.contains(QStringLiteral("lanshu-collector: failed: mine 丰胸 page 1: connection refused\n")));
 
     const QString ranked = Path(QStringLiteral("unreachable-rank.csv"));
     o = RunProgram(QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"),
-                                QStringLiteral("rank"), QStringLiteral("--out"), ranked}) + sites);
-    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
+                                QStringLiteral("rank"), QStringLiteral("--out"), ranked}) + sites + fast);
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 3, qPrintable(o.err));
     // An empty list exports its header line alone.
     COMPARE_GBK(ReadFileOrEmpty(ranked).toStdString(), G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n");
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: failed: rank a.test page 1: connection refused\n")), qPrintable(o.err));
+  }
+
+  // Each outcome of one page, in both runs: the exit status, the one
+  // standard-error line, the report, and the rows of the ok pages exactly as
+  // a clean run lists them.
+  void faultMatrix() {
+    struct Case {
+      const char* fault;  // of page 2; "" for none
+      int status;
+      const char* line;  // "" for none
+      bool page2Rows;    // page 2's rows are in the file
+      bool page3;        // the run went on to page 3
+    };
+    const Case cases[] = {
+        {"", 0, "", true, true},
+        {"500", 3, "failed: %1 page 2: HTTP 500", false, true},
+        {"nodata", 0, "", false, true},
+        {"garbage", 3, "failed: %1 page 2: no results block", false, true},
+        {"huge", 3, "failed: %1 page 2: too many rows", false, true},
+        {"login", 4, "blocked: %1 page 2: login page", false, false},
+        {"verify", 4, "blocked: %1 page 2: verification page", false, false},
+    };
+    const QString settings = Path(QStringLiteral("matrix.ini"));
+    Settings(settings)
+        .Mining(QStringLiteral("减肥"), Path(QStringLiteral("unused")), false)
+        .Set("基本参数", "域名", QStringLiteral("a.test"))
+        .Set("基本参数", "排序", QStringLiteral("0"))
+        .Set("基本参数", "导出模式", QStringLiteral("0"))
+        .Check("搜索量", false).Check("收录量", false).Check("第一位", false).Check("第二位", false)
+        .Check("优化难度", false)
+        .Check("自动过滤重复关键字", false)
+        .Check("转换百度链接", false);
+    for (const char* kind : {"rank", "mine"}) {
+      const bool rank = std::string(kind) == "rank";
+      const QString target = rank ? QStringLiteral("rank a.test") : QStringLiteral("mine 减肥");
+      for (const Case& c : cases) {
+        site_.SetOptions(demo::Options());
+        if (*c.fault) {
+          demo::Options options;
+          const std::string spec = (rank ? std::string("rank:a.test:2=") : std::string("mine:减肥:2=")) + c.fault;
+          QVERIFY(demo::ParseDemoFaults(spec, options));
+          site_.SetOptions(options);
+        }
+        const QString out = Path(QStringLiteral("matrix.csv"));
+        const QString report = Path(QStringLiteral("matrix.json"));
+        const Outcome o = RunProgram(Batch(kind, settings, out) +
+                                     QStringList({QStringLiteral("--retries"), QStringLiteral("0"),
+                                                  QStringLiteral("--report"), report}));
+        const QString what = QStringLiteral("%1 %2: ").arg(QLatin1String(kind), QLatin1String(c.fault));
+        QVERIFY2(o.finished && o.status == QProcess::NormalExit, qPrintable(what + o.err));
+        QVERIFY2(o.code == c.status, qPrintable(what + QString::number(o.code) + o.err));
+        // Only the program's own lines, and the one for the page.
+        const QString expectedLine = *c.line ? QStringLiteral("lanshu-collector: ") + QString::fromUtf8(c.line).arg(target) : QString();
+        const QStringList own = o.err.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^lanshu-collector: (failed|blocked)")));
+        QCOMPARE(own, expectedLine.isEmpty() ? QStringList() : QStringList({expectedLine}));
+        QVERIFY2(!o.err.contains(QStringLiteral("js:")) && !o.err.contains(QStringLiteral("Sandboxing")), qPrintable(o.err));
+
+        std::string expected = rank ? G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") : G("关键词");
+        for (int page = 1; page <= 3; ++page) {
+          if ((page == 2 && !c.page2Rows) || (page == 3 && !c.page3)) continue;
+          if (rank) {
+            for (const demo::RankRow& row : site_.ExpectedRankRows("a.test", page, "position")) {
+              std::string line;
+              for (const std::string& cell : RankCells(row, "a.test")) line += (line.empty() ? "" : ",") + CsvCell(cell);
+              expected += "\r\n" + line;
+            }
+          } else {
+            for (const demo::KeywordRow& row : site_.ExpectedKeywordRows(G("减肥"), page))
+              if (row.hasCells) expected += "\r\n" + row.keyword;
+          }
+        }
+        if (!rank) expected += "\r\n";
+        COMPARE_GBK(ReadFileOrEmpty(out).toStdString(), expected);
+
+        QFile json(report);
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        const QJsonObject doc = QJsonDocument::fromJson(json.readAll()).object();
+        QCOMPARE(doc.value(QStringLiteral("kind")).toString(), QLatin1String(kind));
+        QCOMPARE(doc.value(QStringLiteral("status")).toInt(), c.status);
+        const QJsonArray pages = doc.value(QStringLiteral("pages")).toArray();
+        QCOMPARE(pages.size(), c.page3 ? 3 : 2);
+        const QJsonObject second = pages.at(1).toObject();
+        QCOMPARE(second.value(QStringLiteral("page")).toInt(), 2);
+        QCOMPARE(second.value(QStringLiteral("outcome")).toString(),
+                 QString::fromLatin1(*c.line ? (c.status == 4 ? "blocked" : "failed") : "ok"));
+      }
+    }
   }
 
   // Killed in the middle of a run, the per-run result file holds complete

@@ -291,8 +291,9 @@ class MiningWindowTest : public QObject {
     QCOMPARE(Fetched(), QStringList({"/减肥/1/"}));
     QCOMPARE(FilesIn(dir), QStringList({QStringLiteral("减肥_") + kStamp + QStringLiteral(".csv")}));
     QCOMPARE(ReadFile(dir + QStringLiteral("/减肥_") + kStamp + QStringLiteral(".csv")), QByteArray::fromStdString(lines));
+    // One notice, saying the run was stopped.
     QCOMPARE(messages_.size(), size_t(1));
-    QCOMPARE(messages_[0].text, Total(3));
+    QCOMPARE(messages_[0].text, QStringLiteral("获取已停止！总共 3 个关键词！"));
     QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
     QVERIFY(!Mining().state.outputFile.IsOpen());
   }

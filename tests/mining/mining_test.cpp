@@ -83,6 +83,8 @@ struct Fixture : ::testing::Test {
       return it == pages.end() ? std::string() : it->second;
     };
     mining.now = lanshu::testing::FixedClock;
+    // A page the fake site lacks fails at once; the tests of retries set their own.
+    mining.reliability.retries = 0;
   }
   std::string Results() { return GbkToUtf8Text(ui.results); }
 };
@@ -97,6 +99,7 @@ TEST_F(Fixture, MinesEverySeedPageByPageWithTheTickedColumns) {
   ui.volume = ui.indexed = ui.first = ui.second = ui.difficulty = true;
   pages[kJianFei1] = KeywordPage(KeywordRow("瘦身", "a.com, b", "x&amp;y", 3), "<a href=\"/z/2/\">2</a>");
   pages[kJianFei2] = KeywordPage(KeywordRow("减肥茶", "&lt;b&gt;hidden&lt;/b&gt;s", "p&#44;q", 5));
+  pages["http://kw.test/ab/1/"] = KeywordPage("");  // a seed without related keywords
   mining.StartOrStopMining();
   // The empty line is no seed; a comma written as a reference becomes "，"
   // like any other.
@@ -150,7 +153,8 @@ TEST_F(Fixture, StopDuringASeedEndsTheRunAfterTheCurrentRow) {
   EXPECT_EQ(Results(), "k1\r\n");
   EXPECT_EQ(fetched.size(), 1u);
   EXPECT_EQ(ui.caption, G("开始挖掘"));
-  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取完成！总共 1 个关键词！"}));
+  // One notice, and it says the run was stopped.
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取已停止！总共 1 个关键词！"}));
 }
 
 TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <map>
 #include <random>
 
@@ -47,13 +49,41 @@ class FakeLoader : public PageLoader {
   std::vector<std::string> navigated;
   std::string current;
   bool pendingReady = false;
+  // Answers that change from one request of an address to the next (the
+  // last one stays): status and page.
+  std::map<std::string, std::vector<std::pair<int, std::string>>> answers;
+  PageFetch fetch;
   void Navigate(const std::string& address) override {
     navigated.push_back(address);
+    fetch = PageFetch();
     auto it = pages.find(address);
     current = it == pages.end() ? "<html>not found</html>" : it->second;
+    auto a = answers.find(address);
+    if (a != answers.end()) {
+      const long n = std::count(navigated.begin(), navigated.end(), address);
+      const auto& [status, html] = a->second[std::min<std::size_t>(n - 1, a->second.size() - 1)];
+      fetch.status = status;
+      current = html;
+    }
     pendingReady = true;
   }
   std::string DocumentHtml() override { return current; }
+  PageFetch LastFetch() override { return fetch; }
+};
+
+// Records what a run tells its listeners.
+struct Recorder : RunListener {
+  std::vector<std::string> events;
+  std::vector<PageReport> pages;
+  void RunStarted(RunKind, const std::vector<std::string>& targets) override {
+    events.push_back("start " + std::to_string(targets.size()));
+  }
+  void PageRequested(RunKind, const std::string& target, int page, int attempt, int known) override {
+    events.push_back("ask " + target + " " + std::to_string(page) + " #" + std::to_string(attempt) + " of " +
+                     std::to_string(known));
+  }
+  void PageEnded(RunKind, const PageReport& report) override { pages.push_back(report); }
+  void RunEnded(RunKind, RunEnd how) override { events.push_back("end " + std::to_string(static_cast<int>(how))); }
 };
 
 std::string Row(const std::string& serial, const std::string& keyword, const std::string& rank,
@@ -222,7 +252,7 @@ TEST_F(Fixture, DuplicateFilteringIsPerDomainAndLinksResolveOnlyWithThePrefix) {
   EXPECT_EQ(query.seenKeywords, (std::vector<std::string>{"k1", "k2", "k3"}));
 }
 
-TEST_F(Fixture, AClickDuringARunStopsItAndTheNoticeComesTwice) {
+TEST_F(Fixture, AClickDuringARunStopsItAndTheNoticeSaysSoOnce) {
   ui.domains = "a|b|c";
   loader.pages["http://rank.test/baidu/a/1/position/"] =
       Page(Row("1", "k", "1", "1", "1", "t", "u"), "<a href=\"/baidu/a/3/position/\">3</a>");
@@ -237,7 +267,7 @@ TEST_F(Fixture, AClickDuringARunStopsItAndTheNoticeComesTwice) {
   query.StartStopRankQuery();
   EXPECT_EQ(loader.navigated.size(), 2u);  // no page 3, no further domain
   EXPECT_EQ(ui.table.RowCount(), 1);
-  EXPECT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages, (std::vector<std::string>{"青篱：|4160|查询已停止！"}));
   EXPECT_EQ(ui.caption, G("开始采集"));
 }
 
@@ -317,3 +347,103 @@ TEST_F(Fixture, DomainsGbkCannotWriteAreRefusedBeforeAnyRequest) {
   EXPECT_EQ(messages, (std::vector<std::string>{"信息：|0|请先输入要查询站点的域名！"}));
   EXPECT_EQ(query.refusal.kind, StartRefusal::kNone);
 }
+
+namespace lanshu {
+namespace {
+
+std::string Results(int rows, const std::string& links = "") {
+  std::string html;
+  for (int i = 1; i <= rows; ++i)
+    html += Row(std::to_string(i), "k" + std::to_string(i), "1", "1", "1", "t", "u");
+  return Page(html, links);
+}
+
+TEST_F(Fixture, FailedPagesAreAskedAgainAndToldApartFromNoData) {
+  Recorder recorder;
+  query.listeners.Add(&recorder);
+  query.reliability.retryIntervalSeconds = 0;
+  ui.domains = "a|b";
+  const std::string links = "<a href=\"/baidu/a/5/position/\">5</a>";
+  const std::string base = "http://rank.test/baidu/a/";
+  loader.pages[base + "1/position/"] = Results(2, links);
+  loader.answers[base + "2/position/"] = {{500, Results(9)}, {502, "bad gateway"}, {200, Results(3)}};
+  loader.answers[base + "3/position/"] = {{500, Results(9)}};  // an error page with rows counts for nothing
+  loader.pages[base + "4/position/"] = G("<html><body><p>暂无数据</p></body></html>");
+  std::string huge;
+  for (int i = 0; i < kMaxRowsPerPage + 1; ++i) huge += "<tr><td>x</td></tr>";
+  loader.pages[base + "5/position/"] = Page(huge);
+  loader.pages["http://rank.test/baidu/b/1/position/"] = "<html><body>placeholder</body></html>";
+  query.StartStopRankQuery();
+
+  EXPECT_EQ(ui.table.RowCount(), 5);  // pages 1 and 2 only
+  EXPECT_EQ(std::count(loader.navigated.begin(), loader.navigated.end(), base + "2/position/"), 3);
+  EXPECT_EQ(std::count(loader.navigated.begin(), loader.navigated.end(), base + "3/position/"), 3);
+  ASSERT_EQ(recorder.pages.size(), 6u);
+  const auto outcome = [&](int i) {
+    const PageReport& p = recorder.pages[i];
+    return p.target + " " + std::to_string(p.page) + " " + OutcomeName(p.outcome.outcome) + " " +
+           p.outcome.reason + " " + std::to_string(p.attempts) + " " + std::to_string(p.rows);
+  };
+  EXPECT_EQ(outcome(0), "a 1 ok  1 2");
+  EXPECT_EQ(outcome(1), "a 2 ok  3 3");
+  EXPECT_EQ(outcome(2), "a 3 failed HTTP 500 3 0");
+  EXPECT_EQ(outcome(3), "a 4 ok  1 0");
+  EXPECT_EQ(outcome(4), "a 5 failed too many rows 3 0");
+  EXPECT_EQ(outcome(5), "b 1 failed no results block 3 0");
+  EXPECT_EQ(recorder.pages[1].cells.size(), 3u);
+  EXPECT_EQ(recorder.pages[1].cells[0][2], "k1");
+  EXPECT_EQ(recorder.events[1], "ask a 1 #1 of 0");
+  EXPECT_EQ(recorder.events[2], "ask a 2 #1 of 5");
+  EXPECT_EQ(recorder.events[3], "ask a 2 #2 of 5");
+  EXPECT_EQ(recorder.events.back(), "end 0");
+  EXPECT_EQ(messages, (std::vector<std::string>{"青篱：|4160|" + GbkToUtf8Text(G("查询完成！\r\n未成功 3 页：失败 3 页"))}));
+  EXPECT_EQ(query.Ledger().NotOk().size(), 3u);
+
+  // Collected again once the site is well: the rows go at the end.
+  loader.answers.clear();
+  loader.pages[base + "3/position/"] = Results(1);
+  loader.pages[base + "5/position/"] = Results(2);
+  loader.pages["http://rank.test/baidu/b/1/position/"] = Results(4);
+  query.RetryFailedPages();
+  EXPECT_EQ(ui.table.RowCount(), 5 + 1 + 2 + 4);
+  EXPECT_EQ(Cell(5, 1), "a");
+  EXPECT_EQ(Cell(11, 1), "b");
+  EXPECT_TRUE(query.Ledger().NotOk().empty());
+  EXPECT_EQ(messages.back(), "青篱：|4160|查询完成！");
+}
+
+TEST_F(Fixture, LoginAndVerificationPagesAskTheUser) {
+  Recorder recorder;
+  query.listeners.Add(&recorder);
+  ui.domains = "a|b|c|d";
+  const std::string login = "<html><form><input type=password name=pw></form></html>";
+  loader.answers["http://rank.test/baidu/a/1/position/"] = {{200, login}, {200, Results(2)}};
+  loader.pages["http://rank.test/baidu/b/1/position/"] = login;
+  loader.pages["http://rank.test/baidu/c/1/position/"] = G("<html><p>访问过于频繁，请输入验证码</p></html>");
+  std::vector<BlockedChoice> choices{BlockedChoice::kRetry, BlockedChoice::kSkip, BlockedChoice::kStop};
+  std::vector<std::string> asked;
+  query.onBlocked = [&](const PageReport& r) {
+    asked.push_back(r.target + " " + r.outcome.reason + " " + r.address);
+    const BlockedChoice c = choices.front();
+    choices.erase(choices.begin());
+    return c;
+  };
+  query.StartStopRankQuery();
+  EXPECT_EQ(asked, (std::vector<std::string>{"a login page http://rank.test/baidu/a/1/position/",
+                                             "b login page http://rank.test/baidu/b/1/position/",
+                                             "c verification page http://rank.test/baidu/c/1/position/"}));
+  EXPECT_EQ(ui.table.RowCount(), 2);  // a, once its login is done
+  ASSERT_EQ(recorder.pages.size(), 3u);
+  EXPECT_TRUE(recorder.pages[0].outcome.Ok());
+  EXPECT_EQ(recorder.pages[0].attempts, 2);
+  EXPECT_EQ(OutcomeName(recorder.pages[1].outcome.outcome), std::string("failed"));  // skipped
+  EXPECT_EQ(OutcomeName(recorder.pages[2].outcome.outcome), std::string("blocked"));  // the run ended there
+  EXPECT_EQ(std::count(loader.navigated.begin(), loader.navigated.end(), "http://rank.test/baidu/d/1/position/"), 0);
+  EXPECT_EQ(recorder.events.back(), "end 2");
+  EXPECT_EQ(messages, (std::vector<std::string>{
+                          "青篱：|4160|" + GbkToUtf8Text(G("查询已停止！\r\n未成功 2 页：失败 1 页，需登录或验证 1 页"))}));
+  EXPECT_EQ(ui.caption, G("开始采集"));
+}
+
+}  // namespace
+}  // namespace lanshu
