@@ -17,6 +17,7 @@
 #include "app/ResultListModel.h"
 #include "app/Widgets.h"
 #include "demo/DemoSite.h"
+#include "demo/DemoFaults.h"
 #include "rank/RankQuery.h"
 #include "store/ConfigStore.h"
 #include "text/Events.h"
@@ -37,7 +38,7 @@ class WindowTest : public QObject {
   std::vector<Message> messages_;
   std::function<void(const Message&)> onMessage_;
 
-  std::unique_ptr<Application> Start(const QString& settingsName, bool demo = true) {
+  std::unique_ptr<Application> Start(const QString& settingsName, bool demo = true, bool settle = true) {
     CommandLine cl;
     cl.settingsFile = (dir_.path() + QLatin1Char('/') + settingsName).toStdString();
     cl.demo = demo;
@@ -45,6 +46,7 @@ class WindowTest : public QObject {
     if (app->Ok()) {
       MainWindow* w = app->Window();
       w->show();
+      if (!settle) return app;
       // Like a user, start after the login tab has loaded the user page.
       WaitFor([w] { return !w->时钟1->isActive(); }, 5000);
       QTest::qWait(800);
@@ -112,7 +114,7 @@ class WindowTest : public QObject {
     QCOMPARE(w.StatusText(), QStringLiteral("域名：b.test  当前页：1  总：0"));
   }
 
-  void stopDuringARunShowsTheNoticeTwice() {
+  void stopDuringARunShowsOneNoticeSayingSo() {
     auto app = Start("stop.ini");
     demo::DemoSite& site = *app->Demo();
     site.UpdateOptions([](demo::Options& o) { o.rankPages = 5; });
@@ -127,11 +129,32 @@ class WindowTest : public QObject {
     });
     poll.start(20);
     QTimer::singleShot(0, [&] { Click(w.按钮开始采集); });
-    QVERIFY(WaitFor([&] { return messages_.size() == 2; }, 60000));
-    QCOMPARE(messages_[0].text, QStringLiteral("查询完成！"));
-    QCOMPARE(messages_[1].text, QStringLiteral("查询完成！"));
+    QVERIFY(WaitFor([&] { return messages_.size() == 1; }, 60000));
+    QCOMPARE(messages_[0].text, QStringLiteral("查询已停止！"));
     QCOMPARE(w.按钮开始采集->text(), QStringLiteral("开始采集"));
+    QTest::qWait(300);
+    QCOMPARE(messages_.size(), size_t(1));
     for (const auto& r : site.Requests()) QVERIFY(r.target.find("b.test") == std::string::npos);
+  }
+
+  // The start-up load of the user page waits for a run that is loading pages.
+  void aRunStartedRightAfterStartUpKeepsTheBrowser() {
+    auto app = Start("early.ini", true, false);
+    demo::DemoSite& site = *app->Demo();
+    site.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 4;
+      o.delayMs = 300;
+    });
+    MainWindow& w = *app->Window();
+    w.编辑框域名->setText(QStringLiteral("a.test"));
+    Click(w.按钮开始采集);
+    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 60000));
+    QCOMPARE(messages_[0].text, QStringLiteral("查询完成！"));
+    int expected = 0;
+    for (int page = 1; page <= 4; ++page) expected += static_cast<int>(site.ExpectedRankRows("a.test", page, "position").size());
+    QCOMPARE(app->List().RowCount(), expected);
+    // Once the run is over the user page loads.
+    QVERIFY(WaitFor([&] { return !w.时钟1->isActive(); }, 10000));
   }
 
   void emptyDomainTextShowsTheMessageOnly() {
@@ -228,7 +251,10 @@ class WindowTest : public QObject {
       }
   }
 
-  void loginInTheBrowserAppliesToPagesAndRequests() {
+  // A login page pauses the run behind the bar; after logging in on the
+  // login tab, 继续 loads the page again and the run goes on. The run waits
+  // inside the start click, so the user's steps come from a timer.
+  void aLoginPagePausesTheRunUntilTheUserLogsIn() {
     auto app = Start("login.ini");
     demo::DemoSite& site = *app->Demo();
     site.UpdateOptions([](demo::Options& o) {
@@ -237,20 +263,52 @@ class WindowTest : public QObject {
     });
     MainWindow& w = *app->Window();
     w.编辑框域名->setText(QStringLiteral("a.test"));
-    Click(w.按钮开始采集);
-    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 30000));
-    QCOMPARE(app->List().RowCount(), 0);  // the login page has no results block
-
-    // Log in on the third tab.
-    QSignalSpy loaded(w.浏览框, &QWebEngineView::loadFinished);
-    w.编辑框网址->setText(QString::fromStdString(site.BaseUrl() + "/user.php?action=login&user=demo&pass=demo"));
-    Click(w.按钮跳到);
-    QVERIFY(WaitFor([&] { return !site.Requests().empty() && app->Http().GetCookie(site.BaseUrl(), "lanshu_session") != ""; },
-                    15000));
-    messages_.clear();
-    Click(w.按钮开始采集);
-    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 30000));
+    int step = 0;
+    bool pausedRight = false;
+    QTimer user;
+    connect(&user, &QTimer::timeout, [&] {
+      if (step == 0 && !w.拦截提示条->isHidden()) {
+        pausedRight = w.选择夹->CurrentIndex() == 2 && w.拦截提示文字->text().contains(QStringLiteral("登录")) &&
+                      w.按钮开始采集->text() == QStringLiteral("停止") && messages_.empty();
+        step = 1;  // log in on the third tab
+        w.编辑框网址->setText(QString::fromStdString(site.BaseUrl() + "/user.php?action=login&user=demo&pass=demo"));
+        Click(w.按钮跳到);
+      } else if (step == 1 && app->Http().GetCookie(site.BaseUrl(), "lanshu_session") != "") {
+        step = 2;
+        Click(w.按钮继续);
+      }
+    });
+    user.start(50);
+    QTimer::singleShot(0, [&] { Click(w.按钮开始采集); });
+    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 60000));
+    user.stop();
+    QVERIFY(pausedRight);
+    QCOMPARE(step, 2);
+    QCOMPARE(messages_[0].text, QStringLiteral("查询完成！"));
+    QVERIFY(w.拦截提示条->isHidden());
     QCOMPARE(app->List().RowCount(), static_cast<int>(site.ExpectedRankRows("a.test", 1, "position").size()));
+
+    // Skipped, the page counts as failed, and the notice says so.
+    messages_.clear();
+    site.UpdateOptions([](demo::Options& o) { o.requireLogin = false; });
+    demo::Options faults = site.GetOptions();
+    QVERIFY(demo::ParseDemoFaults("rank:b.test:1=verify", faults));
+    site.SetOptions(faults);
+    w.编辑框域名->setText(QStringLiteral("b.test"));
+    bool askedToVerify = false;
+    QTimer skip;
+    connect(&skip, &QTimer::timeout, [&] {
+      if (w.拦截提示条->isHidden()) return;
+      askedToVerify = w.拦截提示文字->text().contains(QStringLiteral("验证"));
+      skip.stop();
+      Click(w.按钮跳过);
+    });
+    skip.start(50);
+    QTimer::singleShot(0, [&] { Click(w.按钮开始采集); });
+    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 60000));
+    QVERIFY(askedToVerify);
+    QCOMPARE(messages_[0].text, QStringLiteral("查询完成！\r\n未成功 1 页：失败 1 页"));
+    QCOMPARE(app->Rank().Ledger().NotOk().size(), size_t(1));
   }
 
   void settingsRoundTrip() {
