@@ -12,6 +12,7 @@
 #include "text/InputText.h"
 #include "text/MessageBox.h"
 #include "text/Regex.h"
+#include "web/RedirectResolver.h"
 
 namespace lanshu {
 namespace {
@@ -410,8 +411,9 @@ void RankQuery::ParseRankPage(const std::string& html) {
 
       const std::string href = HtmlElementFinder::GetAttribute(titleCell, "href");
       std::string link = href;
+      // A relative answer names a page of the search engine itself.
       if (ui_.ConvertLinks() && GbkFind(href, redirectPrefix) != std::string::npos && resolveLink)
-        link = resolveLink(href);
+        link = AbsoluteLocation(href, resolveLink(href));
       if (link.empty()) link = href;
       SetRankCell(7, link);
     }
