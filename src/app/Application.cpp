@@ -208,6 +208,10 @@ void Application::Wire() {
     rank_->RetryFailedPages();
     FinishPendingClose();
   };
+  w.handlers.retryFailedMiningPages = [this] {
+    mining_->RetryFailedPages();
+    FinishPendingClose();
+  };
   w.handlers.browserBusy = [this] { return rank_->Running(); };
   rank_->onBlocked = [this](const PageReport& report) {
     return AskAtBlockedPage(*window_, RunKind::kRank, report, [this] { return !rank_->Running() || window_->按钮开始采集->text() != QStringLiteral("停止"); });

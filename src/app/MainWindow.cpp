@@ -243,6 +243,10 @@ void MainWindow::CreatePopupMenu() {
   文件->addSeparator();
   菜单重试失败页 = 文件->addAction(QStringLiteral("重试失败页"));
   菜单重试失败页->setObjectName(QStringLiteral("菜单重试失败页"));
+  // The result box keeps its own editing menu; the command is added below it.
+  菜单重试失败页1 = new QAction(QStringLiteral("重试失败页"), this);
+  菜单重试失败页1->setObjectName(QStringLiteral("菜单重试失败页1"));
+  编辑框结果关键词->setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
 void MainWindow::SetUserPageAddress(const QString& address) {
@@ -275,6 +279,14 @@ void MainWindow::Connect() {
   connect(菜单访问收录页, &QAction::triggered, this, [this, call] { call(handlers.visitPage); });
   connect(菜单清空列表, &QAction::triggered, this, [this, call] { call(handlers.clearList); });
   connect(菜单重试失败页, &QAction::triggered, this, [this, call] { call(handlers.retryFailedPages); });
+  connect(菜单重试失败页1, &QAction::triggered, this, [this, call] { call(handlers.retryFailedMiningPages); });
+  connect(编辑框结果关键词, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu* menu = 编辑框结果关键词->createStandardContextMenu(at);
+    menu->addSeparator();
+    menu->addAction(菜单重试失败页1);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(编辑框结果关键词->viewport()->mapToGlobal(at));
+  });
   connect(按钮粘贴, &QPushButton::clicked, this,
           [this] { 编辑框关键词列表->setPlainText(QApplication::clipboard()->text()); });
   connect(按钮开始挖掘, &QPushButton::clicked, this, [this, call] { call(handlers.startStopMining); });

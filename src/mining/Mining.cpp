@@ -57,7 +57,10 @@ KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
 
 bool KeywordMining::Running() const { return ui_.StartCaption() != T().idle; }
 
-void KeywordMining::OpenResultFile(const std::string& name) { state.outputFile.OpenForRewrite(name); }
+void KeywordMining::OpenResultFile(const std::string& name) {
+  state.outputFile.OpenForRewrite(name);
+  openedFile_ = name;
+}
 
 void KeywordMining::StartOrStopMining() {
   if (ui_.StartCaption() != T().idle) {
@@ -111,6 +114,8 @@ void KeywordMining::StartOrStopMining() {
 
   MakeDirectoryPath(dir);
 
+  seedFiles_.clear();
+  openedFile_.clear();
   if (ui_.AutoSaveChecked() && !ui_.SeparateFilesChecked())
     OpenResultFile(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()) + "." + ui_.ExtensionText());
 
@@ -121,6 +126,7 @@ void KeywordMining::StartOrStopMining() {
     if (ui_.AutoSaveChecked() && ui_.SeparateFilesChecked())
       OpenResultFile(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()) + "." +
                      ui_.ExtensionText());
+    if (ui_.AutoSaveChecked()) seedFiles_[seed] = openedFile_;
     state.keywordResultCount = 0;
     MineKeyword();
     if (ui_.SeparateFilesChecked()) state.outputFile.Close();
@@ -128,7 +134,10 @@ void KeywordMining::StartOrStopMining() {
     ClockedWait(SecondsToMilliseconds(ui_.KeywordIntervalText()), state.stopRequested);
   }
   if (!ui_.SeparateFilesChecked()) state.outputFile.Close();
+  EndRun();
+}
 
+void KeywordMining::EndRun() {
   ui_.SetStartCaption(T().idle);
   const bool stopped = userStopped_ || blockedStopped_;
   listeners.RunEnded(RunKind::kMine, blockedStopped_ ? RunEnd::kBlocked
@@ -172,6 +181,33 @@ void KeywordMining::MineKeyword() {
     ProcessPendingEvents();
     if (state.currentPage >= last) break;
   }
+}
+
+void KeywordMining::RetryFailedPages() {
+  if (Running() || ledger_.NotOk().empty()) return;
+  const std::vector<PageReport> pages = ledger_.NotOk();
+  state.stopRequested = false;
+  userStopped_ = blockedStopped_ = false;
+  ui_.SetStartCaption(T().running);
+  for (const PageReport& failed : pages) {
+    if (state.stopRequested) break;
+    state.currentKeyword = failed.target;
+    state.currentPage = failed.page;
+    state.keywordResultCount = 0;
+    auto file = seedFiles_.find(failed.target);
+    if (file != seedFiles_.end()) state.outputFile.OpenForAppend(file->second);
+    ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
+                      std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(state.currentPage));
+    const LoadedPage loaded = CollectPage(failed.page, 0);
+    if (!loaded.stopped) {
+      ledger_.Forget(failed.target, failed.page);
+      FinishPage(failed.page, loaded);
+    }
+    state.outputFile.Close();
+    if (loaded.stopped) break;
+    ProcessPendingEvents();
+  }
+  EndRun();
 }
 
 void KeywordMining::FinishPage(int n, const LoadedPage& loaded) {

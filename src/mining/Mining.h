@@ -5,6 +5,7 @@
 // the run to stop.
 #include <ctime>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,10 @@ class KeywordMining {
   std::function<BlockedChoice(const PageReport&)> onBlocked;
   // The pages of the last run that were not ok.
   const PageLedger& Ledger() const { return ledger_; }
+  // Fetches again the pages of the last run that were not ok; their lines go
+  // to the end of the result box and to the result files they belonged to
+  // (the popup command 重试失败页).
+  void RetryFailedPages();
 
   // One page fetched with its retries: its GBK text and how it ended.
   struct LoadedPage {
@@ -112,10 +117,15 @@ class KeywordMining {
 
  private:
   void OpenResultFile(const std::string& name);
+  // Ends a run: events, caption and the final message.
+  void EndRun();
   // Parses an ok page and reports it with the lines it added.
   void FinishPage(int n, const LoadedPage& loaded);
 
   PageLedger ledger_;
+  // The result file each seed's lines went to in the last run.
+  std::map<std::string, std::string> seedFiles_;
+  std::string openedFile_;  // the result file opened last
   bool userStopped_ = false;
   bool blockedStopped_ = false;
   // The cells of the lines the page being parsed added, for its report.

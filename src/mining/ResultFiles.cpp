@@ -131,6 +131,12 @@ bool ResultFile::OpenForRewrite(const std::string& name) {
   return file_ != nullptr;
 }
 
+bool ResultFile::OpenForAppend(const std::string& name) {
+  Close();
+  file_ = std::fopen(NativePath(name).c_str(), "ab");
+  return file_ != nullptr;
+}
+
 void ResultFile::Write(const std::string& bytes) {
   if (!file_) return;
   std::fwrite(bytes.data(), 1, bytes.size(), file_);

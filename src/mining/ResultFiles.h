@@ -50,6 +50,8 @@ class ResultFile {
   // name is GBK; converted to the file system's encoding. Closes a file that
   // is still open first. False when the file cannot be opened.
   bool OpenForRewrite(const std::string& name);
+  // Opens to add at the end (created if absent).
+  bool OpenForAppend(const std::string& name);
   void Write(const std::string& bytes);
   void Close();
   bool IsOpen() const { return file_ != nullptr; }
