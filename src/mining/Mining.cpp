@@ -51,9 +51,7 @@ std::tm LocalNow() {
 std::u16string MiningUi::KeywordListWide() const { return GbkToU16(KeywordListText()); }
 
 KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
-    : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {
-  listeners.Add(&ledger_);
-}
+    : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {}
 
 bool KeywordMining::Running() const { return ui_.StartCaption() != T().idle; }
 
@@ -139,15 +137,10 @@ void KeywordMining::StartOrStopMining() {
 
 void KeywordMining::EndRun() {
   ui_.SetStartCaption(T().idle);
-  const bool stopped = userStopped_ || blockedStopped_;
-  listeners.RunEnded(RunKind::kMine, blockedStopped_ ? RunEnd::kBlocked
-                                     : stopped       ? RunEnd::kStopped
-                                                     : RunEnd::kFinished);
-  std::string notice = Utf8TextToGbk(stopped ? "获取已停止！总共 " : "获取完成！总共 ") +
-                       std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！");
-  const std::string notOk = NotOkNoticeLine(ledger_.Failed(), ledger_.Blocked());
-  if (!notOk.empty()) notice += "\r\n" + notOk;
-  ShowMessageBox(notice, kMbOk | kMbTaskModal, T().info);
+  listeners.RunEnded(RunKind::kMine, Ending());
+  const std::string total = std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！");
+  ShowMessageBox(Notice(Utf8TextToGbk("获取完成！总共 ") + total, Utf8TextToGbk("获取已停止！总共 ") + total),
+                 kMbOk | kMbTaskModal, T().info);
 }
 
 std::string KeywordMining::PageAddress(int n) const {
@@ -227,14 +220,17 @@ void KeywordMining::FinishPage(int n, const LoadedPage& loaded) {
 }
 
 KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
-  const std::string address = PageAddress(n);
+  PageReport asked;
+  asked.target = state.currentKeyword;
+  asked.page = n;
+  asked.address = PageAddress(n);
   LoadedPage loaded;
   int failures = 0;
   for (;;) {
     if (failures > 0) ClockedWait(reliability.RetryWaitMs(failures + 1), state.stopRequested);
-    // Page 1 of a seed is asked for even with a stop pending (the request
-    // itself then ends at once); later pages are not.
-    if (state.stopRequested && (n != 1 || failures > 0)) {
+    // Page 1 of a seed is asked for even with a stop pending, as a seed
+    // always starts; later pages and further attempts are not.
+    if (state.stopRequested && (n != 1 || loaded.attempts > 0)) {
       loaded.stopped = true;
       return loaded;
     }
@@ -242,12 +238,11 @@ KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
     listeners.PageRequested(RunKind::kMine, state.currentKeyword, n, loaded.attempts, knownPages);
     Fetched got;
     if (fetchPage) {
-      // A Stop that comes while the request waits ends it at once; one that
-      // was already pending lets page 1 come in, as a seed always starts.
+      // A Stop that comes while the request waits ends it at once.
       const bool stopBefore = state.stopRequested;
-      got = fetchPage(address, [this, stopBefore] { return !stopBefore && state.stopRequested; });
+      got = fetchPage(asked.address, [this, stopBefore] { return !stopBefore && state.stopRequested; });
     } else {
-      got.body = fetch ? fetch(address) : std::string();
+      got.body = fetch ? fetch(asked.address) : std::string();
       if (got.body.empty()) got.fetch.error = "no answer";
     }
     loaded.html = Utf8ToGbk(got.body);
@@ -255,30 +250,13 @@ KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
       loaded.stopped = true;
       return loaded;
     }
-    loaded.outcome = PrecheckPage(got.fetch, loaded.html);
-    if (loaded.outcome.Ok() && !HasResultsBlock(loaded.html))
-      loaded.outcome = ClassifyPageWithoutResults(loaded.html);
-    if (loaded.outcome.outcome == Outcome::kBlocked) {
-      PageReport report;
-      report.target = state.currentKeyword;
-      report.page = n;
-      report.address = address;
-      report.outcome = loaded.outcome;
-      report.attempts = loaded.attempts;
-      const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
-      if (choice == BlockedChoice::kRetry && !state.stopRequested) continue;
-      if (choice == BlockedChoice::kSkip && onBlocked)
-        loaded.outcome = PageOutcome::Failed(loaded.outcome.reason);
-      if (choice == BlockedChoice::kStop) {
-        blockedStopped_ = true;
-        state.stopRequested = true;
-        ui_.SetStartCaption(T().stopping);
-      }
-      return loaded;
-    }
-    if (loaded.outcome.Ok() || failures >= reliability.retries) return loaded;
-    ++failures;
+    if (Judge(loaded, got.fetch, asked, failures) == Next::kDone) break;
   }
+  if (blockedStopped_) {
+    state.stopRequested = true;
+    ui_.SetStartCaption(T().stopping);
+  }
+  return loaded;
 }
 
 void KeywordMining::ParseMiningPage(const std::string& page, const std::string& seed) {

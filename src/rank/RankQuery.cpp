@@ -143,9 +143,7 @@ RankQuery::RankQuery(RankUi& ui, PageLoader& loader, std::string rankSite, std::
     : ui_(ui),
       loader_(loader),
       rankSite_(std::move(rankSite)),
-      searchSite_(std::move(searchSite)) {
-  listeners.Add(&ledger_);
-}
+      searchSite_(std::move(searchSite)) {}
 
 void RankQuery::SetSites(std::string rankSite, std::string searchSite) {
   rankSite_ = std::move(rankSite);
@@ -197,14 +195,8 @@ void RankQuery::StartStopRankQuery() {
 
 void RankQuery::EndRun() {
   ui_.SetStartCaption(Gbk(kIdle));
-  const bool stopped = userStopped_ || blockedStopped_;
-  listeners.RunEnded(RunKind::kRank, blockedStopped_ ? RunEnd::kBlocked
-                                     : stopped       ? RunEnd::kStopped
-                                                     : RunEnd::kFinished);
-  std::string notice = Gbk(stopped ? "查询已停止！" : "查询完成！");
-  const std::string notOk = NotOkNoticeLine(ledger_.Failed(), ledger_.Blocked());
-  if (!notOk.empty()) notice += "\r\n" + notOk;
-  ShowNotice(notice);
+  listeners.RunEnded(RunKind::kRank, Ending());
+  ShowNotice(Notice(Gbk("查询完成！"), Gbk("查询已停止！")));
 }
 
 void RankQuery::QueryDomain() {
@@ -250,7 +242,10 @@ void RankQuery::FinishPage(int page, const LoadedPage& loaded) {
 }
 
 RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
-  const std::string address = PageAddress(page);
+  PageReport asked;
+  asked.target = currentDomain;
+  asked.page = page;
+  asked.address = PageAddress(page);
   LoadedPage loaded;
   int failures = 0;
   for (;;) {
@@ -265,41 +260,21 @@ RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
     }
     ++loaded.attempts;
     listeners.PageRequested(RunKind::kRank, currentDomain, page, loaded.attempts, knownPages);
-    const bool ready = LoadOnce(address);
+    const bool ready = LoadOnce(asked.address);
+    loaded.html = ready || StopRequested() ? loader_.DocumentHtml() : std::string();
     if (StopRequested()) {
-      loaded.html = loader_.DocumentHtml();
       loaded.stopped = true;
       return loaded;
     }
-    if (ready) {
-      loaded.html = loader_.DocumentHtml();
-      loaded.outcome = PrecheckPage(loader_.LastFetch(), loaded.html);
-      if (loaded.outcome.Ok() && !HasResultsBlock(loaded.html))
-        loaded.outcome = ClassifyPageWithoutResults(loaded.html);
-    } else {
-      loaded.html.clear();
-      loaded.outcome = PageOutcome::Failed("time-out");
-    }
-    if (loaded.outcome.outcome == Outcome::kBlocked) {
-      PageReport report;
-      report.target = currentDomain;
-      report.page = page;
-      report.address = address;
-      report.outcome = loaded.outcome;
-      report.attempts = loaded.attempts;
-      const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
-      if (choice == BlockedChoice::kRetry && !StopRequested()) continue;
-      if (choice == BlockedChoice::kSkip && onBlocked)
-        loaded.outcome = PageOutcome::Failed(loaded.outcome.reason);
-      if (choice == BlockedChoice::kStop) {
-        blockedStopped_ = true;
-        ui_.SetStartCaption(Gbk(kStopping));
-      }
+    PageFetch fetch = ready ? loader_.LastFetch() : PageFetch{0, "time-out"};
+    if (Judge(loaded, fetch, asked, failures) == Next::kDone) break;
+    if (StopRequested()) {  // Stop clicked while the run waited at a wall
+      loaded.stopped = true;
       return loaded;
     }
-    if (loaded.outcome.Ok() || failures >= reliability.retries) return loaded;
-    ++failures;
   }
+  if (blockedStopped_) ui_.SetStartCaption(Gbk(kStopping));
+  return loaded;
 }
 
 void RankQuery::RetryFailedPages() {
