@@ -179,6 +179,7 @@ void Application::CreateWindow() {
   miningUi_ = std::make_unique<MiningWindowUi>(*window_);
   rank_ = std::make_unique<RankQuery>(*rankUi_, *loader_, sites_.rankSite, sites_.searchSite);
   rank_->resolveLink = [](const std::string& link) { return ResolveRedirectLink(link); };
+  rank_->resolveLinks = [](const std::vector<std::string>& links) { return ResolveRedirectLinks(links, 8); };
   mining_ = std::make_unique<KeywordMining>(*miningUi_, sites_.keywordSite);
   mining_->fetch = [this](const std::string& url) { return http_->Request(url); };
   mining_->fetchPage = [this](const std::string& url, const std::function<bool()>& stopped) {

@@ -349,6 +349,13 @@ void RankQuery::ParseRankPage(const std::string& html) {
 
   const int n = std::atoi(finder.FindElements(body, "tr", {}, {}, std::string(), false, false, -1).c_str());
   const std::string redirectPrefix = searchSite_ + "/link?url=";
+  // The rows are read first and listed once their links are resolved: the
+  // redirect links of a page are asked for together, not one after another.
+  struct Pending {
+    std::string cells[8];
+    bool convert = false;
+  };
+  std::vector<Pending> rows;
   for (int i = 1; i <= n; ++i) {
     if (StopRequested()) break;
     if (i == 1) continue;  // the header row
@@ -367,31 +374,52 @@ void RankQuery::ParseRankPage(const std::string& html) {
       // Compared as the list shows it, so padding cannot make a duplicate new.
       if (ui_.FilterDuplicates() && SeenBefore(keyword)) continue;
 
-      ResultTable& list = ui_.List();
-      currentRow = list.AppendRow(serial);
-      SetRankCell(1, currentDomain);
-      SetRankCell(2, keyword);
-      SetRankCell(3, tags.Replace(finder.FindElements(row, "td", {"class"}, {"blue"}), std::string()));
-      SetRankCell(4, DecodeEntities(tags.Replace(finder.FindElements(row, "td", {"align"}, {"right"}),
-                                                 std::string())));
-      SetRankCell(5, DecodeEntities(tags.Replace(
-                         finder.FindElements(row, "td", {"align"}, {"right"}, std::string(), false, false, 2),
-                         std::string())));
+      Pending p;
+      p.cells[0] = serial;
+      p.cells[1] = currentDomain;
+      p.cells[2] = keyword;
+      p.cells[3] = tags.Replace(finder.FindElements(row, "td", {"class"}, {"blue"}), std::string());
+      p.cells[4] = DecodeEntities(tags.Replace(finder.FindElements(row, "td", {"align"}, {"right"}), std::string()));
+      p.cells[5] = DecodeEntities(tags.Replace(
+          finder.FindElements(row, "td", {"align"}, {"right"}, std::string(), false, false, 2), std::string()));
       const std::string titleCell = finder.FindElements(row, "td", {"class"}, {"blue t_l"});
       // Decoded like the counts; its commas, decoded ones included, become
       // full-width so that they never split a line of comma-separated text.
       std::string title = DecodeEntities(tags.Replace(titleCell, std::string()));
       ReplaceList(title, ",", Gbk("，"), true);
-      SetRankCell(6, title);
-
-      const std::string href = HtmlElementFinder::GetAttribute(titleCell, "href");
-      std::string link = href;
-      // A relative answer names a page of the search engine itself.
-      if (ui_.ConvertLinks() && GbkFind(href, redirectPrefix) != std::string::npos && resolveLink)
-        link = AbsoluteLocation(href, resolveLink(href));
-      if (link.empty()) link = href;
-      SetRankCell(7, link);
+      p.cells[6] = title;
+      p.cells[7] = HtmlElementFinder::GetAttribute(titleCell, "href");
+      p.convert = ui_.ConvertLinks() && GbkFind(p.cells[7], redirectPrefix) != std::string::npos &&
+                  (resolveLink || resolveLinks);
+      rows.push_back(std::move(p));
     }
+    ProcessPendingEvents();
+  }
+
+  std::vector<std::string> links;
+  for (const Pending& p : rows)
+    if (p.convert) links.push_back(p.cells[7]);
+  std::vector<std::string> resolved;
+  if (resolveLinks && !links.empty()) {
+    resolved = resolveLinks(links);
+  } else {
+    for (const std::string& link : links) resolved.push_back(resolveLink(link));
+  }
+  resolved.resize(links.size());
+
+  std::size_t next = 0;
+  ResultTable& list = ui_.List();
+  for (const Pending& p : rows) {
+    if (StopRequested()) break;
+    std::string link = p.cells[7];
+    if (p.convert) {
+      // A relative answer names a page of the search engine itself.
+      const std::string answer = AbsoluteLocation(link, resolved[next++]);
+      if (!answer.empty()) link = answer;
+    }
+    currentRow = list.AppendRow(p.cells[0]);
+    for (int c = 1; c < 7; ++c) SetRankCell(c, p.cells[c]);
+    SetRankCell(7, link);
     ProcessPendingEvents();
   }
 }

@@ -106,6 +106,9 @@ class RankQuery : public PageRun {
   // Resolves a search-engine redirect link; the program installs its link
   // resolver here. Without one, links are listed as found.
   std::function<std::string(const std::string&)> resolveLink;
+  // Resolves the links of a page together, answers in their order; used
+  // instead of resolveLink when installed.
+  std::function<std::vector<std::string>(const std::vector<std::string>&)> resolveLinks;
 
   // Collects again the pages of the last run that were not ok and appends
   // their rows at the end of the list (the popup command 重试失败页).
