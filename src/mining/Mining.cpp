@@ -1,5 +1,6 @@
 #include "mining/Mining.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -178,10 +179,16 @@ void KeywordMining::MineKeyword() {
 
 void KeywordMining::RetryFailedPages() {
   if (Running() || ledger_.NotOk().empty()) return;
+  // A run of its own, of just those pages: its listeners and its message
+  // count what fails again.
   const std::vector<PageReport> pages = ledger_.NotOk();
   state.stopRequested = false;
   userStopped_ = blockedStopped_ = false;
   ui_.SetStartCaption(T().running);
+  std::vector<std::string> targets;
+  for (const PageReport& failed : pages)
+    if (std::find(targets.begin(), targets.end(), failed.target) == targets.end()) targets.push_back(failed.target);
+  listeners.RunStarted(RunKind::kMine, targets);
   for (const PageReport& failed : pages) {
     if (state.stopRequested) break;
     state.currentKeyword = failed.target;
@@ -192,10 +199,7 @@ void KeywordMining::RetryFailedPages() {
     ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
                       std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(state.currentPage));
     const LoadedPage loaded = CollectPage(failed.page, 0);
-    if (!loaded.stopped) {
-      ledger_.Forget(failed.target, failed.page);
-      FinishPage(failed.page, loaded);
-    }
+    if (!loaded.stopped) FinishPage(failed.page, loaded);
     state.outputFile.Close();
     if (loaded.stopped) break;
     ProcessPendingEvents();

@@ -279,9 +279,15 @@ RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
 
 void RankQuery::RetryFailedPages() {
   if (Running() || ledger_.NotOk().empty()) return;
+  // A run of its own, of just those pages: its listeners and its notice
+  // count what fails again.
   const std::vector<PageReport> pages = ledger_.NotOk();
   userStopped_ = blockedStopped_ = false;
   ui_.SetStartCaption(Gbk(kRunning));
+  std::vector<std::string> targets;
+  for (const PageReport& failed : pages)
+    if (std::find(targets.begin(), targets.end(), failed.target) == targets.end()) targets.push_back(failed.target);
+  listeners.RunStarted(RunKind::kRank, targets);
   for (const PageReport& failed : pages) {
     if (StopRequested()) break;
     currentDomain = failed.target;
@@ -296,7 +302,6 @@ void RankQuery::RetryFailedPages() {
                       Gbk("  总：") + std::to_string(currentPage));
     const LoadedPage loaded = CollectPage(failed.page, 0);
     if (loaded.stopped) break;
-    ledger_.Forget(failed.target, failed.page);
     FinishPage(failed.page, loaded);
     list.ScrollToRow(list.RowCount() - 1);
     ProcessPendingEvents();
