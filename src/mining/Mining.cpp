@@ -116,15 +116,15 @@ void KeywordMining::StartOrStopMining() {
   seedFiles_.clear();
   openedFile_.clear();
   if (ui_.AutoSaveChecked() && !ui_.SeparateFilesChecked())
-    OpenResultFile(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()) + "." + ui_.ExtensionText());
+    OpenResultFile(FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), ui_.ExtensionText()));
 
   int index = 0;
   for (const std::string& seed : seeds) {
     state.currentKeyword = seed;
     listeners.TargetStarted(RunKind::kMine, seed, ++index, static_cast<int>(seeds.size()));
     if (ui_.AutoSaveChecked() && ui_.SeparateFilesChecked())
-      OpenResultFile(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()) + "." +
-                     ui_.ExtensionText());
+      OpenResultFile(FreeResultFileName(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()),
+                                        ui_.ExtensionText()));
     if (ui_.AutoSaveChecked()) seedFiles_[seed] = openedFile_;
     state.keywordResultCount = 0;
     MineKeyword();

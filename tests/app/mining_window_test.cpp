@@ -351,12 +351,16 @@ class MiningWindowTest : public QObject {
     COMPARE_GBK(Results(), Lines(Rows("减肥", 1), {true, true}) + Lines(Rows("丰胸", 1), {true, true}));
     COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + name).toStdString(), Results());
 
-    // With a trailing separator the same name; the run rewrites it.
+    // With a trailing separator the same name; the run in the same second
+    // writes beside it instead of over it.
     W().编辑框目录->setText(dir + QLatin1Char('/'));
     W().编辑框关键词列表->setPlainText(QStringLiteral("丰胸"));
     Run();
-    QCOMPARE(FilesIn(dir), QStringList({name}));
-    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + name).toStdString(), Lines(Rows("丰胸", 1), {true, true}));
+    const QString second = QStringLiteral("全部结果_") + kStamp + QStringLiteral("_2.csv");
+    QCOMPARE(FilesIn(dir), QStringList({name, second}));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + second).toStdString(), Lines(Rows("丰胸", 1), {true, true}));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + name).toStdString(),
+                Lines(Rows("减肥", 1), {true, true}) + Lines(Rows("丰胸", 1), {true, true}));
 
     // Saving off: the directory is still made, no file is.
     const QString unsaved = FreshDirectory();
@@ -379,9 +383,11 @@ class MiningWindowTest : public QObject {
     Run();
     QCOMPARE(Fetched(), QStringList({"/a/b/1/", "/a／b/1/"}));
     const QString shared = QStringLiteral("a／b_") + kStamp + QLatin1Char('.');
-    QCOMPARE(FilesIn(dir), QStringList({shared}));
-    // The second open emptied the file: only the last seed's lines remain.
-    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + shared).toStdString(), Lines(Rows("a／b", 1), Columns()));
+    const QString beside = QStringLiteral("a／b_") + kStamp + QStringLiteral("_2.");
+    QCOMPARE(FilesIn(dir), QStringList({shared, beside}));
+    // The second seed writes beside the first: both seeds' lines are kept.
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + shared).toStdString(), Lines(Rows("a/b", 1), Columns()));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + beside).toStdString(), Lines(Rows("a／b", 1), Columns()));
     QCOMPARE(messages_.back().text, Total(16));
   }
 

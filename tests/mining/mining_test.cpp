@@ -172,8 +172,17 @@ TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {
   ui.ext = "";
   mining.StartOrStopMining();
   EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/减肥_2024年3月5日14时7分9秒."), "k1\r\n");
-  // "a/b" and "a／b" clean to the same name: the second seed's open empties it.
-  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒."), "");
+  // "a/b" and "a／b" clean to the same name: the second seed writes beside
+  // the first instead of emptying it.
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒."), "k2\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒_2."), "");
+
+  // A second run in the same second keeps the first run's file too.
+  ui.separate = false;
+  ui.ext = "csv";
+  mining.StartOrStopMining();
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/全部结果_2024年3月5日14时7分9秒.csv"), "k1\r\nk2\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/全部结果_2024年3月5日14时7分9秒_2.csv"), "k1\r\nk2\r\n");
 }
 
 // One seed's page 1 of nothing but empty rows keeps the seed once; empty
