@@ -32,6 +32,9 @@
 #include "web/RedirectResolver.h"
 #include "web/TransferLoop.h"
 #include "app/RunViews.h"
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 namespace lanshu {
 
@@ -44,6 +47,15 @@ std::string WithoutTrailingSlash(std::string s) {
 }
 
 }  // namespace
+
+bool Application::InstallChineseTranslations() {
+  static QTranslator qtbase;  // lives as long as the application uses it
+  if (!qtbase.isEmpty()) return true;
+  if (!qtbase.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return false;
+  return QCoreApplication::installTranslator(&qtbase);
+}
 
 void Application::InstallWindowHooks() {
   SetEventPump([] { QCoreApplication::processEvents(); }, 5);

@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lanshu-collector: %s\n", why.c_str());
     return 1;
   }
+  lanshu::Application::InstallChineseTranslations();
   lanshu::Application::InstallWindowHooks();
   lanshu::Application program(options);
   if (!program.Ok()) {

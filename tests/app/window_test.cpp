@@ -401,6 +401,14 @@ class WindowTest : public QObject {
     QCOMPARE(app->Demo()->Requests().size() < 10, true);
     QVERIFY(QFile::exists(dir_.path() + QStringLiteral("/close.ini")));
   }
+
+  // Qt's own dialogs and standard buttons speak Chinese.
+  void standardDialogsSpeakChinese() {
+    QVERIFY(Application::InstallChineseTranslations());
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+  }
+
 };
 
 int main(int argc, char** argv) {
