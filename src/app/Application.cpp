@@ -108,6 +108,9 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
   CreateWindow();
   Wire();
   LoadSettings(*store_, *window_);
+  if (store_->LoadedEncoding() == FileEncoding::kNeither && options.batch.empty())
+    ShowMessageBox(G("设置文件的编码无法识别，文件保持原样，本次使用默认设置：\r\n") + ToGbk(settingsPath_),
+                   kMbOk | kMbIconWarning, G("信息："));
   Reliability reliability = LoadReliability(*store_);
   if (options.retries >= 0) reliability.retries = options.retries;
   rank_->reliability = reliability;

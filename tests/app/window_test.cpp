@@ -409,6 +409,46 @@ class WindowTest : public QObject {
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
   }
 
+
+  // A settings file in neither GBK nor UTF-8 is left as it is; the window
+  // says so and starts from the defaults. One in UTF-8 is read and becomes GBK.
+  void settingsFilesInOtherEncodings() {
+    const QString odd = dir_.path() + QStringLiteral("/odd.ini");
+    const QByteArray bytes("\xFF\xFE[\x01]\r\nk=\xFF\r\n", 11);
+    {
+      QFile f(odd);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    }
+    messages_.clear();
+    {
+      auto app = Start("odd.ini", false, false);
+      QCOMPARE(messages_.size(), size_t(1));
+      QVERIFY(messages_[0].text.startsWith(QStringLiteral("设置文件的编码无法识别")));
+      QCOMPARE(app->Window()->编辑框域名->text().isEmpty(), false);  // the design value
+      app->Window()->close();
+    }
+    QCOMPARE(ReadFile(odd), bytes);
+
+    const QString utf8 = dir_.path() + QStringLiteral("/utf8.ini");
+    {
+      QFile f(utf8);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QStringLiteral("\uFEFF[基本参数]\r\n域名=甲.com|乙.com\r\n").toUtf8());
+    }
+    messages_.clear();
+    {
+      auto app = Start("utf8.ini", false, false);
+      QVERIFY(messages_.empty());
+      QCOMPARE(app->Window()->编辑框域名->text(), QStringLiteral("甲.com|乙.com"));
+      app->Window()->close();
+    }
+    ConfigStore saved;
+    QVERIFY(saved.Open(ToGbk(utf8), ConfigStore::kMemoryMode));
+    QCOMPARE(saved.LoadedEncoding(), FileEncoding::kGbk);  // written back in one piece
+    QCOMPARE(saved.ReadValue(G("基本参数"), G("域名")), G("甲.com|乙.com"));
+  }
+
 };
 
 int main(int argc, char** argv) {
