@@ -9,7 +9,9 @@
 #include <QRegularExpressionValidator>
 #include <QWebEngineView>
 
+#include "app/QtText.h"
 #include "app/Widgets.h"
+#include "web/Coding.h"
 #include "rank/PumpedWait.h"
 #include "text/Events.h"
 
@@ -195,7 +197,9 @@ void MainWindow::CreateMiningPage(QWidget* p) {
 void MainWindow::CreateLoginPage(QWidget* p) {
   标签1 = MakeLabel(p, "标签1", 8, 40, 368, 24, "关于览数的帐号的权限问题，您可以到用户后台查看：");
   按钮跳到 = MakeButton(p, "按钮跳到", 376, 40, 56, 24, "跳到");
-  编辑框网址 = MakeEdit(p, "编辑框网址", 436, 40, 548, 24, "");
+  按钮后退 = MakeButton(p, "按钮后退", 436, 40, 48, 24, "后退");
+  按钮刷新 = MakeButton(p, "按钮刷新", 488, 40, 48, 24, "刷新");
+  编辑框网址 = MakeEdit(p, "编辑框网址", 540, 40, 444, 24, "");
   浏览框 = Named(new QWebEngineView(p), "浏览框", 8, 64, 816, 392);
   浏览框->setUrl(QUrl(QStringLiteral("about:blank")));
   时钟1 = new QTimer(this);
@@ -294,7 +298,14 @@ void MainWindow::Connect() {
   connect(按钮1, &QPushButton::clicked, this, [this, call] { call(handlers.exportMining); });
   connect(选择框自动保存目录, &QCheckBox::clicked, this, &MainWindow::ApplySaveDirectoryRule);
   connect(按钮选择, &QPushButton::clicked, this, [this, call] { call(handlers.chooseFolder); });
-  connect(按钮跳到, &QPushButton::clicked, this, [this] { 浏览框->setUrl(QUrl(编辑框网址->text())); });
+  // An address typed without a scheme is a web address.
+  const auto go = [this] {
+    浏览框->setUrl(QUrl(FromGbk(AddressWithScheme(ControlTextToGbk(编辑框网址->text())))));
+  };
+  connect(按钮跳到, &QPushButton::clicked, this, go);
+  connect(编辑框网址, &QLineEdit::returnPressed, this, go);
+  connect(按钮后退, &QPushButton::clicked, this, [this] { 浏览框->back(); });
+  connect(按钮刷新, &QPushButton::clicked, this, [this] { 浏览框->reload(); });
   connect(浏览框, &QWebEngineView::titleChanged, this,
           [this] { 编辑框网址->setText(浏览框->url().toString()); });
   connect(超级链接框2, &LinkLabel::pressed, this, [this, call] { call(handlers.openRankSiteHome); });

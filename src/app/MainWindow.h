@@ -114,6 +114,8 @@ class MainWindow : public QWidget {
   // Page 3 "登录览数".
   QLabel* 标签1 = nullptr;
   QPushButton* 按钮跳到 = nullptr;
+  QPushButton* 按钮后退 = nullptr;
+  QPushButton* 按钮刷新 = nullptr;
   QLineEdit* 编辑框网址 = nullptr;
   QWebEngineView* 浏览框 = nullptr;
   QTimer* 时钟1 = nullptr;

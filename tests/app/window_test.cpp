@@ -449,6 +449,41 @@ class WindowTest : public QObject {
     QCOMPARE(saved.ReadValue(G("基本参数"), G("域名")), G("甲.com|乙.com"));
   }
 
+
+  // The login browser: Enter loads the address, an address without a scheme
+  // is a web address, and there are back and reload buttons.
+  void loginBrowserAddressEnterBackAndReload() {
+    auto app = Start("browser.ini");
+    demo::DemoSite& site = *app->Demo();
+    MainWindow& w = *app->Window();
+    w.选择夹->SetCurrentIndex(2);
+    const std::string host = site.BaseUrl().substr(std::string("http://").size());
+    // The load of `path` has finished (not only started).
+    QSignalSpy finished(w.浏览框, &QWebEngineView::loadFinished);
+    const auto loaded = [&](const std::string& path) {
+      const bool ok = WaitFor([&] {
+        return !finished.isEmpty() && w.浏览框->url().toString().endsWith(QString::fromStdString(path));
+      }, 15000);
+      finished.clear();
+      return ok;
+    };
+    finished.clear();
+    w.编辑框网址->setText(QString::fromStdString(host + "/page-a?from=enter"));
+    QTest::keyClick(w.编辑框网址, Qt::Key_Return);
+    QVERIFY(loaded("/page-a?from=enter"));
+    QVERIFY(w.浏览框->url().toString().startsWith(QStringLiteral("http://")));
+
+    w.编辑框网址->setText(QString::fromStdString("  " + host + "/page-b?from=button "));
+    Click(w.按钮跳到);
+    QVERIFY(loaded("/page-b?from=button"));
+    Click(w.按钮后退);
+    QVERIFY(loaded("/page-a?from=enter"));
+    site.ClearLog();
+    Click(w.按钮刷新);
+    QVERIFY(WaitFor([&] { return !site.Requests().empty(); }, 15000));
+    QCOMPARE(QString::fromStdString(site.Requests().front().target), QStringLiteral("/page-a?from=enter"));
+  }
+
 };
 
 int main(int argc, char** argv) {
