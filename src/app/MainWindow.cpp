@@ -264,6 +264,11 @@ void MainWindow::Connect() {
   };
   connect(时钟官网, &QTimer::timeout, this, &MainWindow::MoveLogo);
   connect(时钟1, &QTimer::timeout, this, &MainWindow::LoadUserPage);
+  // Enter in the domain field starts a query, as the start button would; it
+  // never stops one.
+  connect(编辑框域名, &QLineEdit::returnPressed, this, [this, call] {
+    if (按钮开始采集->text() == QStringLiteral("开始采集")) call(handlers.startStopRank);
+  });
   connect(图片保存配置, &QToolButton::clicked, this, [this, call] { call(handlers.saveSettingsCommand); });
   connect(文字保存配置, &LinkLabel::pressed, this, [this, call] { call(handlers.saveSettingsCommand); });
   connect(图片疑点说明, &QToolButton::clicked, this, [this, call] { call(handlers.showIntroduction); });

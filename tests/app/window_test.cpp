@@ -484,6 +484,33 @@ class WindowTest : public QObject {
     QCOMPARE(QString::fromStdString(site.Requests().front().target), QStringLiteral("/page-a?from=enter"));
   }
 
+
+  // Geometry and the open tab come back at the next start (section "窗口");
+  // Enter in the domain field starts a query.
+  void geometryTabAndEnterInTheDomainField() {
+    {
+      auto app = Start("geometry.ini");
+      MainWindow& w = *app->Window();
+      w.setGeometry(60, 70, 1100, 700);
+      w.选择夹->SetCurrentIndex(1);
+      w.close();
+    }
+    {
+      auto app = Start("geometry.ini");
+      MainWindow& w = *app->Window();
+      QCOMPARE(w.geometry().size(), QSize(1100, 700));
+      QCOMPARE(w.选择夹->CurrentIndex(), 1);
+      demo::DemoSite& site = *app->Demo();
+      site.UpdateOptions([](demo::Options& o) { o.rankPages = 1; });
+      w.选择夹->SetCurrentIndex(0);
+      w.编辑框域名->setText(QStringLiteral("a.test"));
+      QTimer::singleShot(0, [&] { QTest::keyClick(w.编辑框域名, Qt::Key_Return); });
+      QVERIFY(WaitFor([&] { return !messages_.empty(); }, 60000));
+      QCOMPARE(messages_.back().text, QStringLiteral("查询完成！"));
+      QCOMPARE(app->List().RowCount(), static_cast<int>(site.ExpectedRankRows("a.test", 1, "position").size()));
+    }
+  }
+
 };
 
 int main(int argc, char** argv) {
