@@ -32,6 +32,7 @@
 #include "web/RedirectResolver.h"
 #include "web/TransferLoop.h"
 #include "app/RunViews.h"
+#include <QEventLoop>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -48,6 +49,16 @@ std::string WithoutTrailingSlash(std::string s) {
 
 }  // namespace
 
+void Application::InstallEventWait() {
+  // Waits inside long work run the event loop, so the browser's messages are
+  // handled as they come rather than after each sleep.
+  SetEventWait([](int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+  });
+}
+
 bool Application::InstallChineseTranslations() {
   static QTranslator qtbase;  // lives as long as the application uses it
   if (!qtbase.isEmpty()) return true;
@@ -59,6 +70,7 @@ bool Application::InstallChineseTranslations() {
 
 void Application::InstallWindowHooks() {
   SetEventPump([] { QCoreApplication::processEvents(); }, 5);
+  InstallEventWait();
   SetMessageBoxHook([](const std::string& text, int flags, const std::string& title) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (flags & kMbIconMask) {

@@ -54,6 +54,8 @@ class Application : public QObject {
 
   // Installs the window's message boxes, URL opener and event processing.
   static void InstallWindowHooks();
+  // Lets the waits inside long work run the event loop (part of the above).
+  static void InstallEventWait();
   // Makes Qt's own dialogs and standard buttons speak Chinese (Qt's zh_CN
   // translations); false when they are not installed.
   static bool InstallChineseTranslations();

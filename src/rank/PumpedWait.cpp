@@ -11,9 +11,8 @@ namespace lanshu {
 void PumpedWait(int ms, const bool& abort) {
   int elapsed = 0;
   while (elapsed < ms && !abort) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitProcessingEvents(10);
     elapsed += 10;
-    ProcessPendingEvents();
   }
 }
 
@@ -24,8 +23,9 @@ void ClockedWait(int ms, const bool& abort) {
   while (!abort) {
     const Clock::time_point now = Clock::now();
     if (now >= end) break;
-    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(10)));
-    ProcessPendingEventsNow();
+    const auto step = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::min<Clock::duration>(end - now, std::chrono::milliseconds(10)));
+    WaitProcessingEvents(std::max<int>(1, static_cast<int>(step.count())));
   }
 }
 

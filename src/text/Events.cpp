@@ -1,6 +1,7 @@
 #include "text/Events.h"
 
 #include <chrono>
+#include <thread>
 #include <utility>
 
 namespace lanshu {
@@ -42,6 +43,30 @@ void ProcessPendingEventsNow() {
   if (!p.fn) return;
   p.last = std::chrono::steady_clock::now();
   p.fn();
+}
+
+}  // namespace lanshu
+
+namespace lanshu {
+
+namespace {
+std::function<void(int)>& TheWait() {
+  static std::function<void(int)> wait;
+  return wait;
+}
+}  // namespace
+
+void SetEventWait(std::function<void(int ms)> wait) { TheWait() = std::move(wait); }
+
+void WaitProcessingEvents(int ms) {
+  if (ms <= 0) return;
+  if (TheWait()) {
+    TheWait()(ms);
+    ProcessPendingEvents();  // the pump still runs after every step of a wait
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  ProcessPendingEventsNow();
 }
 
 }  // namespace lanshu

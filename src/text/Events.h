@@ -21,4 +21,14 @@ void ProcessPendingEvents();
 // between calls anyway).
 void ProcessPendingEventsNow();
 
+// Installs the function that waits up to ms milliseconds while handling
+// window events as they arrive (the application's event loop). An empty
+// function restores the default: sleep, then process what is pending.
+void SetEventWait(std::function<void(int ms)> wait);
+
+// Waits ms milliseconds with window events handled: as they arrive when a
+// wait is installed, so that a browser's messages are not held for the
+// length of a sleep; otherwise after the sleep.
+void WaitProcessingEvents(int ms);
+
 }  // namespace lanshu

@@ -57,6 +57,7 @@ class CommandsTest : public QObject {
  private slots:
   void initTestCase() {
     SetEventPump([] { QCoreApplication::processEvents(); }, 5);
+    Application::InstallEventWait();  // waits run the event loop, as in the program
     SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
       messages_ << FromGbk(title) + QLatin1Char('|') + QString::number(flags) + QLatin1Char('|') + FromGbk(text);
       return kIdOk;

@@ -117,6 +117,7 @@ class MiningWindowTest : public QObject {
   void initTestCase() {
     QVERIFY(dir_.isValid());
     SetEventPump([] { QCoreApplication::processEvents(); }, 5);
+    Application::InstallEventWait();  // waits run the event loop, as in the program
     SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
       messages_.push_back({FromGbk(title), FromGbk(text), flags});
       return kIdOk;

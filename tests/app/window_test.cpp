@@ -59,6 +59,7 @@ class WindowTest : public QObject {
  private slots:
   void initTestCase() {
     SetEventPump([] { QCoreApplication::processEvents(); }, 5);
+    Application::InstallEventWait();  // waits run the event loop, as in the program
     SetMessageBoxHook([this](const std::string& text, int flags, const std::string& title) {
       Message m{FromGbk(title), FromGbk(text), flags};
       messages_.push_back(m);
@@ -374,7 +375,7 @@ class WindowTest : public QObject {
     QCOMPARE(h->sectionSize(7), 200);
     QCOMPARE(h->sectionSize(6), w.列表框->width() - (50 + 100 + 150 + 100 + 60 + 60 + 200) - 10);
     QCOMPARE(w.浏览框->width(), 900 - 8 - 10);
-    QCOMPARE(w.编辑框网址->width(), 900 - 436 - 10);
+    QCOMPARE(w.编辑框网址->width(), 900 - 540 - 10);  // after the back and reload buttons
     QCOMPARE(w.图片框1->width(), 900);
   }
 
