@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "app/CheckBoxControl.h"
+#include "app/HistoryWiring.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "store/ConfigStore.h"
@@ -49,6 +50,7 @@ void SaveSettings(ConfigStore& s, MainWindow& w) {
   s.WriteText(G("页间隔"), Text(w.编辑框页间隔));
 
   SaveReliability(s, LoadReliability(s));
+  SaveHistorySettings(s, LoadHistorySettings(s));
 }
 
 void LoadSettings(ConfigStore& s, MainWindow& w) {
