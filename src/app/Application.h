@@ -16,6 +16,7 @@ namespace lanshu {
 class BrowserPageLoader;
 class ConfigStore;
 class CookieBridge;
+class HistoryTab;
 class HistoryWiring;
 class HttpClient;
 class KeywordMining;
@@ -51,6 +52,7 @@ class Application : public QObject {
   const SiteAddresses& Sites() const { return sites_; }
   demo::DemoSite* Demo() const { return demo_.get(); }
   HistoryWiring& History() { return *history_; }
+  HistoryTab& HistoryView() { return *historyTab_; }
   // The path the settings are kept in (UTF-8, native).
   QString SettingsPath() const { return settingsPath_; }
 
@@ -85,6 +87,7 @@ class Application : public QObject {
   std::unique_ptr<KeywordMining> mining_;
   std::unique_ptr<WindowCommands> commands_;
   std::unique_ptr<HistoryWiring> history_;
+  std::unique_ptr<HistoryTab> historyTab_;
   CookieBridge* cookies_ = nullptr;
   bool closePending_ = false;
 };
