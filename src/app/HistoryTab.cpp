@@ -4,7 +4,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
-#include <QDateTimeAxis>
+#include <QCategoryAxis>
 #include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -60,7 +60,7 @@ HistoryTab::HistoryTab(QWidget* page, HistoryWiring& history, ListViewTable& lis
   runs_->setRootIsDecorated(false);
   runs_->setUniformRowHeights(true);
   runs_->setSelectionMode(QAbstractItemView::SingleSelection);
-  const int widths[] = {40, 130, 40, 110, 55, 60, 50};
+  const int widths[] = {36, 122, 36, 100, 45, 60, 50};
   for (int c = 0; c < 7; ++c) runs_->header()->resizeSection(c, widths[c]);
   left->addWidget(runs_, 1);
   auto* runButtons = new QHBoxLayout();
@@ -107,6 +107,7 @@ HistoryTab::HistoryTab(QWidget* page, HistoryWiring& history, ListViewTable& lis
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // the default order first
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->verticalHeader()->hide();
+  table_->verticalHeader()->setDefaultSectionSize(20);
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->horizontalHeader()->resizeSection(0, 260);
   outer->addWidget(table_, 4);
@@ -219,9 +220,13 @@ void HistoryTab::DrawChart(const std::vector<history::SeriesPoint>& points) {
   auto* chart = new QChart();
   chart->legend()->setAlignment(Qt::AlignBottom);
   chart->setMargins(QMargins(2, 2, 2, 2));
-  auto* x = new QDateTimeAxis();
-  x->setFormat(QStringLiteral("MM-dd HH:mm"));
-  x->setTickCount(std::clamp(static_cast<int>(points.size()), 2, 6));
+  // Runs evenly spaced, oldest first, labelled with their numbers: runs
+  // minutes apart and months apart read alike.
+  auto* x = new QCategoryAxis();
+  x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  const int every = std::max(1, static_cast<int>(points.size()) / 10);
+  for (size_t i = 0; i < points.size(); i += every)
+    x->append(QString::number(points[i].runId), static_cast<qreal>(i));
   auto* y = new QValueAxis();
   y->setLabelFormat(QStringLiteral("%d"));
   chart->addAxis(x, Qt::AlignBottom);
@@ -234,17 +239,13 @@ void HistoryTab::DrawChart(const std::vector<history::SeriesPoint>& points) {
     for (const history::SeriesPoint& p : points) {
       const std::int64_t v = history::SeriesValue(p, static_cast<history::SeriesLine>(line));
       top = std::max(top, v);
-      series->append(static_cast<qreal>(p.started.toMSecsSinceEpoch()), static_cast<qreal>(v));
+      series->append(static_cast<qreal>(series->count()), static_cast<qreal>(v));
     }
     chart->addSeries(series);
     series->attachAxis(x);
     series->attachAxis(y);
   }
-  if (!points.empty()) {
-    const QDateTime first = points.front().started.toLocalTime(), last = points.back().started.toLocalTime();
-    // One run still needs a span to be drawn in.
-    x->setRange(first.addSecs(-1800), last > first ? last.addSecs(1800) : first.addSecs(1800));
-  }
+  x->setRange(-0.5, std::max<qreal>(0.5, static_cast<qreal>(points.size()) - 0.5));
   y->setRange(0, static_cast<qreal>(top + top / 10 + 1));
   QChart* old = chart_->chart();
   chart_->setChart(chart);

@@ -31,7 +31,7 @@ QStringList RunListTexts(const RunInfo& run) {
   QStringList targets;
   for (const std::string& t : run.targets) targets << FromGbk(t);
   return {QString::number(run.id),
-          run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+          run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
           run.kind == RunKind::kRank ? QStringLiteral("排名") : QStringLiteral("挖掘"),
           targets.join(QLatin1Char('|')),
           QString::number(run.rows),
