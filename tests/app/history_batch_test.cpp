@@ -177,6 +177,45 @@ class HistoryBatchTest : public QObject {
     QCOMPARE(FromGbk(ReadOrEmpty(out).toStdString()).count(QStringLiteral(",新增,")), gone.size());
   }
 
+  // A mining run is kept with its CSV header and its lines as exported.
+  void batchMiningRunIsKeptLineByLine() {
+    site_.UpdateOptions([](demo::Options& o) { o.keywordPages = 2; });
+    const QString settings = Path(QStringLiteral("mine.ini"));
+    {
+      ConfigStore s;
+      QVERIFY(s.Open(ToGbk(settings)));
+      s.SetSection(G("基本配置_挖掘"));
+      s.WriteText(G("关键词"), G("减肥\r\n丰胸"));
+      s.WriteText(G("限定数量"), "0");
+      for (const char* key : {"搜索量", "优化难度"}) s.WriteText(G(key), G("真"));
+      for (const char* key : {"收录量", "第一位", "第二位", "自动保存目录"}) s.WriteText(G(key), G("假"));
+      s.WriteText(G("关键词间隔"), "0");
+      s.WriteText(G("页间隔"), "0");
+    }
+    const QString db = Path(QStringLiteral("mine.sqlite"));
+    const QString out = Path(QStringLiteral("mine.csv"));
+    const QString b = QString::fromStdString(site_.BaseUrl());
+    const Result r = RunProgram({QStringLiteral("--settings"), settings, QStringLiteral("--batch"), QStringLiteral("mine"),
+                                 QStringLiteral("--out"), out, QStringLiteral("--keyword-site"), b + QLatin1Char('/'),
+                                 QStringLiteral("--history"), db});
+    QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    history::HistoryStore store;
+    QVERIFY(store.Open(ToGbk(db)));
+    const auto runs = store.ListRuns();
+    QVERIFY(runs && runs->size() == 1);
+    const history::RunInfo& run = runs->front();
+    QCOMPARE(run.kind, history::RunKind::kMine);
+    QCOMPARE(run.ending, history::Ending::kFinished);
+    QCOMPARE(run.targets, (std::vector<std::string>{G("减肥"), G("丰胸")}));
+    QCOMPARE(QByteArray::fromStdString(run.columns), QByteArray::fromStdString(G("关键词,搜索量,优化难度")));
+    std::string kept = run.columns + "\r\n";
+    const auto lines = store.LoadMiningLines(run.id);
+    QVERIFY(lines);
+    for (const std::string& line : *lines) kept += line + "\r\n";
+    QCOMPARE(QByteArray::fromStdString(kept), ReadOrEmpty(out));
+    QCOMPARE(store.LoadPages(run.id)->size(), size_t(4));
+  }
+
   // "数据库" names the store; "保存历史=假" turns it off unless --history
   // names one.
   void theSettingsChooseTheDatabase() {
