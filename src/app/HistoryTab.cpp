@@ -146,7 +146,7 @@ history::HistoryStore* HistoryTab::OpenStore() {
     Say(QStringLiteral("未保存历史记录"));
     return nullptr;
   }
-  history::HistoryStore* store = history_.Store();
+  history::HistoryStore* store = history_.Open();
   if (!store || !store->IsOpen()) {
     Say(QStringLiteral("历史记录无法打开：") + QString::fromStdString(history_.OpenError()));
     return nullptr;

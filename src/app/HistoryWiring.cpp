@@ -120,10 +120,10 @@ HistoryWiring::~HistoryWiring() {
   mining_.listeners.Remove(this);
 }
 
-history::HistoryStore* HistoryWiring::Store() {
+history::HistoryStore* HistoryWiring::Open() {
   if (!store_) return nullptr;
-  if (!opened_) {
-    opened_ = true;
+  if (!store_->IsOpen()) {
+    openError_.clear();
     if (!store_->Open(settings_.database)) openError_ = store_->LastError();
   }
   return store_.get();
@@ -140,7 +140,7 @@ void HistoryWiring::Tell(const std::string& reason) {
 }
 
 void HistoryWiring::RunStarted(RunKind kind, const std::vector<std::string>& targets) {
-  Store();
+  Open();
   if (status_) status_->hide();
   recorder_->RunStarted(kind, targets);
 }
@@ -150,7 +150,6 @@ void HistoryWiring::TargetStarted(RunKind kind, const std::string& target, int i
 }
 
 void HistoryWiring::PageEnded(RunKind kind, const PageReport& report) {
-  Store();  // a retry of failed pages has no start of its own
   recorder_->PageEnded(kind, report);
 }
 

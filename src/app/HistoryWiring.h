@@ -46,9 +46,11 @@ class HistoryWiring : public QObject, public RunListener {
   ~HistoryWiring() override;
 
   bool Enabled() const { return settings_.keep; }
-  // The store, opened on first use; null when history is off, or not open
-  // (with the reason in OpenError()) when it could not be opened.
-  history::HistoryStore* Store();
+  // The store; null when history is off. Open() opens it when it is not
+  // open yet (again after a failure: a server may be back), with the reason
+  // of a failure in OpenError().
+  history::HistoryStore* Store() { return store_.get(); }
+  history::HistoryStore* Open();
   const std::string& OpenError() const { return openError_; }
 
   void RunStarted(RunKind kind, const std::vector<std::string>& targets) override;
@@ -71,7 +73,6 @@ class HistoryWiring : public QObject, public RunListener {
   QLabel* status_ = nullptr;
   std::unique_ptr<history::HistoryStore> store_;
   std::unique_ptr<history::HistoryRecorder> recorder_;
-  bool opened_ = false;
   std::string openError_;
 };
 

@@ -280,6 +280,15 @@ class HistoryWindowTest : public QObject {
     w.选择夹->SetCurrentIndex(4);
     QCOMPARE(Child<QTreeWidget>(w, "列表框历史")->topLevelItemCount(), 0);
     QVERIFY(Child<QLabel>(w, "标签历史提示")->text().startsWith(QStringLiteral("历史记录无法打开：")));
+
+    // The file gone, the next run opens a new one and is kept.
+    QVERIFY(QFile::remove(junk.fileName()));
+    w.选择夹->SetCurrentIndex(0);
+    QVERIFY(RunRank(*app, QStringLiteral("b.test")));
+    QVERIFY(note->isHidden());
+    w.选择夹->SetCurrentIndex(4);
+    QCOMPARE(Child<QTreeWidget>(w, "列表框历史")->topLevelItemCount(), 1);
+    QCOMPARE(Child<QTreeWidget>(w, "列表框历史")->topLevelItem(0)->text(4), QStringLiteral("6"));
   }
 };
 
