@@ -27,6 +27,7 @@
 #include "demo/DemoSite.h"
 #include "history/Comparison.h"
 #include "history/HistoryStore.h"
+#include "store/ConfigStore.h"
 #include "text/Events.h"
 #include "text/MessageBox.h"
 
@@ -289,6 +290,15 @@ class HistoryWindowTest : public QObject {
     w.选择夹->SetCurrentIndex(4);
     QCOMPARE(Child<QTreeWidget>(w, "列表框历史")->topLevelItemCount(), 1);
     QCOMPARE(Child<QTreeWidget>(w, "列表框历史")->topLevelItem(0)->text(4), QStringLiteral("6"));
+
+    // Saving the settings writes the section with its defaults; --history
+    // is for this session only and stays out of the file.
+    w.handlers.saveSettingsCommand();
+    ConfigStore saved;
+    QVERIFY(saved.Load(ToGbk(Path(QStringLiteral("junk.ini"))), true));
+    saved.SetSection(G("历史记录"));
+    COMPARE_GBK(saved.ReadText(G("保存历史"), "?"), G("真"));
+    COMPARE_GBK(saved.ReadText(G("数据库"), "?"), "");
   }
 };
 
