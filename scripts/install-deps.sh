@@ -9,7 +9,7 @@ PACKAGES=(
   libqt6sql6-sqlite libqt6sql6-psql postgresql
   libcurl4-openssl-dev libpcre2-dev libicu-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth fonts-wqy-microhei
+  xvfb xauth fonts-wqy-microhei qt6-translations-l10n
   g++-mingw-w64-x86-64-posix
 )
 

@@ -34,6 +34,9 @@
 #include "web/RedirectResolver.h"
 #include "web/TransferLoop.h"
 #include "app/RunViews.h"
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 namespace lanshu {
 
@@ -46,6 +49,15 @@ std::string WithoutTrailingSlash(std::string s) {
 }
 
 }  // namespace
+
+bool Application::InstallChineseTranslations() {
+  static QTranslator qtbase;  // lives as long as the application uses it
+  if (!qtbase.isEmpty()) return true;
+  if (!qtbase.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return false;
+  return QCoreApplication::installTranslator(&qtbase);
+}
 
 void Application::InstallWindowHooks() {
   SetEventPump([] { QCoreApplication::processEvents(); }, 5);
@@ -98,6 +110,9 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
   CreateWindow();
   Wire();
   LoadSettings(*store_, *window_);
+  if (store_->LoadedEncoding() == FileEncoding::kNeither && options.batch.empty())
+    ShowMessageBox(G("设置文件的编码无法识别，文件保持原样，本次使用默认设置：\r\n") + ToGbk(settingsPath_),
+                   kMbOk | kMbIconWarning, G("信息："));
   Reliability reliability = LoadReliability(*store_);
   if (options.retries >= 0) reliability.retries = options.retries;
   rank_->reliability = reliability;
@@ -185,6 +200,7 @@ void Application::CreateWindow() {
   miningUi_ = std::make_unique<MiningWindowUi>(*window_);
   rank_ = std::make_unique<RankQuery>(*rankUi_, *loader_, sites_.rankSite, sites_.searchSite);
   rank_->resolveLink = [](const std::string& link) { return ResolveRedirectLink(link); };
+  rank_->resolveLinks = [](const std::vector<std::string>& links) { return ResolveRedirectLinks(links, 8); };
   mining_ = std::make_unique<KeywordMining>(*miningUi_, sites_.keywordSite);
   mining_->fetch = [this](const std::string& url) { return http_->Request(url); };
   mining_->fetchPage = [this](const std::string& url, const std::function<bool()>& stopped) {
@@ -212,6 +228,10 @@ void Application::Wire() {
   w.handlers.clearList = [this] { list_->Clear(); };
   w.handlers.retryFailedPages = [this] {
     rank_->RetryFailedPages();
+    FinishPendingClose();
+  };
+  w.handlers.retryFailedMiningPages = [this] {
+    mining_->RetryFailedPages();
     FinishPendingClose();
   };
   w.handlers.browserBusy = [this] { return rank_->Running(); };

@@ -58,6 +58,9 @@ class Application : public QObject {
 
   // Installs the window's message boxes, URL opener and event processing.
   static void InstallWindowHooks();
+  // Makes Qt's own dialogs and standard buttons speak Chinese (Qt's zh_CN
+  // translations); false when they are not installed.
+  static bool InstallChineseTranslations();
 
  private:
   bool OpenSettings(const CommandLine& options);

@@ -9,7 +9,9 @@
 #include <QRegularExpressionValidator>
 #include <QWebEngineView>
 
+#include "app/QtText.h"
 #include "app/Widgets.h"
+#include "web/Coding.h"
 #include "rank/PumpedWait.h"
 #include "text/Events.h"
 
@@ -196,7 +198,9 @@ void MainWindow::CreateMiningPage(QWidget* p) {
 void MainWindow::CreateLoginPage(QWidget* p) {
   标签1 = MakeLabel(p, "标签1", 8, 40, 368, 24, "关于览数的帐号的权限问题，您可以到用户后台查看：");
   按钮跳到 = MakeButton(p, "按钮跳到", 376, 40, 56, 24, "跳到");
-  编辑框网址 = MakeEdit(p, "编辑框网址", 436, 40, 548, 24, "");
+  按钮后退 = MakeButton(p, "按钮后退", 436, 40, 48, 24, "后退");
+  按钮刷新 = MakeButton(p, "按钮刷新", 488, 40, 48, 24, "刷新");
+  编辑框网址 = MakeEdit(p, "编辑框网址", 540, 40, 444, 24, "");
   浏览框 = Named(new QWebEngineView(p), "浏览框", 8, 64, 816, 392);
   浏览框->setUrl(QUrl(QStringLiteral("about:blank")));
   时钟1 = new QTimer(this);
@@ -244,6 +248,10 @@ void MainWindow::CreatePopupMenu() {
   文件->addSeparator();
   菜单重试失败页 = 文件->addAction(QStringLiteral("重试失败页"));
   菜单重试失败页->setObjectName(QStringLiteral("菜单重试失败页"));
+  // The result box keeps its own editing menu; the command is added below it.
+  菜单重试失败页1 = new QAction(QStringLiteral("重试失败页"), this);
+  菜单重试失败页1->setObjectName(QStringLiteral("菜单重试失败页1"));
+  编辑框结果关键词->setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
 void MainWindow::SetUserPageAddress(const QString& address) {
@@ -257,6 +265,11 @@ void MainWindow::Connect() {
   };
   connect(时钟官网, &QTimer::timeout, this, &MainWindow::MoveLogo);
   connect(时钟1, &QTimer::timeout, this, &MainWindow::LoadUserPage);
+  // Enter in the domain field starts a query, as the start button would; it
+  // never stops one.
+  connect(编辑框域名, &QLineEdit::returnPressed, this, [this, call] {
+    if (按钮开始采集->text() == QStringLiteral("开始采集")) call(handlers.startStopRank);
+  });
   connect(图片保存配置, &QToolButton::clicked, this, [this, call] { call(handlers.saveSettingsCommand); });
   connect(文字保存配置, &LinkLabel::pressed, this, [this, call] { call(handlers.saveSettingsCommand); });
   connect(图片疑点说明, &QToolButton::clicked, this, [this, call] { call(handlers.showIntroduction); });
@@ -276,6 +289,14 @@ void MainWindow::Connect() {
   connect(菜单访问收录页, &QAction::triggered, this, [this, call] { call(handlers.visitPage); });
   connect(菜单清空列表, &QAction::triggered, this, [this, call] { call(handlers.clearList); });
   connect(菜单重试失败页, &QAction::triggered, this, [this, call] { call(handlers.retryFailedPages); });
+  connect(菜单重试失败页1, &QAction::triggered, this, [this, call] { call(handlers.retryFailedMiningPages); });
+  connect(编辑框结果关键词, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu* menu = 编辑框结果关键词->createStandardContextMenu(at);
+    menu->addSeparator();
+    menu->addAction(菜单重试失败页1);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(编辑框结果关键词->viewport()->mapToGlobal(at));
+  });
   connect(按钮粘贴, &QPushButton::clicked, this,
           [this] { 编辑框关键词列表->setPlainText(QApplication::clipboard()->text()); });
   connect(按钮开始挖掘, &QPushButton::clicked, this, [this, call] { call(handlers.startStopMining); });
@@ -283,7 +304,14 @@ void MainWindow::Connect() {
   connect(按钮1, &QPushButton::clicked, this, [this, call] { call(handlers.exportMining); });
   connect(选择框自动保存目录, &QCheckBox::clicked, this, &MainWindow::ApplySaveDirectoryRule);
   connect(按钮选择, &QPushButton::clicked, this, [this, call] { call(handlers.chooseFolder); });
-  connect(按钮跳到, &QPushButton::clicked, this, [this] { 浏览框->setUrl(QUrl(编辑框网址->text())); });
+  // An address typed without a scheme is a web address.
+  const auto go = [this] {
+    浏览框->setUrl(QUrl(FromGbk(AddressWithScheme(ControlTextToGbk(编辑框网址->text())))));
+  };
+  connect(按钮跳到, &QPushButton::clicked, this, go);
+  connect(编辑框网址, &QLineEdit::returnPressed, this, go);
+  connect(按钮后退, &QPushButton::clicked, this, [this] { 浏览框->back(); });
+  connect(按钮刷新, &QPushButton::clicked, this, [this] { 浏览框->reload(); });
   connect(浏览框, &QWebEngineView::titleChanged, this,
           [this] { 编辑框网址->setText(浏览框->url().toString()); });
   connect(超级链接框2, &LinkLabel::pressed, this, [this, call] { call(handlers.openRankSiteHome); });

@@ -115,6 +115,8 @@ class MainWindow : public QWidget {
   // Page 3 "登录览数".
   QLabel* 标签1 = nullptr;
   QPushButton* 按钮跳到 = nullptr;
+  QPushButton* 按钮后退 = nullptr;
+  QPushButton* 按钮刷新 = nullptr;
   QLineEdit* 编辑框网址 = nullptr;
   QWebEngineView* 浏览框 = nullptr;
   QTimer* 时钟1 = nullptr;
@@ -130,6 +132,7 @@ class MainWindow : public QWidget {
   QAction* 菜单访问收录页 = nullptr;
   QAction* 菜单清空列表 = nullptr;
   QAction* 菜单重试失败页 = nullptr;  // collects the last run's pages not ok again
+  QAction* 菜单重试失败页1 = nullptr;  // the same for keyword mining, in the result box's menu
 
   // A run's progress, beside the status text while a run goes.
   QProgressBar* 进度条 = nullptr;
@@ -157,7 +160,7 @@ class MainWindow : public QWidget {
   struct Handlers {
     std::function<void()> saveSettingsCommand, showIntroduction, startStopRank, exportRank, copyRank,
         startStopMining, exportMining, copyMining, chooseFolder, copyRow, openFind, searchKeyword, visitPage,
-        clearList, openRankSiteHome, openKeywordSiteHome, retryFailedPages;
+        clearList, openRankSiteHome, openKeywordSiteHome, retryFailedPages, retryFailedMiningPages;
     // True while a run loads pages in the browser: the user page then waits.
     std::function<bool()> browserBusy;
     std::function<void(int)> headerClicked;

@@ -1,9 +1,12 @@
 #include "app/Settings.h"
 
+#include <algorithm>
+
 #include "app/CheckBoxControl.h"
 #include "app/HistoryWiring.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
+#include "app/Widgets.h"
 #include "store/ConfigStore.h"
 #include "text/MessageBox.h"
 
@@ -51,6 +54,16 @@ void SaveSettings(ConfigStore& s, MainWindow& w) {
 
   SaveReliability(s, LoadReliability(s));
   SaveHistorySettings(s, LoadHistorySettings(s));
+
+  // Where the window was and which tab was open.
+  s.SetSection(G("窗口"));
+  const QRect g = w.isMaximized() ? w.normalGeometry() : w.geometry();
+  s.WriteNumber(G("左"), g.x());
+  s.WriteNumber(G("上"), g.y());
+  s.WriteNumber(G("宽"), g.width());
+  s.WriteNumber(G("高"), g.height());
+  s.WriteBool(G("最大化"), w.isMaximized());
+  s.WriteNumber(G("页"), w.选择夹->CurrentIndex());
 }
 
 void LoadSettings(ConfigStore& s, MainWindow& w) {
@@ -73,6 +86,17 @@ void LoadSettings(ConfigStore& s, MainWindow& w) {
   ReadInto(s, "关键词间隔", w.编辑框关键词间隔);
   ReadInto(s, "页间隔", w.编辑框页间隔);
   w.ApplySaveDirectoryRule();
+
+  // A file without the section keeps the design geometry and the first tab.
+  s.SetSection(G("窗口"));
+  const int width = static_cast<int>(s.ReadNumber(G("宽"), 0));
+  const int height = static_cast<int>(s.ReadNumber(G("高"), 0));
+  if (width > 0 && height > 0)
+    w.setGeometry(static_cast<int>(s.ReadNumber(G("左"), w.x())), static_cast<int>(s.ReadNumber(G("上"), w.y())),
+                  std::max(width, w.minimumWidth()), std::max(height, w.minimumHeight()));
+  if (s.ReadBool(G("最大化"), false)) w.setWindowState(w.windowState() | Qt::WindowMaximized);
+  const int tab = static_cast<int>(s.ReadNumber(G("页"), 0));
+  if (tab >= 0 && tab < w.选择夹->Count()) w.选择夹->SetCurrentIndex(tab);
 }
 
 void SaveSettingsCommand(ConfigStore& s, MainWindow& w) {

@@ -45,6 +45,7 @@ class TabControl : public QWidget {
   explicit TabControl(QWidget* parent);
   QWidget* AddPage(const QString& caption);
   int CurrentIndex() const { return bar_->currentIndex(); }
+  int Count() const { return static_cast<int>(pages_.size()); }
   void SetCurrentIndex(int index) { bar_->setCurrentIndex(index); }
   QTabBar* Bar() const { return bar_; }
 

@@ -1,5 +1,6 @@
 #include "mining/Mining.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -51,13 +52,14 @@ std::tm LocalNow() {
 std::u16string MiningUi::KeywordListWide() const { return GbkToU16(KeywordListText()); }
 
 KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
-    : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {
-  listeners.Add(&ledger_);
-}
+    : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {}
 
 bool KeywordMining::Running() const { return ui_.StartCaption() != T().idle; }
 
-void KeywordMining::OpenResultFile(const std::string& name) { state.outputFile.OpenForRewrite(name); }
+void KeywordMining::OpenResultFile(const std::string& name) {
+  state.outputFile.OpenForRewrite(name);
+  openedFile_ = name;
+}
 
 void KeywordMining::StartOrStopMining() {
   if (ui_.StartCaption() != T().idle) {
@@ -111,16 +113,19 @@ void KeywordMining::StartOrStopMining() {
 
   MakeDirectoryPath(dir);
 
+  seedFiles_.clear();
+  openedFile_.clear();
   if (ui_.AutoSaveChecked() && !ui_.SeparateFilesChecked())
-    OpenResultFile(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()) + "." + ui_.ExtensionText());
+    OpenResultFile(FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), ui_.ExtensionText()));
 
   int index = 0;
   for (const std::string& seed : seeds) {
     state.currentKeyword = seed;
     listeners.TargetStarted(RunKind::kMine, seed, ++index, static_cast<int>(seeds.size()));
     if (ui_.AutoSaveChecked() && ui_.SeparateFilesChecked())
-      OpenResultFile(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()) + "." +
-                     ui_.ExtensionText());
+      OpenResultFile(FreeResultFileName(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()),
+                                        ui_.ExtensionText()));
+    if (ui_.AutoSaveChecked()) seedFiles_[seed] = openedFile_;
     state.keywordResultCount = 0;
     MineKeyword();
     if (ui_.SeparateFilesChecked()) state.outputFile.Close();
@@ -128,17 +133,15 @@ void KeywordMining::StartOrStopMining() {
     ClockedWait(SecondsToMilliseconds(ui_.KeywordIntervalText()), state.stopRequested);
   }
   if (!ui_.SeparateFilesChecked()) state.outputFile.Close();
+  EndRun();
+}
 
+void KeywordMining::EndRun() {
   ui_.SetStartCaption(T().idle);
-  const bool stopped = userStopped_ || blockedStopped_;
-  listeners.RunEnded(RunKind::kMine, blockedStopped_ ? RunEnd::kBlocked
-                                     : stopped       ? RunEnd::kStopped
-                                                     : RunEnd::kFinished);
-  std::string notice = Utf8TextToGbk(stopped ? "获取已停止！总共 " : "获取完成！总共 ") +
-                       std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！");
-  const std::string notOk = NotOkNoticeLine(ledger_.Failed(), ledger_.Blocked());
-  if (!notOk.empty()) notice += "\r\n" + notOk;
-  ShowMessageBox(notice, kMbOk | kMbTaskModal, T().info);
+  listeners.RunEnded(RunKind::kMine, Ending());
+  const std::string total = std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！");
+  ShowMessageBox(Notice(Utf8TextToGbk("获取完成！总共 ") + total, Utf8TextToGbk("获取已停止！总共 ") + total),
+                 kMbOk | kMbTaskModal, T().info);
 }
 
 std::string KeywordMining::PageAddress(int n) const {
@@ -174,6 +177,36 @@ void KeywordMining::MineKeyword() {
   }
 }
 
+void KeywordMining::RetryFailedPages() {
+  if (Running() || ledger_.NotOk().empty()) return;
+  // A run of its own, of just those pages: its listeners and its message
+  // count what fails again.
+  const std::vector<PageReport> pages = ledger_.NotOk();
+  state.stopRequested = false;
+  userStopped_ = blockedStopped_ = false;
+  ui_.SetStartCaption(T().running);
+  std::vector<std::string> targets;
+  for (const PageReport& failed : pages)
+    if (std::find(targets.begin(), targets.end(), failed.target) == targets.end()) targets.push_back(failed.target);
+  listeners.RunStarted(RunKind::kMine, targets);
+  for (const PageReport& failed : pages) {
+    if (state.stopRequested) break;
+    state.currentKeyword = failed.target;
+    state.currentPage = failed.page;
+    state.keywordResultCount = 0;
+    auto file = seedFiles_.find(failed.target);
+    if (file != seedFiles_.end()) state.outputFile.OpenForAppend(file->second);
+    ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
+                      std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(state.currentPage));
+    const LoadedPage loaded = CollectPage(failed.page, 0);
+    if (!loaded.stopped) FinishPage(failed.page, loaded);
+    state.outputFile.Close();
+    if (loaded.stopped) break;
+    ProcessPendingEvents();
+  }
+  EndRun();
+}
+
 void KeywordMining::FinishPage(int n, const LoadedPage& loaded) {
   pageCells_.clear();
   const int before = state.resultTotal;
@@ -191,14 +224,17 @@ void KeywordMining::FinishPage(int n, const LoadedPage& loaded) {
 }
 
 KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
-  const std::string address = PageAddress(n);
+  PageReport asked;
+  asked.target = state.currentKeyword;
+  asked.page = n;
+  asked.address = PageAddress(n);
   LoadedPage loaded;
   int failures = 0;
   for (;;) {
     if (failures > 0) ClockedWait(reliability.RetryWaitMs(failures + 1), state.stopRequested);
-    // Page 1 of a seed is asked for even with a stop pending (the request
-    // itself then ends at once); later pages are not.
-    if (state.stopRequested && (n != 1 || failures > 0)) {
+    // Page 1 of a seed is asked for even with a stop pending, as a seed
+    // always starts; later pages and further attempts are not.
+    if (state.stopRequested && (n != 1 || loaded.attempts > 0)) {
       loaded.stopped = true;
       return loaded;
     }
@@ -206,12 +242,11 @@ KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
     listeners.PageRequested(RunKind::kMine, state.currentKeyword, n, loaded.attempts, knownPages);
     Fetched got;
     if (fetchPage) {
-      // A Stop that comes while the request waits ends it at once; one that
-      // was already pending lets page 1 come in, as a seed always starts.
+      // A Stop that comes while the request waits ends it at once.
       const bool stopBefore = state.stopRequested;
-      got = fetchPage(address, [this, stopBefore] { return !stopBefore && state.stopRequested; });
+      got = fetchPage(asked.address, [this, stopBefore] { return !stopBefore && state.stopRequested; });
     } else {
-      got.body = fetch ? fetch(address) : std::string();
+      got.body = fetch ? fetch(asked.address) : std::string();
       if (got.body.empty()) got.fetch.error = "no answer";
     }
     loaded.html = Utf8ToGbk(got.body);
@@ -219,30 +254,13 @@ KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
       loaded.stopped = true;
       return loaded;
     }
-    loaded.outcome = PrecheckPage(got.fetch, loaded.html);
-    if (loaded.outcome.Ok() && !HasResultsBlock(loaded.html))
-      loaded.outcome = ClassifyPageWithoutResults(loaded.html);
-    if (loaded.outcome.outcome == Outcome::kBlocked) {
-      PageReport report;
-      report.target = state.currentKeyword;
-      report.page = n;
-      report.address = address;
-      report.outcome = loaded.outcome;
-      report.attempts = loaded.attempts;
-      const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
-      if (choice == BlockedChoice::kRetry && !state.stopRequested) continue;
-      if (choice == BlockedChoice::kSkip && onBlocked)
-        loaded.outcome = PageOutcome::Failed(loaded.outcome.reason);
-      if (choice == BlockedChoice::kStop) {
-        blockedStopped_ = true;
-        state.stopRequested = true;
-        ui_.SetStartCaption(T().stopping);
-      }
-      return loaded;
-    }
-    if (loaded.outcome.Ok() || failures >= reliability.retries) return loaded;
-    ++failures;
+    if (Judge(loaded, got.fetch, asked, failures) == Next::kDone) break;
   }
+  if (blockedStopped_) {
+    state.stopRequested = true;
+    ui_.SetStartCaption(T().stopping);
+  }
+  return loaded;
 }
 
 void KeywordMining::ParseMiningPage(const std::string& page, const std::string& seed) {

@@ -5,10 +5,12 @@
 // the run to stop.
 #include <ctime>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "mining/ResultFiles.h"
+#include "rank/PageRun.h"
 #include "rank/RunEvents.h"
 #include "rank/RankQuery.h"
 
@@ -56,7 +58,7 @@ struct MiningState {
   int currentPage = 0;
 };
 
-class KeywordMining {
+class KeywordMining : public PageRun {
  public:
   // keywordSite: root address of the keyword site, ending in "/".
   KeywordMining(MiningUi& ui, std::string keywordSite);
@@ -86,23 +88,13 @@ class KeywordMining {
   };
   std::function<Fetched(const std::string& url, const std::function<bool()>& stopped)> fetchPage;
 
-  // Told of the run's events; the run's own ledger of pages not ok listens first.
-  RunListeners listeners;
-  // How often a failed page is asked for again, and after what waits.
-  Reliability reliability;
-  // Asked when a page wants a login or verification; without it such a page
-  // counts as blocked and the run goes on.
-  std::function<BlockedChoice(const PageReport&)> onBlocked;
-  // The pages of the last run that were not ok.
-  const PageLedger& Ledger() const { return ledger_; }
+  // Fetches again the pages of the last run that were not ok; their lines go
+  // to the end of the result box and to the result files they belonged to
+  // (the popup command 重试失败页).
+  void RetryFailedPages();
 
-  // One page fetched with its retries: its GBK text and how it ended.
-  struct LoadedPage {
-    std::string html;
-    PageOutcome outcome;
-    int attempts = 0;
-    bool stopped = false;  // the run was stopped while it loaded
-  };
+  // Fetches page n of the current seed until it is ok, blocked or out of
+  // retries; `knownPages` is how many pages the seed is known to have.
   LoadedPage CollectPage(int n, int knownPages);
   // The local time (a test may install a fixed clock).
   std::function<std::tm()> now;
@@ -112,12 +104,14 @@ class KeywordMining {
 
  private:
   void OpenResultFile(const std::string& name);
+  // Ends a run: events, caption and the final message.
+  void EndRun();
   // Parses an ok page and reports it with the lines it added.
   void FinishPage(int n, const LoadedPage& loaded);
 
-  PageLedger ledger_;
-  bool userStopped_ = false;
-  bool blockedStopped_ = false;
+  // The result file each seed's lines went to in the last run.
+  std::map<std::string, std::string> seedFiles_;
+  std::string openedFile_;  // the result file opened last
   // The cells of the lines the page being parsed added, for its report.
   std::vector<std::vector<std::string>> pageCells_;
 

@@ -125,9 +125,22 @@ std::string DateTimeText(const std::tm& t) {
   return Utf8TextToGbk(s);
 }
 
+std::string FreeResultFileName(const std::string& stem, const std::string& extension) {
+  std::string name = stem + "." + extension;
+  for (int n = 2; Exists(NativePath(name)) && n < 100000; ++n)
+    name = stem + "_" + std::to_string(n) + "." + extension;
+  return name;
+}
+
 bool ResultFile::OpenForRewrite(const std::string& name) {
   Close();
   file_ = std::fopen(NativePath(name).c_str(), "wb");
+  return file_ != nullptr;
+}
+
+bool ResultFile::OpenForAppend(const std::string& name) {
+  Close();
+  file_ = std::fopen(NativePath(name).c_str(), "ab");
   return file_ != nullptr;
 }
 

@@ -37,6 +37,11 @@ std::string CleanFileName(const std::string& text);
 // "2024年3月5日14时7分9秒"; trailing zero parts are left out (GBK).
 std::string DateTimeText(const std::tm& time);
 
+// stem + "." + extension (GBK), or, when a file of that name is there
+// already, the first free stem + "_2", "_3", … + "." + extension: an earlier
+// run's results are never overwritten.
+std::string FreeResultFileName(const std::string& stem, const std::string& extension);
+
 // A result file opened for rewriting. Each line reaches the operating system
 // at once, so a crash keeps every line written before it. Writing to or
 // closing a file that is not open does nothing.
@@ -50,6 +55,8 @@ class ResultFile {
   // name is GBK; converted to the file system's encoding. Closes a file that
   // is still open first. False when the file cannot be opened.
   bool OpenForRewrite(const std::string& name);
+  // Opens to add at the end (created if absent).
+  bool OpenForAppend(const std::string& name);
   void Write(const std::string& bytes);
   void Close();
   bool IsOpen() const { return file_ != nullptr; }

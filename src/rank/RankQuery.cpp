@@ -12,6 +12,7 @@
 #include "text/InputText.h"
 #include "text/MessageBox.h"
 #include "text/Regex.h"
+#include "web/RedirectResolver.h"
 
 namespace lanshu {
 namespace {
@@ -142,9 +143,7 @@ RankQuery::RankQuery(RankUi& ui, PageLoader& loader, std::string rankSite, std::
     : ui_(ui),
       loader_(loader),
       rankSite_(std::move(rankSite)),
-      searchSite_(std::move(searchSite)) {
-  listeners.Add(&ledger_);
-}
+      searchSite_(std::move(searchSite)) {}
 
 void RankQuery::SetSites(std::string rankSite, std::string searchSite) {
   rankSite_ = std::move(rankSite);
@@ -196,14 +195,8 @@ void RankQuery::StartStopRankQuery() {
 
 void RankQuery::EndRun() {
   ui_.SetStartCaption(Gbk(kIdle));
-  const bool stopped = userStopped_ || blockedStopped_;
-  listeners.RunEnded(RunKind::kRank, blockedStopped_ ? RunEnd::kBlocked
-                                     : stopped       ? RunEnd::kStopped
-                                                     : RunEnd::kFinished);
-  std::string notice = Gbk(stopped ? "查询已停止！" : "查询完成！");
-  const std::string notOk = NotOkNoticeLine(ledger_.Failed(), ledger_.Blocked());
-  if (!notOk.empty()) notice += "\r\n" + notOk;
-  ShowNotice(notice);
+  listeners.RunEnded(RunKind::kRank, Ending());
+  ShowNotice(Notice(Gbk("查询完成！"), Gbk("查询已停止！")));
 }
 
 void RankQuery::QueryDomain() {
@@ -249,7 +242,10 @@ void RankQuery::FinishPage(int page, const LoadedPage& loaded) {
 }
 
 RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
-  const std::string address = PageAddress(page);
+  PageReport asked;
+  asked.target = currentDomain;
+  asked.page = page;
+  asked.address = PageAddress(page);
   LoadedPage loaded;
   int failures = 0;
   for (;;) {
@@ -264,48 +260,34 @@ RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
     }
     ++loaded.attempts;
     listeners.PageRequested(RunKind::kRank, currentDomain, page, loaded.attempts, knownPages);
-    const bool ready = LoadOnce(address);
+    const bool ready = LoadOnce(asked.address);
+    loaded.html = ready || StopRequested() ? loader_.DocumentHtml() : std::string();
     if (StopRequested()) {
-      loaded.html = loader_.DocumentHtml();
       loaded.stopped = true;
       return loaded;
     }
-    if (ready) {
-      loaded.html = loader_.DocumentHtml();
-      loaded.outcome = PrecheckPage(loader_.LastFetch(), loaded.html);
-      if (loaded.outcome.Ok() && !HasResultsBlock(loaded.html))
-        loaded.outcome = ClassifyPageWithoutResults(loaded.html);
-    } else {
-      loaded.html.clear();
-      loaded.outcome = PageOutcome::Failed("time-out");
-    }
-    if (loaded.outcome.outcome == Outcome::kBlocked) {
-      PageReport report;
-      report.target = currentDomain;
-      report.page = page;
-      report.address = address;
-      report.outcome = loaded.outcome;
-      report.attempts = loaded.attempts;
-      const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
-      if (choice == BlockedChoice::kRetry && !StopRequested()) continue;
-      if (choice == BlockedChoice::kSkip && onBlocked)
-        loaded.outcome = PageOutcome::Failed(loaded.outcome.reason);
-      if (choice == BlockedChoice::kStop) {
-        blockedStopped_ = true;
-        ui_.SetStartCaption(Gbk(kStopping));
-      }
+    PageFetch fetch = ready ? loader_.LastFetch() : PageFetch{0, "time-out"};
+    if (Judge(loaded, fetch, asked, failures) == Next::kDone) break;
+    if (StopRequested()) {  // Stop clicked while the run waited at a wall
+      loaded.stopped = true;
       return loaded;
     }
-    if (loaded.outcome.Ok() || failures >= reliability.retries) return loaded;
-    ++failures;
   }
+  if (blockedStopped_) ui_.SetStartCaption(Gbk(kStopping));
+  return loaded;
 }
 
 void RankQuery::RetryFailedPages() {
   if (Running() || ledger_.NotOk().empty()) return;
+  // A run of its own, of just those pages: its listeners and its notice
+  // count what fails again.
   const std::vector<PageReport> pages = ledger_.NotOk();
   userStopped_ = blockedStopped_ = false;
   ui_.SetStartCaption(Gbk(kRunning));
+  std::vector<std::string> targets;
+  for (const PageReport& failed : pages)
+    if (std::find(targets.begin(), targets.end(), failed.target) == targets.end()) targets.push_back(failed.target);
+  listeners.RunStarted(RunKind::kRank, targets);
   for (const PageReport& failed : pages) {
     if (StopRequested()) break;
     currentDomain = failed.target;
@@ -320,7 +302,6 @@ void RankQuery::RetryFailedPages() {
                       Gbk("  总：") + std::to_string(currentPage));
     const LoadedPage loaded = CollectPage(failed.page, 0);
     if (loaded.stopped) break;
-    ledger_.Forget(failed.target, failed.page);
     FinishPage(failed.page, loaded);
     list.ScrollToRow(list.RowCount() - 1);
     ProcessPendingEvents();
@@ -373,6 +354,13 @@ void RankQuery::ParseRankPage(const std::string& html) {
 
   const int n = std::atoi(finder.FindElements(body, "tr", {}, {}, std::string(), false, false, -1).c_str());
   const std::string redirectPrefix = searchSite_ + "/link?url=";
+  // The rows are read first and listed once their links are resolved: the
+  // redirect links of a page are asked for together, not one after another.
+  struct Pending {
+    std::string cells[8];
+    bool convert = false;
+  };
+  std::vector<Pending> rows;
   for (int i = 1; i <= n; ++i) {
     if (StopRequested()) break;
     if (i == 1) continue;  // the header row
@@ -391,30 +379,52 @@ void RankQuery::ParseRankPage(const std::string& html) {
       // Compared as the list shows it, so padding cannot make a duplicate new.
       if (ui_.FilterDuplicates() && SeenBefore(keyword)) continue;
 
-      ResultTable& list = ui_.List();
-      currentRow = list.AppendRow(serial);
-      SetRankCell(1, currentDomain);
-      SetRankCell(2, keyword);
-      SetRankCell(3, tags.Replace(finder.FindElements(row, "td", {"class"}, {"blue"}), std::string()));
-      SetRankCell(4, DecodeEntities(tags.Replace(finder.FindElements(row, "td", {"align"}, {"right"}),
-                                                 std::string())));
-      SetRankCell(5, DecodeEntities(tags.Replace(
-                         finder.FindElements(row, "td", {"align"}, {"right"}, std::string(), false, false, 2),
-                         std::string())));
+      Pending p;
+      p.cells[0] = serial;
+      p.cells[1] = currentDomain;
+      p.cells[2] = keyword;
+      p.cells[3] = tags.Replace(finder.FindElements(row, "td", {"class"}, {"blue"}), std::string());
+      p.cells[4] = DecodeEntities(tags.Replace(finder.FindElements(row, "td", {"align"}, {"right"}), std::string()));
+      p.cells[5] = DecodeEntities(tags.Replace(
+          finder.FindElements(row, "td", {"align"}, {"right"}, std::string(), false, false, 2), std::string()));
       const std::string titleCell = finder.FindElements(row, "td", {"class"}, {"blue t_l"});
       // Decoded like the counts; its commas, decoded ones included, become
       // full-width so that they never split a line of comma-separated text.
       std::string title = DecodeEntities(tags.Replace(titleCell, std::string()));
       ReplaceList(title, ",", Gbk("，"), true);
-      SetRankCell(6, title);
-
-      const std::string href = HtmlElementFinder::GetAttribute(titleCell, "href");
-      std::string link = href;
-      if (ui_.ConvertLinks() && GbkFind(href, redirectPrefix) != std::string::npos && resolveLink)
-        link = resolveLink(href);
-      if (link.empty()) link = href;
-      SetRankCell(7, link);
+      p.cells[6] = title;
+      p.cells[7] = HtmlElementFinder::GetAttribute(titleCell, "href");
+      p.convert = ui_.ConvertLinks() && GbkFind(p.cells[7], redirectPrefix) != std::string::npos &&
+                  (resolveLink || resolveLinks);
+      rows.push_back(std::move(p));
     }
+    ProcessPendingEvents();
+  }
+
+  std::vector<std::string> links;
+  for (const Pending& p : rows)
+    if (p.convert) links.push_back(p.cells[7]);
+  std::vector<std::string> resolved;
+  if (resolveLinks && !links.empty()) {
+    resolved = resolveLinks(links);
+  } else {
+    for (const std::string& link : links) resolved.push_back(resolveLink(link));
+  }
+  resolved.resize(links.size());
+
+  std::size_t next = 0;
+  ResultTable& list = ui_.List();
+  for (const Pending& p : rows) {
+    if (StopRequested()) break;
+    std::string link = p.cells[7];
+    if (p.convert) {
+      // A relative answer names a page of the search engine itself.
+      const std::string answer = AbsoluteLocation(link, resolved[next++]);
+      if (!answer.empty()) link = answer;
+    }
+    currentRow = list.AppendRow(p.cells[0]);
+    for (int c = 1; c < 7; ++c) SetRankCell(c, p.cells[c]);
+    SetRankCell(7, link);
     ProcessPendingEvents();
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rank/PageOutcome.h"
+#include "rank/PageRun.h"
 #include "rank/RunEvents.h"
 #include "results/ResultTable.h"
 
@@ -77,7 +78,7 @@ int ShowNotice(const std::string& text, int flags = 0, const std::string& title 
 // fallback without a valid selection).
 std::string SortWord(int sortIndex);
 
-class RankQuery {
+class RankQuery : public PageRun {
  public:
   // rankSite: scheme and host of the ranking pages; searchSite: scheme and
   // host of the search engine (its redirect links start with searchSite +
@@ -105,28 +106,14 @@ class RankQuery {
   // Resolves a search-engine redirect link; the program installs its link
   // resolver here. Without one, links are listed as found.
   std::function<std::string(const std::string&)> resolveLink;
+  // Resolves the links of a page together, answers in their order; used
+  // instead of resolveLink when installed.
+  std::function<std::vector<std::string>(const std::vector<std::string>&)> resolveLinks;
 
-  // Told of the run's events (the window's progress, the batch reporter, the
-  // history store); the query's own ledger of pages not ok listens first.
-  RunListeners listeners;
-  // How often a failed page is asked for again, and after what waits.
-  Reliability reliability;
-  // Asked when a page wants a login or verification; without it such a page
-  // counts as blocked and the run goes on.
-  std::function<BlockedChoice(const PageReport&)> onBlocked;
-  // The pages of the last run that were not ok.
-  const PageLedger& Ledger() const { return ledger_; }
   // Collects again the pages of the last run that were not ok and appends
   // their rows at the end of the list (the popup command 重试失败页).
   void RetryFailedPages();
 
-  // One page fetched with its retries: its text and how it ended.
-  struct LoadedPage {
-    std::string html;
-    PageOutcome outcome;
-    int attempts = 0;
-    bool stopped = false;  // the run was stopped while it loaded
-  };
   // Loads page `page` of currentDomain until it is ok, blocked or out of
   // retries; `knownPages` is how many pages the domain is known to have.
   LoadedPage CollectPage(int page, int knownPages);
@@ -150,9 +137,6 @@ class RankQuery {
   // Ends the run: events, caption and the final notice.
   void EndRun();
 
-  PageLedger ledger_;
-  bool userStopped_ = false;     // Stop was clicked during the run
-  bool blockedStopped_ = false;  // a blocked page ended the run
 
   RankUi& ui_;
   PageLoader& loader_;

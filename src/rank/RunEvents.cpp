@@ -64,16 +64,6 @@ void PageLedger::PageEnded(RunKind, const PageReport& report) {
   notOk_.push_back(std::move(kept));
 }
 
-void PageLedger::Forget(const std::string& target, int page) {
-  for (auto it = notOk_.begin(); it != notOk_.end(); ++it) {
-    if (it->target != target || it->page != page) continue;
-    (it->outcome.outcome == Outcome::kBlocked ? blocked_ : failed_) -= 1;
-    --pages_;
-    notOk_.erase(it);
-    return;
-  }
-}
-
 std::string NotOkNoticeLine(int failed, int blocked) {
   if (failed + blocked == 0) return std::string();
   std::string line = "未成功 " + std::to_string(failed + blocked) + " 页：";

@@ -88,8 +88,6 @@ class PageLedger : public RunListener {
   RunEnd End() const { return end_; }
   // The pages not ok, without their cells, in the order they ended.
   const std::vector<PageReport>& NotOk() const { return notOk_; }
-  // Forgets the page of `target` and `page` (it is being collected again).
-  void Forget(const std::string& target, int page);
 
  private:
   int failed_ = 0, blocked_ = 0, pages_ = 0;

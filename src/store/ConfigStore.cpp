@@ -289,6 +289,18 @@ bool ConfigStore::Load(const std::string& path, bool inMemory) {
   std::string bytes;
   ReadStatus status = ReadWholeFile(native, bytes);
   if (status == ReadStatus::kError) return false;
+  loadedEncoding_ = DetectFileEncoding(bytes);
+  if (loadedEncoding_ == FileEncoding::kNeither) {
+    // Nobody can tell what the file says: it is neither read nor written.
+    content_.clear();
+    inMemory_ = true;
+    attached_ = true;
+    return true;
+  }
+  if (loadedEncoding_ == FileEncoding::kUtf8) {
+    const bool mark = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    bytes = Utf8TextToGbk(mark ? bytes.substr(3) : bytes);
+  }
   content_ = std::move(bytes);
   if (inMemory) {
     attached_ = true;
@@ -299,6 +311,65 @@ bool ConfigStore::Load(const std::string& path, bool inMemory) {
     lastWriteOk_ = attached_;
   }
   return attached_;
+}
+
+namespace {
+
+// Length of the UTF-8 sequence starting at p (1 to 4), 0 when it is not one.
+std::size_t Utf8Sequence(const unsigned char* p, std::size_t left) {
+  const unsigned char c = p[0];
+  std::size_t n;
+  std::uint32_t cp;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) n = 2, cp = c & 0x1F;
+  else if (c >= 0xE0 && c <= 0xEF) n = 3, cp = c & 0x0F;
+  else if (c >= 0xF0 && c <= 0xF4) n = 4, cp = c & 0x07;
+  else return 0;
+  if (left < n) return 0;
+  for (std::size_t i = 1; i < n; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (p[i] & 0x3F);
+  }
+  // No overlong forms, no surrogates, nothing past U+10FFFF.
+  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+      (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  return n;
+}
+
+}  // namespace
+
+FileEncoding DetectFileEncoding(const std::string& bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
+  const bool mark = size >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF;
+  bool utf8 = true, wide = false;
+  for (std::size_t i = mark ? 3 : 0; i < size && utf8;) {
+    const std::size_t n = Utf8Sequence(p + i, size - i);
+    utf8 = n != 0;
+    wide |= n > 1;
+    i += n;
+  }
+  // Code page 936: a lead byte 81-FE with a trail byte 40-FE (not 7F), 80 on
+  // its own; "common" pairs lie in the GB2312 area.
+  bool gbk = true, common = true;
+  for (std::size_t i = 0; i < size && gbk;) {
+    const unsigned char c = p[i];
+    if (c < 0x80 || c == 0x80) {
+      common &= c < 0x80;
+      ++i;
+      continue;
+    }
+    if (c == 0xFF || i + 1 >= size || p[i + 1] < 0x40 || p[i + 1] == 0x7F || p[i + 1] == 0xFF) {
+      gbk = false;
+      break;
+    }
+    common &= c >= 0xA1 && c <= 0xF7 && p[i + 1] >= 0xA1;
+    i += 2;
+  }
+  if (utf8 && (mark || wide) && !(gbk && common && !mark)) return FileEncoding::kUtf8;
+  if (gbk) return FileEncoding::kGbk;
+  return utf8 ? FileEncoding::kUtf8 : FileEncoding::kNeither;
 }
 
 bool ConfigStore::Reload() {

@@ -41,6 +41,15 @@ struct WindowGeometry {
   virtual void Move(int left, int top, int width, int height) = 0;
 };
 
+// How a settings file's bytes read: GBK (the store's own form), UTF-8 as a
+// text editor saves it (with or without a byte-order mark), or neither.
+enum class FileEncoding { kGbk, kUtf8, kNeither };
+
+// UTF-8 when the bytes are valid UTF-8 holding non-ASCII text and do not read
+// as plausible GBK (every double-byte pair in the common GB2312 area); GBK
+// when they are valid GBK; neither otherwise.
+FileEncoding DetectFileEncoding(const std::string& bytes);
+
 class ConfigStore {
  public:
   enum Mode : std::int32_t { kFileMode = 0, kMemoryMode = 1, kRegistryMode = 2 };
@@ -58,7 +67,12 @@ class ConfigStore {
   // empty. False when the file cannot be read, or (not inMemory) when the
   // directory does not let the file be replaced; the content then still
   // answers reads and takes writes in memory.
+  // A UTF-8 file is read as UTF-8 and its next write turns the whole file
+  // into GBK; a file in neither encoding is left untouched: the content
+  // starts empty and stays in memory (see LoadedEncoding).
   bool Load(const std::string& path, bool inMemory = false);
+  // How the file read by the last Load was encoded.
+  FileEncoding LoadedEncoding() const { return loadedEncoding_; }
   // Reads the content again from the loaded path; on failure the content is
   // kept and the result is false.
   bool Reload();
@@ -167,6 +181,7 @@ class ConfigStore {
   std::int32_t mode_ = kFileMode;
   std::string registryPrefix_;
   bool lastWriteOk_ = true;
+  FileEncoding loadedEncoding_ = FileEncoding::kGbk;
 };
 
 // Test seam: called before each step of replacing a file on disk; returning

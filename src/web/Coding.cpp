@@ -313,4 +313,21 @@ bool OpenInExplorer(const std::string& address) {
   return fn ? fn(address) : false;
 }
 
+std::string AddressWithScheme(const std::string& typed) {
+  const std::size_t first = typed.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  const std::string address = typed.substr(first, typed.find_last_not_of(" \t\r\n") - first + 1);
+  // A scheme is letters, digits, "+", "-" or "." from a letter on, then "://";
+  // "about:" and "data:" pages have no slashes.
+  std::size_t i = 0;
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  while (i < address.size() && (letter(address[i]) || (i > 0 && ((address[i] >= '0' && address[i] <= '9') ||
+                                                              address[i] == '+' || address[i] == '-' || address[i] == '.'))))
+    ++i;
+  if (i > 0 && address.compare(i, 3, "://") == 0) return address;
+  const std::string lower = GbkToLowerAscii(address.substr(0, 6));
+  if (lower.rfind("about:", 0) == 0 || lower.rfind("data:", 0) == 0) return address;
+  return "http://" + address;
+}
+
 }  // namespace lanshu

@@ -148,6 +148,24 @@ std::vector<std::string> ResolveRedirectLinks(const std::vector<std::string>& li
   return locations;
 }
 
+std::string AbsoluteLocation(const std::string& link, const std::string& location) {
+  if (location.empty()) return location;
+  const std::string lower = GbkToLowerAscii(location.substr(0, 8));
+  if (lower.compare(0, 7, "http://") == 0 || lower.compare(0, 8, "https://") == 0) return location;
+  CURLU* u = curl_url();
+  if (!u) return location;
+  std::string resolved = location;
+  char* full = nullptr;
+  // Bytes beyond ASCII (GBK) are kept as they are, not percent-encoded.
+  if (curl_url_set(u, CURLUPART_URL, link.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+      curl_url_set(u, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+      curl_url_get(u, CURLUPART_URL, &full, 0) == CURLUE_OK)
+    resolved = full;
+  curl_free(full);
+  curl_url_cleanup(u);
+  return resolved;
+}
+
 std::string ResolveRedirectLink(const std::string& link) {
   return ResolveRedirectLinks({link}, 1).front();
 }

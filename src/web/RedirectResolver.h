@@ -15,6 +15,11 @@ namespace lanshu {
 // without an answer.
 std::string ResolveRedirectLink(const std::string& link);
 
+// A Location as the address it names: a relative one is resolved against
+// the link that answered with it; an absolute one, or one that cannot be
+// resolved, is returned unchanged.
+std::string AbsoluteLocation(const std::string& link, const std::string& location);
+
 // Resolves the links together, at most `atOnce` in flight, each as
 // ResolveRedirectLink would; the answers come in the order of the links.
 // When the waits are cancelled, links not yet answered give the empty text.

@@ -76,16 +76,18 @@ class Loop {
   }
 
   // Takes the job out of the multi handle and tells the waiting callers.
-  void End(std::vector<JobPtr>::iterator it, CURLcode result) {
+  // Returns the place of the job after it.
+  std::vector<JobPtr>::iterator End(std::vector<JobPtr>::iterator it, CURLcode result) {
     const JobPtr job = *it;
     curl_multi_remove_handle(multi_, job->easy);  // an unfinished transfer closes its connection
-    active_.erase(it);
+    const auto next = active_.erase(it);
     job->result = result;
     std::lock_guard<std::mutex> lock(mutex_);
     job->ended.store(true, std::memory_order_release);
     --inFlight_;
     ++ends_;
     endedSincePoll_ = true;
+    return next;
   }
 
   std::vector<JobPtr>::iterator Find(CURL* easy) {
@@ -127,7 +129,7 @@ class Loop {
       bool watched = false;
       for (auto it = active_.begin(); it != active_.end();) {
         if ((*it)->giveUp && (*it)->giveUp()) {
-          End(it, CURLE_ABORTED_BY_CALLBACK);  // erases: `it` now names the next job
+          it = End(it, CURLE_ABORTED_BY_CALLBACK);
           continue;
         }
         watched |= static_cast<bool>((*it)->giveUp);

@@ -1,6 +1,8 @@
 // The program run unattended, as a child process, against the demo site
 // started here: what it writes, how it fails, and what a killed mining run
 // leaves in its result file.
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -338,6 +340,60 @@ class BatchTest : public QObject {
     // An empty list exports its header line alone.
     COMPARE_GBK(ReadFileOrEmpty(ranked).toStdString(), G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n");
     QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: failed: rank a.test page 1: connection refused\n")), qPrintable(o.err));
+  }
+
+  // --help and --version answer on standard output with or without a
+  // display, before any window or browser engine starts.
+  void helpAndVersionNeedNoDisplay() {
+    for (const char* option : {"--help", "--version"}) {
+      QProcess p;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.remove(QStringLiteral("DISPLAY"));
+      env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+      env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+      p.setProcessEnvironment(env);
+      p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), {QLatin1String(option)});
+      QVERIFY(p.waitForFinished(60000));
+      QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(p.exitCode(), 0);
+      const QString out = QString::fromUtf8(p.readAllStandardOutput());
+      QVERIFY2(out.startsWith(QLatin1String(std::string(option) == "--help" ? "usage: lanshu-collector" : "lanshu-collector ")),
+               qPrintable(out));
+      QCOMPARE(p.readAllStandardError(), QByteArray());
+    }
+  }
+
+  // A run that cannot start writes nothing and exits 1 with the window's message.
+  void runsThatCannotStartExitWithStatusOne() {
+    const QString out = Path(QStringLiteral("nothing.csv"));
+    const QString noSeeds = Path(QStringLiteral("noseeds.ini"));
+    Settings(noSeeds).Mining(QString(), Path(QStringLiteral("unused")), false).Set("基本参数", "域名", QString());
+    Outcome o = RunProgram(Batch("mine", noSeeds, out));
+    QVERIFY2(o.finished && o.code == 1, qPrintable(o.err));
+    QVERIFY(o.err.contains(QStringLiteral("请先输入要挖掘的关键词列表！")));
+    o = RunProgram(Batch("rank", noSeeds, out));
+    QVERIFY2(o.finished && o.code == 1, qPrintable(o.err));
+    QVERIFY(o.err.contains(QStringLiteral("请先输入要查询站点的域名！")));
+    QVERIFY(!QFile::exists(out));
+
+    // Random bytes are no settings file: nothing is mined with built-in seeds.
+    const QString random = Path(QStringLiteral("random.ini"));
+    {
+      QFile f(random);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      QByteArray bytes;
+      for (int i = 0; i < 4096; ++i) bytes.append(static_cast<char>((i * 7919 + 13) % 251));
+      f.write(bytes);
+    }
+    o = RunProgram(Batch("mine", random, out));
+    QVERIFY2(o.finished && o.code == 1, qPrintable(o.err));
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: the settings file holds none of the program's settings: ")),
+             qPrintable(o.err));
+    QVERIFY(!QFile::exists(out));
+    const auto requests = site_.Requests();
+    QVERIFY(std::all_of(requests.begin(), requests.end(), [](const auto& r) {
+      return r.path == "/user.php" || r.path == "/favicon.ico";
+    }));
   }
 
   // Each outcome of one page, in both runs: the exit status, the one

@@ -6,12 +6,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWebEngineView>
 
 #include "AppTestSupport.h"
 #include "TestSupport.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
+#include "app/Widgets.h"
+#include "demo/DemoFaults.h"
 #include "demo/DemoSite.h"
 #include "mining/Mining.h"
 #include "results/Export.h"
@@ -348,12 +351,16 @@ class MiningWindowTest : public QObject {
     COMPARE_GBK(Results(), Lines(Rows("减肥", 1), {true, true}) + Lines(Rows("丰胸", 1), {true, true}));
     COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + name).toStdString(), Results());
 
-    // With a trailing separator the same name; the run rewrites it.
+    // With a trailing separator the same name; the run in the same second
+    // writes beside it instead of over it.
     W().编辑框目录->setText(dir + QLatin1Char('/'));
     W().编辑框关键词列表->setPlainText(QStringLiteral("丰胸"));
     Run();
-    QCOMPARE(FilesIn(dir), QStringList({name}));
-    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + name).toStdString(), Lines(Rows("丰胸", 1), {true, true}));
+    const QString second = QStringLiteral("全部结果_") + kStamp + QStringLiteral("_2.csv");
+    QCOMPARE(FilesIn(dir), QStringList({name, second}));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + second).toStdString(), Lines(Rows("丰胸", 1), {true, true}));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + name).toStdString(),
+                Lines(Rows("减肥", 1), {true, true}) + Lines(Rows("丰胸", 1), {true, true}));
 
     // Saving off: the directory is still made, no file is.
     const QString unsaved = FreshDirectory();
@@ -376,9 +383,11 @@ class MiningWindowTest : public QObject {
     Run();
     QCOMPARE(Fetched(), QStringList({"/a/b/1/", "/a／b/1/"}));
     const QString shared = QStringLiteral("a／b_") + kStamp + QLatin1Char('.');
-    QCOMPARE(FilesIn(dir), QStringList({shared}));
-    // The second open emptied the file: only the last seed's lines remain.
-    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + shared).toStdString(), Lines(Rows("a／b", 1), Columns()));
+    const QString beside = QStringLiteral("a／b_") + kStamp + QStringLiteral("_2.");
+    QCOMPARE(FilesIn(dir), QStringList({shared, beside}));
+    // The second seed writes beside the first: both seeds' lines are kept.
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + shared).toStdString(), Lines(Rows("a/b", 1), Columns()));
+    COMPARE_GBK(ReadFile(dir + QLatin1Char('/') + beside).toStdString(), Lines(Rows("a／b", 1), Columns()));
     QCOMPARE(messages_.back().text, Total(16));
   }
 
@@ -418,6 +427,55 @@ class MiningWindowTest : public QObject {
     QTest::qWait(100);
     QCOMPARE(Fetched(), QStringList());
   }
+  // The window's side of page outcomes: a failed page is retried and named in
+  // the message, a page without data is no failure, a verification page
+  // pauses the run behind the bar with the login tab on that page, and 停止
+  // there ends the run with one message that says so.
+  void failedNoDataAndBlockedPagesInTheWindow() {
+    demo::Options options;
+    options.keywordPages = 2;
+    QVERIFY(demo::ParseDemoFaults("mine:甲:2=500,mine:乙:1=nodata,mine:丙:1=verify", options));
+    Site().SetOptions(options);
+    Mining().reliability.retries = 1;
+    Mining().reliability.retryIntervalSeconds = 0;
+    W().编辑框关键词列表->setPlainText(QStringLiteral("甲\n乙\n丙\n丁"));
+    bool barShown = false;
+    QString barText, browserAddress;
+    int tab = -1;
+    QTimer user;
+    connect(&user, &QTimer::timeout, [&] {
+      if (W().拦截提示条->isHidden()) return;
+      barShown = true;
+      barText = W().拦截提示文字->text();
+      tab = W().选择夹->CurrentIndex();
+      browserAddress = W().浏览框->url().toString();
+      user.stop();
+      W().按钮停止->click();
+    });
+    user.start(50);
+    Run();
+    user.stop();
+
+    QVERIFY(barShown);
+    QVERIFY(barText.contains(QStringLiteral("验证")));
+    QCOMPARE(tab, 2);
+    QVERIFY2(browserAddress.contains(QStringLiteral("/1/")), qPrintable(browserAddress));
+    COMPARE_GBK(Results(), Lines(Rows("甲", 1), Columns()));
+    // The run's own requests (the login tab's browser opens 丙's page too):
+    // 甲's page 2 once more after its failure, 丁 never.
+    QStringList asked;
+    for (const auto& r : Site().Requests())
+      if (r.Header("User-Agent").find("MSIE 6.0") != std::string::npos) asked << QString::fromStdString(r.path);
+    QCOMPARE(asked, QStringList({"/甲/1/", "/甲/2/", "/甲/2/", "/乙/1/", "/丙/1/"}));
+    QCOMPARE(messages_.size(), size_t(1));
+    QCOMPARE(messages_[0].text, QStringLiteral("获取已停止！总共 %1 个关键词！\r\n未成功 2 页：失败 1 页，需登录或验证 1 页")
+                                    .arg(Rows("甲", 1).size()));
+    QVERIFY(W().拦截提示条->isHidden());
+    QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
+    QVERIFY(W().进度条->isHidden());
+    Mining().reliability = Reliability();
+  }
+
 };
 
 int main(int argc, char** argv) {

@@ -241,7 +241,9 @@ class WindowTest : public QObject {
     QCOMPARE(list.RowCount(), static_cast<int>(all.size()));
     for (int i = 0; i < list.RowCount(); ++i) {
       QCOMPARE(list.CellText(i, 2), all[i].keyword);
-      QCOMPARE(list.CellText(i, 7), all[i].target.empty() ? all[i].href : all[i].target);
+      // A relative Location names a page of the search engine that answered.
+      const std::string target = all[i].target.rfind("/", 0) == 0 ? site.BaseUrl() + all[i].target : all[i].target;
+      QCOMPARE(list.CellText(i, 7), target.empty() ? all[i].href : target);
     }
     // The resolver sends no cookie and no referrer.
     for (const auto& r : site.Requests())
@@ -399,6 +401,116 @@ class WindowTest : public QObject {
     QCOMPARE(app->Demo()->Requests().size() < 10, true);
     QVERIFY(QFile::exists(dir_.path() + QStringLiteral("/close.ini")));
   }
+
+  // Qt's own dialogs and standard buttons speak Chinese.
+  void standardDialogsSpeakChinese() {
+    QVERIFY(Application::InstallChineseTranslations());
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+  }
+
+
+  // A settings file in neither GBK nor UTF-8 is left as it is; the window
+  // says so and starts from the defaults. One in UTF-8 is read and becomes GBK.
+  void settingsFilesInOtherEncodings() {
+    const QString odd = dir_.path() + QStringLiteral("/odd.ini");
+    const QByteArray bytes("\xFF\xFE[\x01]\r\nk=\xFF\r\n", 11);
+    {
+      QFile f(odd);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    }
+    messages_.clear();
+    {
+      auto app = Start("odd.ini", false, false);
+      QCOMPARE(messages_.size(), size_t(1));
+      QVERIFY(messages_[0].text.startsWith(QStringLiteral("设置文件的编码无法识别")));
+      QCOMPARE(app->Window()->编辑框域名->text().isEmpty(), false);  // the design value
+      app->Window()->close();
+    }
+    QCOMPARE(ReadFile(odd), bytes);
+
+    const QString utf8 = dir_.path() + QStringLiteral("/utf8.ini");
+    {
+      QFile f(utf8);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QStringLiteral("\uFEFF[基本参数]\r\n域名=甲.com|乙.com\r\n").toUtf8());
+    }
+    messages_.clear();
+    {
+      auto app = Start("utf8.ini", false, false);
+      QVERIFY(messages_.empty());
+      QCOMPARE(app->Window()->编辑框域名->text(), QStringLiteral("甲.com|乙.com"));
+      app->Window()->close();
+    }
+    ConfigStore saved;
+    QVERIFY(saved.Open(ToGbk(utf8), ConfigStore::kMemoryMode));
+    QCOMPARE(saved.LoadedEncoding(), FileEncoding::kGbk);  // written back in one piece
+    QCOMPARE(saved.ReadValue(G("基本参数"), G("域名")), G("甲.com|乙.com"));
+  }
+
+
+  // The login browser: Enter loads the address, an address without a scheme
+  // is a web address, and there are back and reload buttons.
+  void loginBrowserAddressEnterBackAndReload() {
+    auto app = Start("browser.ini");
+    demo::DemoSite& site = *app->Demo();
+    MainWindow& w = *app->Window();
+    w.选择夹->SetCurrentIndex(2);
+    const std::string host = site.BaseUrl().substr(std::string("http://").size());
+    // The load of `path` has finished (not only started).
+    QSignalSpy finished(w.浏览框, &QWebEngineView::loadFinished);
+    const auto loaded = [&](const std::string& path) {
+      const bool ok = WaitFor([&] {
+        return !finished.isEmpty() && w.浏览框->url().toString().endsWith(QString::fromStdString(path));
+      }, 15000);
+      finished.clear();
+      return ok;
+    };
+    finished.clear();
+    w.编辑框网址->setText(QString::fromStdString(host + "/page-a?from=enter"));
+    QTest::keyClick(w.编辑框网址, Qt::Key_Return);
+    QVERIFY(loaded("/page-a?from=enter"));
+    QVERIFY(w.浏览框->url().toString().startsWith(QStringLiteral("http://")));
+
+    w.编辑框网址->setText(QString::fromStdString("  " + host + "/page-b?from=button "));
+    Click(w.按钮跳到);
+    QVERIFY(loaded("/page-b?from=button"));
+    Click(w.按钮后退);
+    QVERIFY(loaded("/page-a?from=enter"));
+    site.ClearLog();
+    Click(w.按钮刷新);
+    QVERIFY(WaitFor([&] { return !site.Requests().empty(); }, 15000));
+    QCOMPARE(QString::fromStdString(site.Requests().front().target), QStringLiteral("/page-a?from=enter"));
+  }
+
+
+  // Geometry and the open tab come back at the next start (section "窗口");
+  // Enter in the domain field starts a query.
+  void geometryTabAndEnterInTheDomainField() {
+    {
+      auto app = Start("geometry.ini");
+      MainWindow& w = *app->Window();
+      w.setGeometry(60, 70, 1100, 700);
+      w.选择夹->SetCurrentIndex(1);
+      w.close();
+    }
+    {
+      auto app = Start("geometry.ini");
+      MainWindow& w = *app->Window();
+      QCOMPARE(w.geometry().size(), QSize(1100, 700));
+      QCOMPARE(w.选择夹->CurrentIndex(), 1);
+      demo::DemoSite& site = *app->Demo();
+      site.UpdateOptions([](demo::Options& o) { o.rankPages = 1; });
+      w.选择夹->SetCurrentIndex(0);
+      w.编辑框域名->setText(QStringLiteral("a.test"));
+      QTimer::singleShot(0, [&] { QTest::keyClick(w.编辑框域名, Qt::Key_Return); });
+      QVERIFY(WaitFor([&] { return !messages_.empty(); }, 60000));
+      QCOMPARE(messages_.back().text, QStringLiteral("查询完成！"));
+      QCOMPARE(app->List().RowCount(), static_cast<int>(site.ExpectedRankRows("a.test", 1, "position").size()));
+    }
+  }
+
 };
 
 int main(int argc, char** argv) {

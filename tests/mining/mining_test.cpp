@@ -172,8 +172,17 @@ TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {
   ui.ext = "";
   mining.StartOrStopMining();
   EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/减肥_2024年3月5日14时7分9秒."), "k1\r\n");
-  // "a/b" and "a／b" clean to the same name: the second seed's open empties it.
-  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒."), "");
+  // "a/b" and "a／b" clean to the same name: the second seed writes beside
+  // the first instead of emptying it.
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒."), "k2\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒_2."), "");
+
+  // A second run in the same second keeps the first run's file too.
+  ui.separate = false;
+  ui.ext = "csv";
+  mining.StartOrStopMining();
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/全部结果_2024年3月5日14时7分9秒.csv"), "k1\r\nk2\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/全部结果_2024年3月5日14时7分9秒_2.csv"), "k1\r\nk2\r\n");
 }
 
 // One seed's page 1 of nothing but empty rows keeps the seed once; empty
@@ -311,5 +320,58 @@ TEST_F(Fixture, PausesWaitToTheMillisecondAndStopCutsThemShort) {
   mining.StartOrStopMining();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
   EXPECT_EQ(fetched.size(), 2u);  // the next seed's page 1 is fetched, as after any pause
+  EXPECT_EQ(ui.caption, G("开始挖掘"));
+}
+
+// Failed pages are asked for again with the retry setting, told apart from a
+// seed without results, named in the final message, and fetched once more by
+// the retry command into the same result files.
+TEST_F(Fixture, FailedPagesAreRetriedToldAndCollectedAgain) {
+  char tmpl[] = "/tmp/lanshu-retry-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  ui.dir = dir;
+  ui.autoSave = true;
+  ui.separate = true;
+  ui.keywords = G("减肥\r\nab\r\ncd");
+  ui.pageInterval = ui.keywordInterval = "0";
+  mining.reliability.retries = 1;
+  mining.reliability.retryIntervalSeconds = 0;
+  std::map<std::string, int> asked;
+  std::map<std::string, std::vector<KeywordMining::Fetched>> answers;
+  const auto ok = [](const std::string& body) { return KeywordMining::Fetched{body, PageFetch{200, ""}}; };
+  answers[kJianFei1] = {ok(KeywordPage(KeywordRow("k1", "", "", 1), "<a href=\"/z/2/\">2</a>"))};
+  answers[kJianFei2] = {{"", PageFetch{0, "time-out"}}, {"oops", PageFetch{503, ""}}};
+  answers["http://kw.test/ab/1/"] = {ok("<html><div class=box_05><table><tr><th>h</th></tr></table>"
+                                        "<p>\xE6\x9A\x82\xE6\x97\xA0\xE6\x95\xB0\xE6\x8D\xAE</p></div></html>")};  // 暂无数据
+  answers["http://kw.test/cd/1/"] = {ok("<html><form><input type=\"password\"></form></html>")};
+  mining.fetchPage = [&](const std::string& url, const std::function<bool()>&) {
+    const int n = asked[url]++;
+    const auto& list = answers[url];
+    return list[std::min<std::size_t>(n, list.size() - 1)];
+  };
+  mining.StartOrStopMining();
+  EXPECT_EQ(asked[kJianFei2], 2);  // one more request after the time-out
+  EXPECT_EQ(asked["http://kw.test/ab/1/"], 1);
+  EXPECT_EQ(asked["http://kw.test/cd/1/"], 1);  // a login wall is not asked again by itself
+  EXPECT_EQ(Results(), "k1\r\n");
+  EXPECT_EQ(messages, (std::vector<std::string>{
+                          "信息：|8192|获取完成！总共 1 个关键词！\r\n未成功 2 页：失败 1 页，需登录或验证 1 页"}));
+  ASSERT_EQ(mining.Ledger().NotOk().size(), 2u);
+  EXPECT_EQ(mining.Ledger().NotOk()[0].outcome.reason, "HTTP 503");
+  EXPECT_EQ(mining.Ledger().NotOk()[0].attempts, 2);
+  EXPECT_EQ(mining.Ledger().NotOk()[1].outcome.reason, "login page");
+
+  // The site is well again: the two pages come in, their lines at the end
+  // of the box and of their seeds' files.
+  answers[kJianFei2] = {ok(KeywordPage(KeywordRow("k2", "", "", 1)))};
+  answers["http://kw.test/cd/1/"] = {ok(KeywordPage(KeywordRow("c1", "", "", 1)))};
+  asked.clear();
+  messages.clear();
+  mining.RetryFailedPages();
+  EXPECT_EQ(Results(), "k1\r\nk2\r\nc1\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/减肥_2024年3月5日14时7分9秒.csv"), "k1\r\nk2\r\n");
+  EXPECT_EQ(lanshu::testing::FileBytes(dir + "/cd_2024年3月5日14时7分9秒.csv"), "c1\r\n");
+  EXPECT_TRUE(mining.Ledger().NotOk().empty());
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取完成！总共 3 个关键词！"}));
   EXPECT_EQ(ui.caption, G("开始挖掘"));
 }

@@ -98,12 +98,26 @@ TEST(PageOutcomeTest, PagesWithoutResultsAreToldApart) {
   EXPECT_TRUE(ClassifyPageWithoutResults(Page("<p>暂无数据</p>")).Ok());
 }
 
+TEST(PageOutcomeTest, ResultsBlockIsADivOfThatClass) {
+  EXPECT_TRUE(HasResultsBlock("<div class=\"box_05\">"));
+  EXPECT_TRUE(HasResultsBlock("<DIV id=r CLASS = 'BOX_05' >"));
+  EXPECT_TRUE(HasResultsBlock("<div\tclass=box_05>"));
+  // The site's stylesheet and texts name the class too: no block.
+  EXPECT_FALSE(HasResultsBlock("<style>.box_05{margin:0}</style><p>box_05</p>"));
+  EXPECT_FALSE(HasResultsBlock("<span class=\"box_05\">"));
+  EXPECT_FALSE(HasResultsBlock("<div class=\"box_050\">"));
+  EXPECT_FALSE(HasResultsBlock("<div data-class=\"box_05\">"));
+  EXPECT_FALSE(HasResultsBlock("class=\"box_05\">"));
+  EXPECT_FALSE(HasResultsBlock(""));
+}
+
 TEST(PageOutcomeTest, ResultsPagesNamingLoginOrCaptchaPassThePrecheck) {
   // A results page whose titles speak of logging in and captchas is a
   // results page: the precheck lets it through, and the parser finds its
   // block, so the page is never judged by its words.
   const std::string html = Page(ResultsBlock(50, "登录验证码失效怎么办 captcha 识别"));
   EXPECT_TRUE(PrecheckPage({200, ""}, html).Ok());
+  EXPECT_TRUE(HasResultsBlock(html));
   EXPECT_STREQ(OutcomeName(Outcome::kOk), "ok");
   EXPECT_STREQ(OutcomeName(Outcome::kFailed), "failed");
   EXPECT_STREQ(OutcomeName(Outcome::kBlocked), "blocked");

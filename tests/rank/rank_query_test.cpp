@@ -412,6 +412,34 @@ TEST_F(Fixture, FailedPagesAreAskedAgainAndToldApartFromNoData) {
   EXPECT_EQ(messages.back(), "青篱：|4160|查询完成！");
 }
 
+TEST_F(Fixture, APagesLinksAreResolvedTogetherInRowOrder) {
+  ui.convert = true;
+  ui.domains = "a";
+  std::string rows;
+  for (int i = 1; i <= 5; ++i)
+    rows += Row(std::to_string(i), "k" + std::to_string(i), "1", "1", "1", "t",
+                i == 3 ? "http://other/x" : "http://se.test/link?url=" + std::to_string(i));
+  loader.pages["http://rank.test/baidu/a/1/position/"] = Page(rows);
+  std::vector<std::vector<std::string>> batches;
+  query.resolveLinks = [&](const std::vector<std::string>& links) {
+    batches.push_back(links);
+    std::vector<std::string> answers;
+    for (const std::string& l : links)
+      answers.push_back(l.back() == '4' ? std::string() : l.back() == '5' ? "/rel/5" : "http://target/" + l.substr(l.size() - 1));
+    return answers;
+  };
+  query.StartStopRankQuery();
+  ASSERT_EQ(batches.size(), 1u);  // one call for the page, its links in row order
+  EXPECT_EQ(batches[0], (std::vector<std::string>{"http://se.test/link?url=1", "http://se.test/link?url=2",
+                                                  "http://se.test/link?url=4", "http://se.test/link?url=5"}));
+  ASSERT_EQ(ui.table.RowCount(), 5);
+  EXPECT_EQ(Cell(0, 7), "http://target/1");
+  EXPECT_EQ(Cell(1, 7), "http://target/2");
+  EXPECT_EQ(Cell(2, 7), "http://other/x");               // not a redirect link
+  EXPECT_EQ(Cell(3, 7), "http://se.test/link?url=4");    // unresolved: as found
+  EXPECT_EQ(Cell(4, 7), "http://se.test/rel/5");         // relative: on the engine's host
+}
+
 TEST_F(Fixture, LoginAndVerificationPagesAskTheUser) {
   Recorder recorder;
   query.listeners.Add(&recorder);

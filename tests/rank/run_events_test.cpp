@@ -36,7 +36,7 @@ TEST(ReliabilityTest, RetryWaitsDoubleFromTheInterval) {
   EXPECT_EQ(r.RetryWaitMs(40), 3600 * 1000);
 }
 
-TEST(RunEventsTest, LedgerCountsWhatWasNotOkAndForgetsRetriedPages) {
+TEST(RunEventsTest, LedgerCountsWhatWasNotOkRunByRun) {
   RunListeners fan;
   PageLedger ledger, second;
   fan.Add(&ledger);
@@ -56,12 +56,6 @@ TEST(RunEventsTest, LedgerCountsWhatWasNotOkAndForgetsRetriedPages) {
   EXPECT_EQ(ledger.NotOk()[0].outcome.reason, "HTTP 500");
   EXPECT_TRUE(ledger.NotOk()[0].cells.empty());
   EXPECT_EQ(second.Failed(), 2);
-
-  ledger.Forget(G("b.com"), 1);
-  ledger.Forget(G("b.com"), 7);  // never seen: nothing changes
-  EXPECT_EQ(ledger.Blocked(), 0);
-  EXPECT_EQ(ledger.Failed(), 2);
-  EXPECT_EQ(ledger.NotOk().size(), 2u);
 
   fan.Remove(&second);
   fan.RunStarted(RunKind::kMine, {"x"});

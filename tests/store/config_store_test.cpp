@@ -367,3 +367,41 @@ TEST_F(ConfigStoreTest, PathsInGbkWithEitherSeparator) {
 }
 
 }  // namespace
+
+TEST(FileEncodingTest, UnicodeEditorsFilesAreToldFromGbk) {
+  const std::string gbk = "[\xBB\xF9\xB1\xBE\xB2\xCE\xCA\xFD]\r\n\xD3\xF2\xC3\xFB=a.com\r\n";  // [基本参数] 域名=
+  const std::string utf8 = "[\xE5\x9F\xBA\xE6\x9C\xAC\xE5\x8F\x82\xE6\x95\xB0]\r\n\xE5\x9F\x9F\xE5\x90\x8D=a.com\r\n";
+  EXPECT_EQ(DetectFileEncoding(""), FileEncoding::kGbk);
+  EXPECT_EQ(DetectFileEncoding("[a]\r\nb=c\r\n"), FileEncoding::kGbk);  // ASCII reads alike
+  EXPECT_EQ(DetectFileEncoding(gbk), FileEncoding::kGbk);
+  EXPECT_EQ(DetectFileEncoding(utf8), FileEncoding::kUtf8);
+  EXPECT_EQ(DetectFileEncoding("\xEF\xBB\xBF" + utf8), FileEncoding::kUtf8);
+  EXPECT_EQ(DetectFileEncoding("\xEF\xBB\xBF[a]\r\n"), FileEncoding::kUtf8);
+  // Valid UTF-8 that also reads as common GBK stays GBK, as it always was.
+  EXPECT_EQ(DetectFileEncoding("\xC3\xA9"), FileEncoding::kGbk);
+  // Neither: bytes no text has.
+  EXPECT_EQ(DetectFileEncoding(std::string("\xFF\xFE\x00\x01\xFF", 5)), FileEncoding::kNeither);
+  EXPECT_EQ(DetectFileEncoding("abc\x81"), FileEncoding::kNeither);  // a lead byte at the end, no UTF-8
+}
+
+TEST_F(ConfigStoreTest, AUtf8FileIsReadAndWrittenBackAsGbkInOnePiece) {
+  // [基本参数] 域名=甲.com, as a text editor saves it with a byte-order mark.
+  PutFile(path_, "\xEF\xBB\xBF[\xE5\x9F\xBA\xE6\x9C\xAC\xE5\x8F\x82\xE6\x95\xB0]\r\n\xE5\x9F\x9F\xE5\x90\x8D=\xE7\x94\xB2.com\r\n");
+  ASSERT_TRUE(store_.Open(path_));
+  EXPECT_EQ(store_.LoadedEncoding(), FileEncoding::kUtf8);
+  EXPECT_EQ(store_.ReadValue("\xBB\xF9\xB1\xBE\xB2\xCE\xCA\xFD", "\xD3\xF2\xC3\xFB"), "\xBC\xD7.com");  // 甲.com
+  store_.WriteValue("x", "k", "v");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_),
+            "[\xBB\xF9\xB1\xBE\xB2\xCE\xCA\xFD]\r\n\xD3\xF2\xC3\xFB=\xBC\xD7.com\r\n\r\n[x]\r\nk=v");
+}
+
+TEST_F(ConfigStoreTest, AFileInNeitherEncodingIsLeftUntouched) {
+  const std::string bytes("\xFF\xFE[\x00\x01]\r\nk=\xFF\r\n", 11);
+  PutFile(path_, bytes);
+  ASSERT_TRUE(store_.Open(path_));
+  EXPECT_EQ(store_.LoadedEncoding(), FileEncoding::kNeither);
+  EXPECT_EQ(store_.ReadValue("s", "k", "default"), "default");
+  store_.WriteValue("s", "k", "v");
+  EXPECT_EQ(store_.ReadValue("s", "k"), "v");  // kept in memory
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), bytes);
+}

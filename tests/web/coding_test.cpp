@@ -156,3 +156,20 @@ TEST(OpenInExplorer, UsesTheInstalledOpener) {
   EXPECT_FALSE(OpenInExplorer("http://example.invalid/"));
   EXPECT_EQ(opened.size(), 2u);
 }
+
+namespace lanshu {
+namespace {
+
+TEST(AddressWithScheme, AddsHttpWhereNoSchemeIsNamed) {
+  EXPECT_EQ(AddressWithScheme("example.com/user.php"), "http://example.com/user.php");
+  EXPECT_EQ(AddressWithScheme("  localhost:8080/x \t"), "http://localhost:8080/x");
+  EXPECT_EQ(AddressWithScheme("127.0.0.1"), "http://127.0.0.1");
+  EXPECT_EQ(AddressWithScheme("https://a.test/p?q=1"), "https://a.test/p?q=1");
+  EXPECT_EQ(AddressWithScheme("HTTP://A.test"), "HTTP://A.test");
+  EXPECT_EQ(AddressWithScheme("about:blank"), "about:blank");
+  EXPECT_EQ(AddressWithScheme("a.test/next?u=http://b.test"), "http://a.test/next?u=http://b.test");
+  EXPECT_EQ(AddressWithScheme("   "), "");
+}
+
+}  // namespace
+}  // namespace lanshu

@@ -97,6 +97,16 @@ TEST_F(ResolverTest, FailuresGiveTheEmptyText) {
   EXPECT_GT(pumps, 100);
 }
 
+TEST(AbsoluteLocationTest, RelativeLocationsTakeTheLinksAddress) {
+  const std::string link = "http://se.test:8080/link?url=abc";
+  EXPECT_EQ(AbsoluteLocation(link, "/article/19.html"), "http://se.test:8080/article/19.html");
+  EXPECT_EQ(AbsoluteLocation(link, "page.html?x=1"), "http://se.test:8080/page.html?x=1");
+  EXPECT_EQ(AbsoluteLocation("https://se.test/a/b/link", "../c"), "https://se.test/a/c");
+  EXPECT_EQ(AbsoluteLocation(link, "//cdn.test/x"), "http://cdn.test/x");
+  EXPECT_EQ(AbsoluteLocation(link, "HTTP://Other.test/p"), "HTTP://Other.test/p");  // absolute: as sent
+  EXPECT_EQ(AbsoluteLocation(link, ""), "");
+}
+
 TEST_F(ResolverTest, LinksResolveTogetherInTheirOwnOrder) {
   // Answers after 100 ms with a Location naming the link; counts how many
   // requests it holds at once.
