@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QStatusBar>
 #include <cstdio>
+#include <utility>
 
 #include "app/MainWindow.h"
 #include "app/QtText.h"
@@ -104,6 +105,16 @@ HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, 
   recorder_->miningColumns = [this] { return mining_.state.csvHeader; };
   rank_.listeners.Add(this);
   mining_.listeners.Add(this);
+  // A retry of failed pages runs to its end inside the call.
+  for (auto [handler, kind] : {std::pair{&window.handlers.retryFailedPages, RunKind::kRank},
+                               std::pair{&window.handlers.retryFailedMiningPages, RunKind::kMine}}) {
+    if (std::function<void()> retry = *handler)
+      *handler = [this, retry, kind = kind] {
+        recorder_->ContinueLastRun(kind);
+        retry();
+        recorder_->EndContinuing(kind);
+      };
+  }
   if (!batch_) {
     // Its own place in the status bar, so the run's status texts do not
     // overwrite the message.

@@ -60,6 +60,7 @@ void HistoryRecorder::Fail(Recording& run, const std::string& reason) {
 
 void HistoryRecorder::RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) {
   Recording& run = Of(kind);
+  if (run.continuing && run.runId && !run.failed) return;
   run = Recording();
   run.targets = targets;
   run.started = clock();

@@ -36,6 +36,12 @@ class HistoryRecorder : public lanshu::RunListener {
   // Now, in UTC; tests give a fixed clock.
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
 
+  // The runs started until EndContinuing() go on with the kind's last run
+  // instead of beginning one: 重试失败页 asks a run's failed pages again, and
+  // they belong to that run.
+  void ContinueLastRun(lanshu::RunKind kind) { Of(kind).continuing = true; }
+  void EndContinuing(lanshu::RunKind kind) { Of(kind).continuing = false; }
+
   void RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) override;
   void TargetStarted(lanshu::RunKind kind, const std::string& target, int index, int count) override;
   void PageEnded(lanshu::RunKind kind, const PageReport& report) override;
@@ -52,6 +58,7 @@ class HistoryRecorder : public lanshu::RunListener {
   struct Recording {
     bool pending = false;  // started, not yet begun in the store
     bool failed = false;   // the store failed: nothing more of this run
+    bool continuing = false;
     std::optional<std::int64_t> runId;
     std::vector<std::string> targets;
     QDateTime started;

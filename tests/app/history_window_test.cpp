@@ -24,10 +24,12 @@
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
 #include "app/Widgets.h"
+#include "demo/DemoFaults.h"
 #include "demo/DemoSite.h"
 #include "history/Comparison.h"
 #include "history/HistoryStore.h"
 #include "store/ConfigStore.h"
+#include "rank/RankQuery.h"
 #include "text/Events.h"
 #include "text/MessageBox.h"
 
@@ -215,6 +217,34 @@ class HistoryWindowTest : public QObject {
     // A third run shows up in the open tab.
     QVERIFY(RunRank(*app, QStringLiteral("a.test")));
     QVERIFY(WaitFor([&] { return runs->topLevelItemCount() == 3; }, 5000));
+  }
+
+  // 重试失败页 adds the pages it gets to the run they failed in.
+  void retriedPagesJoinTheirRun() {
+    auto app = Start(QStringLiteral("retry"), Path(QStringLiteral("retry.sqlite")));
+    QVERIFY(app->Ok());
+    demo::DemoSite& site = *app->Demo();
+    demo::Options o = site.GetOptions();
+    o.rankPages = 2;
+    o.rankRowsPerPage = 3;
+    QVERIFY(demo::ParseDemoFaults("rank:r.test:2=500", o));
+    site.SetOptions(o);
+    app->Rank().reliability.retries = 0;
+    MainWindow& w = *app->Window();
+    QVERIFY(RunRank(*app, QStringLiteral("r.test")));
+    QCOMPARE(app->List().RowCount(), 3);
+    o.rankPages = 2;
+    o.faults.clear();
+    site.SetOptions(o);
+    messages_.clear();
+    w.handlers.retryFailedPages();
+    QVERIFY(WaitFor([&] { return !messages_.empty(); }, 30000));
+    QCOMPARE(app->List().RowCount(), 6);
+    w.选择夹->SetCurrentIndex(4);
+    auto* runs = Child<QTreeWidget>(w, "列表框历史");
+    QCOMPARE(runs->topLevelItemCount(), 1);
+    QCOMPARE(runs->topLevelItem(0)->text(4), QStringLiteral("6"));
+    QCOMPARE(runs->topLevelItem(0)->text(5), QStringLiteral("0"));
   }
 
   // 1,000,000 rank rows: 200 runs over 10 domains, 250 pages of 20 rows.

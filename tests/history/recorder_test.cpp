@@ -92,6 +92,29 @@ TEST_F(RecorderTest, RetriedPagesAfterTheEndJoinTheRunTheyCameFrom) {
   EXPECT_EQ(store.Run(id)->pagesNotOk, 0);
 }
 
+TEST_F(RecorderTest, ARetryRunGoesOnWithTheRunItRetries) {
+  HistoryRecorder rec = Recorder();
+  rec.RunStarted(RunKind::kRank, {"a.example", "b.example"});
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 4));
+  rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 0, Outcome::kFailed));
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  const std::int64_t id = *rec.RunId(RunKind::kRank);
+  rec.ContinueLastRun(RunKind::kRank);
+  rec.RunStarted(RunKind::kRank, {"b.example"});
+  rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 3));
+  rec.RunEnded(RunKind::kRank, RunEnd::kStopped);
+  rec.EndContinuing(RunKind::kRank);
+  EXPECT_EQ(*rec.RunId(RunKind::kRank), id);
+  ASSERT_EQ(store.ListRuns()->size(), 1u);
+  EXPECT_EQ(store.Run(id)->rows, 7);
+  EXPECT_EQ(store.Run(id)->pagesNotOk, 0);
+  EXPECT_EQ(store.Run(id)->ending, Ending::kStopped);
+  // Once done, a start is a run of its own again.
+  rec.RunStarted(RunKind::kRank, {"a.example"});
+  EXPECT_NE(*rec.RunId(RunKind::kRank), id);
+  EXPECT_EQ(store.ListRuns()->size(), 2u);
+}
+
 TEST_F(RecorderTest, MiningRunTakesItsHeaderOnceTheFirstSeedStartsAndKeepsLinesAsWritten) {
   HistoryRecorder rec = Recorder();
   std::string header;  // the run sets it after telling it started
