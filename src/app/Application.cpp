@@ -19,6 +19,8 @@
 #include "app/Adapters.h"
 #include "app/BrowserPageLoader.h"
 #include "app/Commands.h"
+#include "app/HistoryTab.h"
+#include "app/HistoryWiring.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
@@ -127,9 +129,13 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
   if (options.retries >= 0) reliability.retries = options.retries;
   rank_->reliability = reliability;
   mining_->reliability = reliability;
+  history_ = std::make_unique<HistoryWiring>(options, *store_, *window_, *rank_, *mining_);
+  historyTab_ = std::make_unique<HistoryTab>(window_->历史页, *history_, *list_, *rank_, *window_);
 }
 
 Application::~Application() {
+  historyTab_.reset();
+  history_.reset();  // it listens to the runs
   delete window_.data();
   commands_.reset();
   // The exit routine: program-wide objects go in their order of creation.

@@ -16,6 +16,8 @@ namespace lanshu {
 class BrowserPageLoader;
 class ConfigStore;
 class CookieBridge;
+class HistoryTab;
+class HistoryWiring;
 class HttpClient;
 class KeywordMining;
 class ListViewTable;
@@ -49,6 +51,8 @@ class Application : public QObject {
   WindowCommands& Commands() { return *commands_; }
   const SiteAddresses& Sites() const { return sites_; }
   demo::DemoSite* Demo() const { return demo_.get(); }
+  HistoryWiring& History() { return *history_; }
+  HistoryTab& HistoryView() { return *historyTab_; }
   // The path the settings are kept in (UTF-8, native).
   QString SettingsPath() const { return settingsPath_; }
 
@@ -87,6 +91,8 @@ class Application : public QObject {
   std::unique_ptr<RankQuery> rank_;
   std::unique_ptr<KeywordMining> mining_;
   std::unique_ptr<WindowCommands> commands_;
+  std::unique_ptr<HistoryWiring> history_;
+  std::unique_ptr<HistoryTab> historyTab_;
   CookieBridge* cookies_ = nullptr;
   bool closePending_ = false;
 };

@@ -11,10 +11,15 @@ struct CommandLine {
   std::string rankSite, keywordSite, searchSite;  // empty: from the settings file
   bool demo = false;
   std::string demoFaults;  // SPEC of --demo-faults (UTF-8)
-  std::string batch;       // "", "rank" or "mine"
+  std::string batch;       // "", "rank", "mine" or "compare"
   std::string outFile;
   std::string reportFile;  // --report FILE: the JSON report of a batch run
   int retries = -1;        // --retries N; -1: from the settings file
+  std::string historyDb;   // --history DB (UTF-8); empty: from the settings file
+  bool noHistory = false;  // --no-history
+  std::string historyCopyTo;  // --history-copy-to DB (UTF-8)
+  std::string domain;      // --domain D of --batch compare (UTF-8)
+  long long fromRun = 0, toRun = 0;  // --from RUN --to RUN; 0: the latest two finished runs
   bool verbose = false;    // let the browser engine's own messages through
   bool help = false;
   bool version = false;

@@ -85,6 +85,7 @@ std::string SelectedCell(ListViewTable& list, int column) {
 }  // namespace
 
 void SetSaveFileHook(SaveFileHook hook) { TheSaveFileHook() = std::move(hook); }
+QString AskSaveFileName(QWidget* owner, const SaveDialogSpec& spec) { return AskSaveFile(owner, spec); }
 void SetFolderHook(FolderHook hook) { TheFolderHook() = std::move(hook); }
 
 WindowCommands::WindowCommands(MainWindow& window, ListViewTable& list, ConfigStore& store, KeywordMining& mining,

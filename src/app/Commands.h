@@ -25,6 +25,8 @@ using SaveFileHook = std::function<QString(QWidget* owner, const SaveDialogSpec&
 // The folder browser: returns the chosen folder, or the empty text.
 using FolderHook = std::function<QString(QWidget* owner, const QString& title, const QString& start)>;
 void SetSaveFileHook(SaveFileHook hook);
+// Asks for a file to save to, through the hook when one is set.
+QString AskSaveFileName(QWidget* owner, const SaveDialogSpec& spec);
 void SetFolderHook(FolderHook hook);
 
 class WindowCommands {

@@ -61,6 +61,7 @@ class MainWindow : public QWidget {
   QWidget* 图片框1 = nullptr;
   QLabel* 标签9 = nullptr;
   TabControl* 选择夹 = nullptr;
+  QWidget* 历史页 = nullptr;
   QStatusBar* 状态条 = nullptr;
   // Top strip.
   ImageButton* 图片保存配置 = nullptr;

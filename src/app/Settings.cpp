@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/CheckBoxControl.h"
+#include "app/HistoryWiring.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/Widgets.h"
@@ -52,6 +53,7 @@ void SaveSettings(ConfigStore& s, MainWindow& w) {
   s.WriteText(G("页间隔"), Text(w.编辑框页间隔));
 
   SaveReliability(s, LoadReliability(s));
+  SaveHistorySettings(s, LoadHistorySettings(s));
 
   // Where the window was and which tab was open.
   s.SetSection(G("窗口"));

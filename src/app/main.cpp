@@ -9,6 +9,7 @@
 #include "app/Application.h"
 #include "app/Batch.h"
 #include "app/CommandLine.h"
+#include "app/HistoryWiring.h"
 #include "app/MainWindow.h"
 
 namespace {
@@ -48,9 +49,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool batch = !options.batch.empty();
+  const bool headless = batch || !options.historyCopyTo.empty();
   // A batch run shows no window: it needs no display.
-  if (batch && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (batch && !options.verbose) {
+  if (headless && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (headless && !options.verbose) {
     qInstallMessageHandler(QuietMessages);
     AddChromiumFlags("--log-level=3");
   }
@@ -65,6 +67,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lanshu-collector: %s\n", why.c_str());
     return 1;
   }
+  // The history commands only read the store: no browser, no window.
+  if (!options.historyCopyTo.empty()) return lanshu::RunHistoryCopy(options);
+  if (options.batch == "compare") return lanshu::RunBatchCompare(options);
   lanshu::Application::InstallChineseTranslations();
   lanshu::Application::InstallWindowHooks();
   lanshu::Application program(options);

@@ -249,7 +249,7 @@ class BatchTest : public QObject {
   void badArgumentsExitWithStatusTwo() {
     const QString out = Path(QStringLiteral("never.csv"));
     const std::vector<std::pair<QStringList, QString>> cases = {
-        {{QStringLiteral("--batch"), QStringLiteral("fetch"), QStringLiteral("--out"), out}, QStringLiteral("--batch takes rank or mine")},
+        {{QStringLiteral("--batch"), QStringLiteral("fetch"), QStringLiteral("--out"), out}, QStringLiteral("--batch takes rank, mine or compare")},
         {{QStringLiteral("--batch"), QStringLiteral("mine")}, QStringLiteral("--batch needs --out FILE")},
         {{QStringLiteral("--out"), out}, QStringLiteral("--out is only used with --batch")},
         {{QStringLiteral("--frobnicate")}, QStringLiteral("unknown argument: --frobnicate")},

@@ -1,0 +1,238 @@
+#include "app/HistoryWiring.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QStatusBar>
+#include <cstdio>
+#include <utility>
+
+#include "app/MainWindow.h"
+#include "app/QtText.h"
+#include "app/Settings.h"
+#include "history/Comparison.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
+#include "mining/Mining.h"
+#include "rank/RankQuery.h"
+#include "results/Export.h"
+#include "store/ConfigStore.h"
+
+namespace lanshu {
+namespace {
+
+void Say(const std::string& utf8) {
+  const std::string line = "lanshu-collector: " + utf8 + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+// The settings file a command without a window reads: the one named, else
+// the one beside the program. Read in memory only: these commands change no
+// settings.
+HistorySettings HistoryOfSettingsFile(const CommandLine& options) {
+  const QString path = !options.settingsFile.empty()
+                           ? QString::fromStdString(options.settingsFile)
+                           : QCoreApplication::applicationDirPath() + QLatin1Char('/') + FromGbk(SettingsFileName());
+  ConfigStore store;
+  if (QFileInfo(path).isFile()) store.Load(ToGbk(path), true);
+  return ChosenHistory(options, store);
+}
+
+QString DatabaseName(const std::string& gbk) {
+  return gbk.empty() ? FromGbk(history::HistoryStore::DefaultPath()) : FromGbk(gbk);
+}
+
+}  // namespace
+
+HistorySettings LoadHistorySettings(ConfigStore& s) {
+  HistorySettings h;
+  s.SetSection(G("历史记录"));
+  h.keep = s.ReadBoolNotFalse(G("保存历史"), true);
+  h.database = s.ReadText(G("数据库"), "");
+  return h;
+}
+
+void SaveHistorySettings(ConfigStore& s, const HistorySettings& h) {
+  s.SetSection(G("历史记录"));
+  s.WriteBool(G("保存历史"), h.keep);
+  s.WriteText(G("数据库"), h.database);
+}
+
+HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store) {
+  HistorySettings h = LoadHistorySettings(store);
+  if (options.noHistory) h.keep = false;
+  if (!options.historyDb.empty()) {
+    h.keep = true;
+    h.database = Utf8TextToGbk(options.historyDb);
+  }
+  return h;
+}
+
+std::string RunSettingsText(MainWindow& w, RunKind kind) {
+  std::string text;
+  const auto add = [&text](const char* key, const std::string& value) {
+    text += G(key) + "=" + value + "\r\n";
+  };
+  if (kind == RunKind::kRank) {
+    add("排序", std::to_string(w.组合框排序->currentIndex()));
+    add("导出模式", std::to_string(w.组合框导出模式->currentIndex()));
+    add("表达式", ControlTextToGbk(w.编辑框表达式->text()));
+  } else {
+    add("限定数量", ControlTextToGbk(w.编辑框限定数量->text()));
+    add("关键词间隔", ControlTextToGbk(w.编辑框关键词间隔->text()));
+    add("页间隔", ControlTextToGbk(w.编辑框页间隔->text()));
+    add("扩展名", ControlTextToGbk(w.编辑框扩展名->text()));
+  }
+  return text;
+}
+
+HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow& window,
+                             RankQuery& rank, KeywordMining& mining, QObject* parent)
+    : QObject(parent),
+      settings_(ChosenHistory(options, settings)),
+      batch_(!options.batch.empty()),
+      window_(&window),
+      rank_(rank),
+      mining_(mining) {
+  if (!settings_.keep) return;
+  store_ = std::make_unique<history::HistoryStore>();
+  recorder_ = std::make_unique<history::HistoryRecorder>(store_.get(),
+                                                         [this](const std::string& why) { Tell(why); });
+  recorder_->settingsSnapshot = [this](RunKind kind) {
+    return window_ ? RunSettingsText(*window_, kind) : std::string();
+  };
+  recorder_->miningColumns = [this] { return mining_.state.csvHeader; };
+  rank_.listeners.Add(this);
+  mining_.listeners.Add(this);
+  // A retry of failed pages runs to its end inside the call.
+  for (auto [handler, kind] : {std::pair{&window.handlers.retryFailedPages, RunKind::kRank},
+                               std::pair{&window.handlers.retryFailedMiningPages, RunKind::kMine}}) {
+    if (std::function<void()> retry = *handler)
+      *handler = [this, retry, kind = kind] {
+        recorder_->ContinueLastRun(kind);
+        retry();
+        recorder_->EndContinuing(kind);
+      };
+  }
+  if (!batch_) {
+    // Its own place in the status bar, so the run's status texts do not
+    // overwrite the message.
+    status_ = new QLabel(window.状态条);
+    status_->setObjectName(QStringLiteral("历史状态"));
+    window.状态条->addPermanentWidget(status_);
+    status_->hide();
+  }
+}
+
+HistoryWiring::~HistoryWiring() {
+  if (!recorder_) return;
+  rank_.listeners.Remove(this);
+  mining_.listeners.Remove(this);
+}
+
+history::HistoryStore* HistoryWiring::Open() {
+  if (!store_) return nullptr;
+  if (!store_->IsOpen()) {
+    openError_.clear();
+    if (!store_->Open(settings_.database)) openError_ = store_->LastError();
+  }
+  return store_.get();
+}
+
+void HistoryWiring::Tell(const std::string& reason) {
+  if (batch_) {
+    Say("history not kept: " + reason);
+    return;
+  }
+  if (!status_) return;
+  status_->setText(QStringLiteral("历史记录未保存：") + QString::fromStdString(reason));
+  status_->show();
+}
+
+void HistoryWiring::RunStarted(RunKind kind, const std::vector<std::string>& targets) {
+  Open();
+  if (status_) status_->hide();
+  recorder_->RunStarted(kind, targets);
+}
+
+void HistoryWiring::TargetStarted(RunKind kind, const std::string& target, int index, int count) {
+  recorder_->TargetStarted(kind, target, index, count);
+}
+
+void HistoryWiring::PageEnded(RunKind kind, const PageReport& report) {
+  recorder_->PageEnded(kind, report);
+}
+
+void HistoryWiring::RunEnded(RunKind kind, RunEnd how) {
+  recorder_->RunEnded(kind, how);
+  emit runStored();
+}
+
+int RunHistoryCopy(const CommandLine& options) {
+  const HistorySettings h = HistoryOfSettingsFile(options);
+  history::HistoryStore local, team;
+  const QString from = DatabaseName(h.database);
+  const QString to = QString::fromStdString(options.historyCopyTo);
+  if (!local.Open(h.database)) {
+    Say("cannot open the history " + from.toStdString() + ": " + local.LastError());
+    return 1;
+  }
+  if (!team.Open(Utf8TextToGbk(options.historyCopyTo))) {
+    Say("cannot open the history " + to.toStdString() + ": " + team.LastError());
+    return 1;
+  }
+  const auto stats = local.CopyTo(team);
+  if (!stats) {
+    Say("history not copied to " + to.toStdString() + ": " + local.LastError());
+    return 1;
+  }
+  Say("copied " + std::to_string(stats->copied) + " runs to " + to.toStdString() + " (" +
+      std::to_string(stats->replaced) + " replaced, " + std::to_string(stats->skipped) + " already there)");
+  return 0;
+}
+
+int RunBatchCompare(const CommandLine& options) {
+  const HistorySettings h = HistoryOfSettingsFile(options);
+  history::HistoryStore store;
+  if (!store.Open(h.database)) {
+    Say("cannot open the history " + DatabaseName(h.database).toStdString() + ": " + store.LastError());
+    return 1;
+  }
+  const std::string domain = Utf8TextToGbk(options.domain);
+  std::int64_t older = options.fromRun, newer = options.toRun;
+  if (older == 0) {
+    const auto latest = store.LatestTwoFinishedRuns(domain);
+    if (!latest) {
+      Say("cannot compare " + options.domain + ": " + store.LastError());
+      return 1;
+    }
+    older = latest->first;
+    newer = latest->second;
+  } else {
+    for (const std::int64_t id : {older, newer}) {
+      const auto run = store.Run(id);
+      if (!run || run->kind != history::RunKind::kRank) {
+        Say("cannot compare " + options.domain + ": no rank run " + std::to_string(id));
+        return 1;
+      }
+    }
+  }
+  const auto rows = store.Compare(older, newer, domain);
+  if (!rows) {
+    Say("cannot compare " + options.domain + ": " + store.LastError());
+    return 1;
+  }
+  const std::string text = history::ComparisonCsv(*rows);
+  const QString out = QString::fromStdString(options.outFile);
+  if (!WriteFileAtomically(ToGbk(out), text)) {
+    Say("cannot write " + options.outFile);
+    return 1;
+  }
+  Say("compared runs " + std::to_string(older) + " and " + std::to_string(newer) + " of " + options.domain +
+      ": wrote " + options.outFile + " (" + std::to_string(rows->size()) + " keywords, " +
+      std::to_string(text.size()) + " bytes)");
+  return 0;
+}
+
+}  // namespace lanshu

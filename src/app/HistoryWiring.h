@@ -1,0 +1,86 @@
+#pragma once
+// The run history in the program: which database the settings and the
+// command line choose, the recorder on both runs' events, and the commands
+// that only read the store (--batch compare, --history-copy-to).
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "rank/RunEvents.h"
+
+class QLabel;
+
+namespace lanshu {
+
+class ConfigStore;
+class KeywordMining;
+class MainWindow;
+class RankQuery;
+namespace history {
+class HistoryRecorder;
+class HistoryStore;
+}  // namespace history
+
+// Section "历史记录": "保存历史" (真/假) and "数据库" (GBK; empty: the default
+// file). Written only by SaveSettings.
+struct HistorySettings {
+  bool keep = true;
+  std::string database;
+};
+HistorySettings LoadHistorySettings(ConfigStore& store);
+void SaveHistorySettings(ConfigStore& store, const HistorySettings& settings);
+
+// The settings with the command line's --history and --no-history applied.
+HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store);
+
+// Keeps every rank query and mining run in the chosen store, opened when it
+// is first needed. A store that fails is told once per run: in the window's
+// status bar, or on standard error in a batch run.
+class HistoryWiring : public QObject, public RunListener {
+  Q_OBJECT
+ public:
+  HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow& window, RankQuery& rank,
+                KeywordMining& mining, QObject* parent = nullptr);
+  ~HistoryWiring() override;
+
+  bool Enabled() const { return settings_.keep; }
+  // The store; null when history is off. Open() opens it when it is not
+  // open yet (again after a failure: a server may be back), with the reason
+  // of a failure in OpenError().
+  history::HistoryStore* Store() { return store_.get(); }
+  history::HistoryStore* Open();
+  const std::string& OpenError() const { return openError_; }
+
+  void RunStarted(RunKind kind, const std::vector<std::string>& targets) override;
+  void TargetStarted(RunKind kind, const std::string& target, int index, int count) override;
+  void PageEnded(RunKind kind, const PageReport& report) override;
+  void RunEnded(RunKind kind, RunEnd how) override;
+
+ signals:
+  // A run was kept (or its pages were): the history tab lists it again.
+  void runStored();
+
+ private:
+  void Tell(const std::string& reason);
+
+  HistorySettings settings_;
+  bool batch_;
+  QPointer<MainWindow> window_;
+  RankQuery& rank_;
+  KeywordMining& mining_;
+  QLabel* status_ = nullptr;
+  std::unique_ptr<history::HistoryStore> store_;
+  std::unique_ptr<history::HistoryRecorder> recorder_;
+  std::string openError_;
+};
+
+// The two commands that need no window. Each returns the exit status.
+int RunHistoryCopy(const CommandLine& options);
+int RunBatchCompare(const CommandLine& options);
+
+// A rank run's settings as the store keeps them with it (GBK).
+std::string RunSettingsText(MainWindow& window, RunKind kind);
+
+}  // namespace lanshu

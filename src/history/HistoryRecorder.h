@@ -1,0 +1,77 @@
+#pragma once
+// Keeps a collection run in the history store as it goes: the run when it
+// starts, each page in its own transaction when it ends, and how the run
+// ended. A listener on the run's events, like the progress view and the
+// batch reporter; it shows nothing itself.
+//
+// A store that fails (locked, corrupt, full disk, server gone) only ends the
+// recording of that run: one message goes to onFailure, the run collects on.
+#include <QDateTime>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/HistoryStore.h"
+#include "rank/RunEvents.h"
+
+namespace lanshu::history {
+
+class HistoryRecorder : public lanshu::RunListener {
+ public:
+  // Why the store failed (UTF-8, short English, from the store).
+  using FailureHandler = std::function<void(const std::string& reason)>;
+
+  // store may be null or unopened: then every run fails at its start with
+  // `unavailable` as the reason (empty: the store's own LastError()).
+  HistoryRecorder(HistoryStore* store, FailureHandler onFailure, std::string unavailable = std::string());
+
+  // The settings of a run as kept with it (GBK); empty when not given.
+  std::function<std::string(lanshu::RunKind)> settingsSnapshot;
+  // The mining run's CSV header (GBK). Mining knows it only once its first
+  // seed starts, so a mining run is begun in the store then.
+  std::function<std::string()> miningColumns;
+  // Now, in UTC; tests give a fixed clock.
+  std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
+
+  // The runs started until EndContinuing() go on with the kind's last run
+  // instead of beginning one: 重试失败页 asks a run's failed pages again, and
+  // they belong to that run.
+  void ContinueLastRun(lanshu::RunKind kind) { Of(kind).continuing = true; }
+  void EndContinuing(lanshu::RunKind kind) { Of(kind).continuing = false; }
+
+  void RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) override;
+  void TargetStarted(lanshu::RunKind kind, const std::string& target, int index, int count) override;
+  void PageEnded(lanshu::RunKind kind, const PageReport& report) override;
+  void RunEnded(lanshu::RunKind kind, RunEnd how) override;
+
+  // The store's id of the kind's current (or last) run; none when it is not
+  // being recorded.
+  std::optional<std::int64_t> RunId(lanshu::RunKind kind) const;
+
+  // The page as the store keeps it.
+  static PageRecord ToRecord(lanshu::RunKind kind, const PageReport& report);
+
+ private:
+  struct Recording {
+    bool pending = false;  // started, not yet begun in the store
+    bool failed = false;   // the store failed: nothing more of this run
+    bool continuing = false;
+    std::optional<std::int64_t> runId;
+    std::vector<std::string> targets;
+    QDateTime started;
+  };
+  Recording& Of(lanshu::RunKind kind) { return runs_[kind == lanshu::RunKind::kRank ? 0 : 1]; }
+  const Recording& Of(lanshu::RunKind kind) const { return runs_[kind == lanshu::RunKind::kRank ? 0 : 1]; }
+  void Begin(lanshu::RunKind kind);
+  void Fail(Recording& run, const std::string& reason);
+
+  HistoryStore* store_;
+  FailureHandler onFailure_;
+  std::string unavailable_;
+  std::array<Recording, 2> runs_;
+};
+
+}  // namespace lanshu::history

@@ -1,0 +1,395 @@
+// The history from the command line, with the program as a child process
+// against the demo site started here: batch runs kept in the database named,
+// --no-history, --batch compare, --history-copy-to, a database that fails,
+// and what a killed rank run leaves in the store.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "AppTestSupport.h"
+#include "app/QtText.h"
+#include "demo/DemoSite.h"
+#include "history/Comparison.h"
+#include "history/HistoryStore.h"
+#include "store/ConfigStore.h"
+
+using namespace lanshu;
+using namespace lanshu::testing;
+
+namespace {
+
+QProcessEnvironment ChildEnvironment() {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+  if (!env.contains(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")))
+    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+               QStringLiteral("--disable-gpu --no-sandbox --disable-background-networking"));
+  return env;
+}
+
+struct Result {
+  bool finished = false;
+  int code = -1;
+  QString err;
+};
+
+Result RunProgram(const QStringList& arguments) {
+  QProcess p;
+  p.setProcessEnvironment(ChildEnvironment());
+  p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), arguments);
+  Result r;
+  if (!p.waitForStarted(60000)) return r;
+  r.finished = p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit;
+  if (p.state() != QProcess::NotRunning) p.kill(), p.waitForFinished(10000);
+  r.code = p.exitCode();
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+QByteArray ReadOrEmpty(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int CountLines(const QString& text, const QString& start) {
+  int n = 0;
+  for (const QString& line : text.split(QLatin1Char('\n')))
+    if (line.startsWith(start)) ++n;
+  return n;
+}
+
+}  // namespace
+
+class HistoryBatchTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  demo::DemoSite site_;
+
+  QString Path(const QString& name) { return dir_.path() + QLatin1Char('/') + name; }
+  // A rank settings file for domains, no duplicate filter, plain CSV export.
+  QString RankSettings(const QString& name, const QString& domains) {
+    const QString path = Path(name);
+    ConfigStore s;
+    if (!s.Open(ToGbk(path))) return QString();
+    s.SetSection(G("基本参数"));
+    s.WriteText(G("域名"), ToGbk(domains));
+    s.WriteText(G("排序"), "0");
+    s.WriteText(G("导出模式"), "0");
+    s.SetSection(G("基本配置_挖掘"));
+    s.WriteText(G("自动过滤重复关键字"), G("假"));
+    s.WriteText(G("转换百度链接"), G("假"));
+    return path;
+  }
+  QStringList Rank(const QString& settings, const QString& out, const QStringList& history) {
+    const QString b = QString::fromStdString(site_.BaseUrl());
+    return QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--batch"), QStringLiteral("rank"),
+                       QStringLiteral("--out"), out, QStringLiteral("--rank-site"), b,
+                       QStringLiteral("--search-site"), b} +
+           history;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    QVERIFY(site_.Start());
+  }
+  void cleanupTestCase() { site_.Stop(); }
+  void init() { site_.SetOptions(demo::Options()); }
+
+  // Two runs kept, a third with --no-history not; the exports are the same
+  // bytes whether history is on or off; the comparison of the latest two
+  // says which keywords were lost.
+  void batchRankRunsAreKeptAndCompared() {
+    const QString db = Path(QStringLiteral("runs.sqlite"));
+    const QString settings = RankSettings(QStringLiteral("rank.ini"), QStringLiteral("a.test"));
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 2;
+      o.rankRowsPerPage = 5;
+    });
+    // The demo site may list a keyword on both pages: it counts once.
+    QSet<QByteArray> kept, gone;
+    for (const demo::RankRow& row : site_.ExpectedRankRows("a.test", 1, "position")) kept << QByteArray::fromStdString(row.keyword);
+    for (const demo::RankRow& row : site_.ExpectedRankRows("a.test", 2, "position"))
+      if (!kept.contains(QByteArray::fromStdString(row.keyword))) gone << QByteArray::fromStdString(row.keyword);
+    QVERIFY(!gone.isEmpty());
+    const Result first = RunProgram(Rank(settings, Path(QStringLiteral("1.csv")), {QStringLiteral("--history"), db}));
+    QVERIFY2(first.finished && first.code == 0, qPrintable(first.err));
+    const Result off = RunProgram(Rank(settings, Path(QStringLiteral("off.csv")), {QStringLiteral("--no-history")}));
+    QVERIFY2(off.finished && off.code == 0, qPrintable(off.err));
+    QCOMPARE(ReadOrEmpty(Path(QStringLiteral("1.csv"))), ReadOrEmpty(Path(QStringLiteral("off.csv"))));
+    QCOMPARE(QString(first.err).replace(QStringLiteral("/1.csv"), QStringLiteral("/off.csv")), off.err);
+
+    site_.UpdateOptions([](demo::Options& o) { o.rankPages = 1; });  // page 2's keywords are lost
+    const Result second = RunProgram(Rank(settings, Path(QStringLiteral("2.csv")), {QStringLiteral("--history"), db}));
+    QVERIFY2(second.finished && second.code == 0, qPrintable(second.err));
+
+    {
+      history::HistoryStore store;
+      QVERIFY(store.Open(ToGbk(db)));
+      const auto runs = store.ListRuns();
+      QVERIFY(runs);
+      QCOMPARE(runs->size(), size_t(2));  // not the --no-history run
+      QCOMPARE((*runs)[0].rows, 5);
+      QCOMPARE((*runs)[1].rows, 10);
+      QCOMPARE((*runs)[1].ending, history::Ending::kFinished);
+      QCOMPARE((*runs)[1].targets, std::vector<std::string>{"a.test"});
+      // The stored rows are the exported ones.
+      const auto rows = store.LoadRankRows((*runs)[1].id);
+      QVERIFY(rows && rows->size() == 10);
+      const QList<QByteArray> lines = ReadOrEmpty(Path(QStringLiteral("1.csv"))).split('\n');
+      QCOMPARE(lines.size(), 11);
+      QCOMPARE(QByteArray::fromStdString((*rows)[3][2]), lines[4].split(',')[2]);
+    }
+
+    const QString out = Path(QStringLiteral("cmp.csv"));
+    const Result cmp = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--batch"), QStringLiteral("compare"),
+                                   QStringLiteral("--domain"), QStringLiteral("a.test"), QStringLiteral("--out"), out});
+    QVERIFY2(cmp.finished && cmp.code == 0, qPrintable(cmp.err));
+    const QString text = FromGbk(ReadOrEmpty(out).toStdString());
+    const QStringList csv = text.split(QStringLiteral("\r\n"));
+    QCOMPARE(csv.value(0), QStringLiteral("关键字,旧排名,新排名,变化,搜索量"));
+    QVERIFY2(csv.size() == 1 + kept.size() + gone.size(), qPrintable(text));
+    int same = 0, lost = 0;
+    for (const QString& line : csv.mid(1)) {
+      const QString change = line.section(QLatin1Char(','), 3, 3);
+      if (change == QStringLiteral("不变")) ++same;
+      if (change == QStringLiteral("消失")) {
+        ++lost;
+        QVERIFY(line.section(QLatin1Char(','), 2, 2).isEmpty());
+      }
+    }
+    QCOMPARE(same, kept.size());
+    QCOMPARE(lost, gone.size());
+    QCOMPARE(csv.last().section(QLatin1Char(','), 3, 3), QStringLiteral("消失"));  // lost ones come last
+
+    // Naming the runs the other way round turns lost keywords into new ones.
+    const Result back = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--batch"), QStringLiteral("compare"),
+                                    QStringLiteral("--domain"), QStringLiteral("a.test"), QStringLiteral("--out"), out,
+                                    QStringLiteral("--from"), QStringLiteral("2"), QStringLiteral("--to"), QStringLiteral("1")});
+    QVERIFY2(back.finished && back.code == 0, qPrintable(back.err));
+    QCOMPARE(FromGbk(ReadOrEmpty(out).toStdString()).count(QStringLiteral(",新增,")), gone.size());
+  }
+
+  // A mining run is kept with its CSV header and its lines as exported.
+  void batchMiningRunIsKeptLineByLine() {
+    site_.UpdateOptions([](demo::Options& o) { o.keywordPages = 2; });
+    const QString settings = Path(QStringLiteral("mine.ini"));
+    {
+      ConfigStore s;
+      QVERIFY(s.Open(ToGbk(settings)));
+      s.SetSection(G("基本配置_挖掘"));
+      s.WriteText(G("关键词"), G("减肥\r\n丰胸"));
+      s.WriteText(G("限定数量"), "0");
+      for (const char* key : {"搜索量", "优化难度"}) s.WriteText(G(key), G("真"));
+      for (const char* key : {"收录量", "第一位", "第二位", "自动保存目录"}) s.WriteText(G(key), G("假"));
+      s.WriteText(G("关键词间隔"), "0");
+      s.WriteText(G("页间隔"), "0");
+    }
+    const QString db = Path(QStringLiteral("mine.sqlite"));
+    const QString out = Path(QStringLiteral("mine.csv"));
+    const QString b = QString::fromStdString(site_.BaseUrl());
+    const Result r = RunProgram({QStringLiteral("--settings"), settings, QStringLiteral("--batch"), QStringLiteral("mine"),
+                                 QStringLiteral("--out"), out, QStringLiteral("--keyword-site"), b + QLatin1Char('/'),
+                                 QStringLiteral("--history"), db});
+    QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    history::HistoryStore store;
+    QVERIFY(store.Open(ToGbk(db)));
+    const auto runs = store.ListRuns();
+    QVERIFY(runs && runs->size() == 1);
+    const history::RunInfo& run = runs->front();
+    QCOMPARE(run.kind, history::RunKind::kMine);
+    QCOMPARE(run.ending, history::Ending::kFinished);
+    QCOMPARE(run.targets, (std::vector<std::string>{G("减肥"), G("丰胸")}));
+    QCOMPARE(QByteArray::fromStdString(run.columns), QByteArray::fromStdString(G("关键词,搜索量,优化难度")));
+    std::string kept = run.columns + "\r\n";
+    const auto lines = store.LoadMiningLines(run.id);
+    QVERIFY(lines);
+    for (const std::string& line : *lines) kept += line + "\r\n";
+    QCOMPARE(QByteArray::fromStdString(kept), ReadOrEmpty(out));
+    QCOMPARE(store.LoadPages(run.id)->size(), size_t(4));
+  }
+
+  // "数据库" names the store; "保存历史=假" turns it off unless --history
+  // names one.
+  void theSettingsChooseTheDatabase() {
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 1;
+      o.rankRowsPerPage = 2;
+    });
+    const QString db = Path(QStringLiteral("from-settings.sqlite"));
+    const QString settings = RankSettings(QStringLiteral("choose.ini"), QStringLiteral("e.test"));
+    const auto set = [&](const char* key, const QString& value) {
+      ConfigStore s;
+      QVERIFY(s.Open(ToGbk(settings)));
+      s.SetSection(G("历史记录"));
+      s.WriteText(G(key), ToGbk(value));
+    };
+    const auto runsIn = [](const QString& path) {
+      history::HistoryStore store;
+      return store.Open(ToGbk(path)) ? store.ListRuns().value_or(std::vector<history::RunInfo>()).size() : size_t(99);
+    };
+    set("数据库", db);
+    Result r = RunProgram(Rank(settings, Path(QStringLiteral("s1.csv")), {}));
+    QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    QCOMPARE(runsIn(db), size_t(1));
+    set("保存历史", QStringLiteral("假"));
+    r = RunProgram(Rank(settings, Path(QStringLiteral("s2.csv")), {}));
+    QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    QCOMPARE(runsIn(db), size_t(1));
+    const QString other = Path(QStringLiteral("from-command-line.sqlite"));
+    r = RunProgram(Rank(settings, Path(QStringLiteral("s3.csv")), {QStringLiteral("--history"), other}));
+    QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    QCOMPARE(runsIn(db), size_t(1));
+    QCOMPARE(runsIn(other), size_t(1));
+  }
+
+  void compareWithoutTwoRunsFailsAndWritesNothing() {
+    const QString db = Path(QStringLiteral("empty.sqlite"));
+    const QString out = Path(QStringLiteral("none.csv"));
+    const Result r = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--batch"), QStringLiteral("compare"),
+                                 QStringLiteral("--domain"), QStringLiteral("a.test"), QStringLiteral("--out"), out});
+    QVERIFY(r.finished);
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.startsWith(QStringLiteral("lanshu-collector: cannot compare a.test: ")), qPrintable(r.err));
+    QVERIFY(!QFile::exists(out));
+    const Result missing = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--batch"), QStringLiteral("compare"),
+                                       QStringLiteral("--domain"), QStringLiteral("a.test"), QStringLiteral("--out"), out,
+                                       QStringLiteral("--from"), QStringLiteral("7"), QStringLiteral("--to"), QStringLiteral("8")});
+    QCOMPARE(missing.code, 1);
+    QVERIFY2(missing.err.contains(QStringLiteral("no rank run 7")), qPrintable(missing.err));
+  }
+
+  void badHistoryArgumentsExitWithStatusTwo() {
+    const QString out = Path(QStringLiteral("never.csv"));
+    const std::vector<std::pair<QStringList, QString>> cases = {
+        {{"--batch", "compare", "--out", out}, "--batch compare needs --domain D"},
+        {{"--batch", "rank", "--out", out, "--domain", "a"}, "--domain is only used with --batch compare"},
+        {{"--batch", "compare", "--domain", "a", "--out", out, "--from", "1"}, "--from and --to go together"},
+        {{"--batch", "compare", "--domain", "a", "--out", out, "--from", "x", "--to", "2"}, "--from takes a run number, not x"},
+        {{"--history", "a.sqlite", "--no-history"}, "--history and --no-history exclude each other"},
+        {{"--no-history", "--history-copy-to", "b.sqlite"}, "--history-copy-to needs the history"},
+    };
+    for (const auto& [arguments, why] : cases) {
+      const Result r = RunProgram(arguments);
+      QVERIFY2(r.finished, qPrintable(arguments.join(' ')));
+      QCOMPARE(r.code, 2);
+      QVERIFY2(r.err.contains(why) && r.err.contains(QStringLiteral("usage:")), qPrintable(r.err));
+    }
+  }
+
+  // A database that cannot be used: the run collects and exports as ever,
+  // with one line more on standard error and the same exit status.
+  void aBrokenDatabaseCostsOneLineAndNothingElse() {
+    const QString settings = RankSettings(QStringLiteral("broken.ini"), QStringLiteral("b.test"));
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 2;
+      o.rankRowsPerPage = 3;
+    });
+    QFile junk(Path(QStringLiteral("junk.sqlite")));
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(8192, 'x'));  // no database at all
+    junk.close();
+    const Result bad = RunProgram(Rank(settings, Path(QStringLiteral("bad.csv")), {QStringLiteral("--history"), junk.fileName()}));
+    const Result off = RunProgram(Rank(settings, Path(QStringLiteral("ok.csv")), {QStringLiteral("--no-history")}));
+    QVERIFY2(bad.finished && bad.code == 0, qPrintable(bad.err));
+    QVERIFY2(off.finished && off.code == 0, qPrintable(off.err));
+    QCOMPARE(ReadOrEmpty(Path(QStringLiteral("bad.csv"))), ReadOrEmpty(Path(QStringLiteral("ok.csv"))));
+    QCOMPARE(CountLines(bad.err, QStringLiteral("lanshu-collector: history not kept: ")), 1);
+    QString rest = bad.err;
+    rest.remove(QRegularExpression(QStringLiteral("lanshu-collector: history not kept: [^\n]*\n")));
+    QCOMPARE(rest.replace(QStringLiteral("/bad.csv"), QStringLiteral("/ok.csv")), off.err);
+  }
+
+  void copyToATeamDatabaseCopiesEachRunOnce() {
+    const QString db = Path(QStringLiteral("local.sqlite"));
+    const QString settings = RankSettings(QStringLiteral("copy.ini"), QStringLiteral("c.test|d.test"));
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 1;
+      o.rankRowsPerPage = 2;
+    });
+    for (const char* out : {"c1.csv", "c2.csv"}) {
+      const Result r = RunProgram(Rank(settings, Path(QLatin1String(out)), {QStringLiteral("--history"), db}));
+      QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    }
+    const QString team = Path(QStringLiteral("team.sqlite"));
+    const Result once = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--history-copy-to"), team});
+    QCOMPARE(once.code, 0);
+    QCOMPARE(once.err, QStringLiteral("lanshu-collector: copied 2 runs to %1 (0 replaced, 0 already there)\n").arg(team));
+    const Result twice = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--history-copy-to"), team});
+    QCOMPARE(twice.code, 0);
+    QCOMPARE(twice.err, QStringLiteral("lanshu-collector: copied 0 runs to %1 (0 replaced, 2 already there)\n").arg(team));
+    history::HistoryStore store;
+    QVERIFY(store.Open(ToGbk(team)));
+    QCOMPARE(store.ListRuns()->size(), size_t(2));
+    QCOMPARE(store.ListRuns()->front().rows, 4);
+
+    const Result nowhere = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--history-copy-to"),
+                                       Path(QStringLiteral("no/such/folder/team.sqlite"))});
+    QCOMPARE(nowhere.code, 1);
+    QVERIFY2(nowhere.err.startsWith(QStringLiteral("lanshu-collector: cannot open the history ")), qPrintable(nowhere.err));
+  }
+
+  // Killed mid-run: every page parsed before the kill is in the store with
+  // all its rows, and the run says it never finished.
+  void killedRankRunLeavesEveryParsedPage() {
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 6;
+      o.rankRowsPerPage = 4;
+      o.delayMs = 300;
+    });
+    const QString db = Path(QStringLiteral("killed.sqlite"));
+    const QString settings = RankSettings(QStringLiteral("kill.ini"), QStringLiteral("k.test|l.test"));
+    QProcess p;
+    p.setProcessEnvironment(ChildEnvironment());
+    p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), Rank(settings, Path(QStringLiteral("kill.csv")), {QStringLiteral("--history"), db}));
+    QVERIFY(p.waitForStarted(60000));
+    // Page 4 of k.test requested: pages 1 to 3 have been parsed.
+    QString err;
+    QElapsedTimer t;
+    t.start();
+    while (!err.contains(QStringLiteral("当前页：4")) && p.state() == QProcess::Running && t.elapsed() < 300000) {
+      p.waitForReadyRead(100);
+      err += QString::fromUtf8(p.readAllStandardError());
+    }
+    QVERIFY2(p.state() == QProcess::Running, qPrintable(err));
+    p.kill();
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+
+    history::HistoryStore store;
+    QVERIFY(store.Open(ToGbk(db)));
+    const auto runs = store.ListRuns();
+    QVERIFY(runs && runs->size() == 1);
+    QCOMPARE(runs->front().ending, history::Ending::kUnfinished);
+    QVERIFY(runs->front().finished.isNull());
+    const auto pages = store.LoadPages(runs->front().id);
+    QVERIFY(pages);
+    QVERIFY2(pages->size() >= 3 && pages->size() < 12, qPrintable(QString::number(pages->size())));
+    for (size_t i = 0; i < pages->size(); ++i) {
+      QCOMPARE((*pages)[i].target, std::string("k.test"));
+      QCOMPARE((*pages)[i].page, int(i) + 1);
+      QCOMPARE((*pages)[i].rowCount, 4);
+    }
+    const auto rows = store.LoadRankRows(runs->front().id);
+    QVERIFY(rows);
+    QCOMPARE(rows->size(), pages->size() * 4);
+    for (size_t i = 0; i < 3 * 4; ++i)
+      QCOMPARE(QByteArray::fromStdString((*rows)[i][2]),
+               QByteArray::fromStdString(site_.ExpectedRankRows("k.test", int(i) / 4 + 1, "position")[i % 4].keyword));
+  }
+};
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  HistoryBatchTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "history_batch_test.moc"

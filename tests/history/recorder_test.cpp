@@ -1,0 +1,214 @@
+// The recorder between a run's events and a real SQLite store: what a run
+// leaves in the store, page by page, and what a failing store does to it.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTimeZone>
+
+#include "HistoryTestSupport.h"
+#include "history/HistoryRecorder.h"
+
+namespace lanshu::testing {
+namespace {
+
+using history::Ending;
+using history::HistoryRecorder;
+using history::HistoryStore;
+
+PageReport RankPage(const std::string& domain, int page, int rows, Outcome outcome = Outcome::kOk) {
+  PageReport r;
+  r.target = domain;
+  r.page = page;
+  r.outcome.outcome = outcome;
+  if (outcome != Outcome::kOk) r.outcome.reason = "HTTP 503";
+  r.attempts = outcome == Outcome::kOk ? 1 : 3;
+  for (const history::RankCells& cells : RankRows(domain, page, rows))
+    r.cells.emplace_back(cells.begin(), cells.end());
+  r.rows = rows;
+  return r;
+}
+
+class RecorderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(store.Open(db.address)) << store.LastError(); }
+
+  HistoryRecorder Recorder() {
+    HistoryRecorder r(&store, [this](const std::string& why) { messages.push_back(why); });
+    r.clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC); };
+    return r;
+  }
+
+  TestDatabase db{false};
+  HistoryStore store;
+  std::vector<std::string> messages;
+};
+
+TEST_F(RecorderTest, RankRunKeepsEveryPageWithItsOutcomeAndTheEnding) {
+  HistoryRecorder rec = Recorder();
+  rec.settingsSnapshot = [](RunKind) { return Gbk("排序=0"); };
+  rec.RunStarted(RunKind::kRank, {"a.example", "b.example"});
+  ASSERT_TRUE(rec.RunId(RunKind::kRank));
+  rec.TargetStarted(RunKind::kRank, "a.example", 1, 2);
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 10));
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 2, 0, Outcome::kFailed));
+  rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 4));
+  const std::int64_t id = *rec.RunId(RunKind::kRank);
+
+  // Before the end the pages are already there, and the run is unfinished.
+  auto run = store.Run(id);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->ending, Ending::kUnfinished);
+  EXPECT_EQ(run->rows, 14);
+  EXPECT_EQ(run->pagesNotOk, 1);
+  EXPECT_EQ(run->settings, Gbk("排序=0"));
+  EXPECT_EQ(run->targets, (std::vector<std::string>{"a.example", "b.example"}));
+
+  rec.RunEnded(RunKind::kRank, RunEnd::kStopped);
+  run = store.Run(id);
+  EXPECT_EQ(run->ending, Ending::kStopped);
+  const auto pages = store.LoadPages(id);
+  ASSERT_TRUE(pages);
+  ASSERT_EQ(pages->size(), 3u);
+  EXPECT_EQ((*pages)[1].outcome, history::Outcome::kFailed);
+  EXPECT_EQ((*pages)[1].reason, "HTTP 503");
+  EXPECT_EQ((*pages)[1].attempts, 3);
+  const auto rows = store.LoadRankRows(id);
+  ASSERT_TRUE(rows);
+  ASSERT_EQ(rows->size(), 14u);
+  EXPECT_EQ((*rows)[10], RankRows("b.example", 1, 4)[0]);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(RecorderTest, RetriedPagesAfterTheEndJoinTheRunTheyCameFrom) {
+  HistoryRecorder rec = Recorder();
+  rec.RunStarted(RunKind::kRank, {"a.example"});
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 0, Outcome::kFailed));
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  const std::int64_t id = *rec.RunId(RunKind::kRank);
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 10));
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  EXPECT_EQ(store.ListRuns()->size(), 1u);
+  EXPECT_EQ(store.Run(id)->rows, 10);
+  EXPECT_EQ(store.Run(id)->pagesNotOk, 0);
+}
+
+TEST_F(RecorderTest, ARetryRunGoesOnWithTheRunItRetries) {
+  HistoryRecorder rec = Recorder();
+  rec.RunStarted(RunKind::kRank, {"a.example", "b.example"});
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 4));
+  rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 0, Outcome::kFailed));
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  const std::int64_t id = *rec.RunId(RunKind::kRank);
+  rec.ContinueLastRun(RunKind::kRank);
+  rec.RunStarted(RunKind::kRank, {"b.example"});
+  rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 3));
+  rec.RunEnded(RunKind::kRank, RunEnd::kStopped);
+  rec.EndContinuing(RunKind::kRank);
+  EXPECT_EQ(*rec.RunId(RunKind::kRank), id);
+  ASSERT_EQ(store.ListRuns()->size(), 1u);
+  EXPECT_EQ(store.Run(id)->rows, 7);
+  EXPECT_EQ(store.Run(id)->pagesNotOk, 0);
+  EXPECT_EQ(store.Run(id)->ending, Ending::kStopped);
+  // Once done, a start is a run of its own again.
+  rec.RunStarted(RunKind::kRank, {"a.example"});
+  EXPECT_NE(*rec.RunId(RunKind::kRank), id);
+  EXPECT_EQ(store.ListRuns()->size(), 2u);
+}
+
+TEST_F(RecorderTest, MiningRunTakesItsHeaderOnceTheFirstSeedStartsAndKeepsLinesAsWritten) {
+  HistoryRecorder rec = Recorder();
+  std::string header;  // the run sets it after telling it started
+  rec.miningColumns = [&header] { return header; };
+  rec.RunStarted(RunKind::kMine, {Gbk("种子")});
+  header = Gbk("关键词,搜索量");
+  rec.TargetStarted(RunKind::kMine, Gbk("种子"), 1, 1);
+  PageReport page;
+  page.target = Gbk("种子");
+  page.page = 1;
+  page.attempts = 1;
+  page.cells = {{Gbk("甲"), "1,200"}, {Gbk("乙"), "7"}};
+  page.rows = 2;
+  rec.PageEnded(RunKind::kMine, page);
+  rec.RunEnded(RunKind::kMine, RunEnd::kFinished);
+  const std::int64_t id = *rec.RunId(RunKind::kMine);
+  EXPECT_EQ(store.Run(id)->columns, Gbk("关键词,搜索量"));
+  EXPECT_EQ(store.Run(id)->kind, history::RunKind::kMine);
+  EXPECT_EQ(*store.LoadMiningLines(id), (std::vector<std::string>{Gbk("甲") + ",\"1,200\"", Gbk("乙") + ",7"}));
+}
+
+TEST_F(RecorderTest, RankAndMiningRunsOverlappingStayApart) {
+  HistoryRecorder rec = Recorder();
+  rec.RunStarted(RunKind::kRank, {"a.example"});
+  rec.RunStarted(RunKind::kMine, {"seed"});
+  rec.TargetStarted(RunKind::kMine, "seed", 1, 1);
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 3));
+  rec.RunEnded(RunKind::kMine, RunEnd::kStopped);
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  ASSERT_NE(*rec.RunId(RunKind::kRank), *rec.RunId(RunKind::kMine));
+  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kRank))->ending, Ending::kFinished);
+  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kRank))->rows, 3);
+  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kMine))->ending, Ending::kStopped);
+}
+
+TEST_F(RecorderTest, AFailingStoreGivesOneMessageAndTheNextRunTriesAgain) {
+  HistoryRecorder rec = Recorder();
+  rec.RunStarted(RunKind::kRank, {"a.example"});
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 5));
+  {
+    // Another program breaks the database under the run.
+    auto plain = db.Plain();
+    ASSERT_TRUE(plain->Exec("ALTER TABLE rank_rows RENAME TO rank_rows_gone")) << plain->error;
+  }
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 2, 5));
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 3, 5));
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_FALSE(messages[0].empty());
+  EXPECT_FALSE(rec.RunId(RunKind::kRank));
+
+  {
+    auto plain = db.Plain();
+    ASSERT_TRUE(plain->Exec("ALTER TABLE rank_rows_gone RENAME TO rank_rows")) << plain->error;
+  }
+  // What was stored before the failure stays; the run was never finished.
+  const auto runs = store.ListRuns();
+  ASSERT_TRUE(runs);
+  ASSERT_EQ(runs->size(), 1u);
+  EXPECT_EQ(runs->front().rows, 5);
+  EXPECT_EQ(runs->front().ending, Ending::kUnfinished);
+
+  rec.RunStarted(RunKind::kRank, {"a.example"});
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 2));
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kRank))->rows, 2);
+}
+
+TEST_F(RecorderTest, AnUnopenedStoreFailsEachRunOnceWithTheGivenReason) {
+  HistoryStore closed;
+  HistoryRecorder rec(&closed, [this](const std::string& why) { messages.push_back(why); },
+                      "database is locked");
+  rec.RunStarted(RunKind::kMine, {"seed"});
+  rec.TargetStarted(RunKind::kMine, "seed", 1, 1);
+  rec.PageEnded(RunKind::kMine, PageReport());
+  rec.RunEnded(RunKind::kMine, RunEnd::kFinished);
+  rec.RunStarted(RunKind::kRank, {"a"});
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  EXPECT_EQ(messages, (std::vector<std::string>{"database is locked", "database is locked"}));
+}
+
+TEST_F(RecorderTest, AThrowingMessageHandlerDoesNotReachTheRun) {
+  HistoryStore closed;
+  HistoryRecorder rec(&closed, [](const std::string&) { throw std::runtime_error("no window"); });
+  EXPECT_NO_THROW(rec.RunStarted(RunKind::kRank, {"a"}));
+  EXPECT_NO_THROW(rec.PageEnded(RunKind::kRank, RankPage("a", 1, 1)));
+}
+
+}  // namespace
+}  // namespace lanshu::testing
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
