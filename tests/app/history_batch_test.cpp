@@ -6,6 +6,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSqlQuery>
+#include <QSqlError>
+#include <QSqlDatabase>
 #include <QSet>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -334,6 +337,69 @@ class HistoryBatchTest : public QObject {
                                        Path(QStringLiteral("no/such/folder/team.sqlite"))});
     QCOMPARE(nowhere.code, 1);
     QVERIFY2(nowhere.err.startsWith(QStringLiteral("lanshu-collector: cannot open the history ")), qPrintable(nowhere.err));
+  }
+
+  // A team's PostgreSQL server (the test cluster ctest starts): two batch
+  // runs writing into one database at the same time lose nothing, and a
+  // local store copies into it once.
+  void twoBatchRunsIntoOnePostgresqlDatabaseLoseNothing() {
+    const QString socket = qEnvironmentVariable("LANSHU_TEST_PG");
+    QVERIFY2(!socket.isEmpty(), "LANSHU_TEST_PG is not set: run this test through ctest, which starts the cluster");
+    const QString name = QStringLiteral("lanshu_batch_%1").arg(QCoreApplication::applicationPid());
+    {
+      QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
+      admin.setHostName(socket);
+      admin.setPort(5432);
+      admin.setUserName(QStringLiteral("lanshu"));
+      admin.setDatabaseName(QStringLiteral("postgres"));
+      QVERIFY2(admin.open(), qPrintable(admin.lastError().text()));
+      QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS ") + name);
+      QSqlQuery create(admin);
+      QVERIFY2(create.exec(QStringLiteral("CREATE DATABASE ") + name), qPrintable(create.lastError().text()));
+      admin.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+    const QString team = QStringLiteral("postgresql://lanshu@/%1?host=%2&port=5432").arg(name, socket);
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 3;
+      o.rankRowsPerPage = 5;
+    });
+    const QString one = RankSettings(QStringLiteral("pg1.ini"), QStringLiteral("p.test|q.test"));
+    const QString two = RankSettings(QStringLiteral("pg2.ini"), QStringLiteral("r.test|s.test"));
+    QProcess first, second;
+    for (QProcess* p : {&first, &second}) p->setProcessEnvironment(ChildEnvironment());
+    first.start(QStringLiteral(LANSHU_COLLECTOR_EXE), Rank(one, Path(QStringLiteral("pg1.csv")), {QStringLiteral("--history"), team}));
+    second.start(QStringLiteral(LANSHU_COLLECTOR_EXE), Rank(two, Path(QStringLiteral("pg2.csv")), {QStringLiteral("--history"), team}));
+    for (QProcess* p : {&first, &second}) {
+      QVERIFY(p->waitForFinished(600000));
+      QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+    }
+    history::HistoryStore store;
+    QVERIFY2(store.Open(ToGbk(team)), store.LastError().c_str());
+    const auto runs = store.ListRuns();
+    QVERIFY(runs);
+    QCOMPARE(runs->size(), size_t(2));
+    int expected = 0;
+    for (const char* d : {"p.test", "q.test", "r.test", "s.test"})
+      for (int page = 1; page <= 3; ++page) expected += static_cast<int>(site_.ExpectedRankRows(d, page, "position").size());
+    int stored = 0;
+    for (const auto& run : *runs) {
+      QCOMPARE(run.ending, history::Ending::kFinished);
+      stored += run.rows;
+      QCOMPARE(static_cast<int>(store.LoadRankRows(run.id)->size()), run.rows);
+    }
+    QCOMPARE(stored, expected);
+
+    // A local store copied in: its run once, however often it is copied.
+    const QString local = Path(QStringLiteral("pg-local.sqlite"));
+    const Result kept = RunProgram(Rank(one, Path(QStringLiteral("pg3.csv")), {QStringLiteral("--history"), local}));
+    QVERIFY2(kept.finished && kept.code == 0, qPrintable(kept.err));
+    for (int copy = 0; copy < 2; ++copy) {
+      const Result r = RunProgram({QStringLiteral("--history"), local, QStringLiteral("--history-copy-to"), team});
+      QVERIFY2(r.code == 0, qPrintable(r.err));
+    }
+    QCOMPARE(store.ListRuns()->size(), size_t(3));
+    store.Close();
   }
 
   // Killed mid-run: every page parsed before the kill is in the store with
