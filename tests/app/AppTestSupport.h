@@ -2,6 +2,7 @@
 // Helpers shared by the window tests.
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTest>
 #include <functional>
@@ -27,6 +28,18 @@ struct Message {
 };
 
 // All bytes of a file; "<missing>" when it cannot be read.
+// The environment of the program run as a child process: offscreen, with the
+// browser engine's sandbox and background traffic off.
+inline QProcessEnvironment ChildEnvironment() {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+  if (!env.contains(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")))
+    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+               QStringLiteral("--disable-gpu --no-sandbox --disable-background-networking"));
+  return env;
+}
+
 inline QByteArray ReadFile(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");

@@ -29,16 +29,6 @@ using namespace lanshu::testing;
 
 namespace {
 
-QProcessEnvironment ChildEnvironment() {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-  if (!env.contains(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")))
-    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
-               QStringLiteral("--disable-gpu --no-sandbox --disable-background-networking"));
-  return env;
-}
-
 struct Outcome {
   bool finished = false;
   QProcess::ExitStatus status = QProcess::CrashExit;

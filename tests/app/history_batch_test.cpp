@@ -26,16 +26,6 @@ using namespace lanshu::testing;
 
 namespace {
 
-QProcessEnvironment ChildEnvironment() {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-  if (!env.contains(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")))
-    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
-               QStringLiteral("--disable-gpu --no-sandbox --disable-background-networking"));
-  return env;
-}
-
 struct Result {
   bool finished = false;
   int code = -1;
