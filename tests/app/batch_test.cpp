@@ -402,6 +402,8 @@ class BatchTest : public QObject {
         {"500", 3, "failed: %1 page 2: HTTP 500", false, true},
         {"nodata", 0, "", false, true},
         {"garbage", 3, "failed: %1 page 2: no results block", false, true},
+        // Rank pages of 6,000 rows take the browser long to lay out: the rank
+        // side of "too many rows" is tested without the browser.
         {"huge", 3, "failed: %1 page 2: too many rows", false, true},
         {"login", 4, "blocked: %1 page 2: login page", false, false},
         {"verify", 4, "blocked: %1 page 2: verification page", false, false},
@@ -420,6 +422,7 @@ class BatchTest : public QObject {
       const bool rank = std::string(kind) == "rank";
       const QString target = rank ? QStringLiteral("rank a.test") : QStringLiteral("mine 减肥");
       for (const Case& c : cases) {
+        if (rank && std::string(c.fault) == "huge") continue;
         site_.SetOptions(demo::Options());
         if (*c.fault) {
           demo::Options options;
