@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDate>
 #include <QFileDialog>
 #include <QHeaderView>
 
@@ -62,6 +63,7 @@ QString AskSaveFile(QWidget* owner, const SaveDialogSpec& spec) {
   }
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                    [&](const QString& f) { dialog.setDefaultSuffix(suffixOf(f)); });
+  if (!spec.suggestedName.isEmpty()) dialog.selectFile(spec.suggestedName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }
@@ -69,6 +71,14 @@ QString AskSaveFile(QWidget* owner, const SaveDialogSpec& spec) {
 QString AskFolder(QWidget* owner, const QString& title, const QString& start) {
   if (TheFolderHook()) return TheFolderHook()(owner, title, start);
   return QFileDialog::getExistingDirectory(owner, title, start);
+}
+
+// The name an export dialog offers: what is exported, today's date, and the
+// extension of the filter entry shown first (txt, csv, or txt for all files).
+QString SuggestedName(const std::string& subject, int filterIndex) {
+  const QDate today = QDate::currentDate();
+  return FromGbk(SuggestedExportName(subject, today.year(), today.month(), today.day(),
+                                     filterIndex == 1 ? "csv" : "txt"));
 }
 
 void Inform(const char* utf8) { ShowMessageBox(G(utf8), kMbOk | kMbTaskModal, G("信息：")); }
@@ -107,6 +117,7 @@ WindowCommands::~WindowCommands() {
 void WindowCommands::ExportRankList() {
   const int mode = w_.组合框导出模式->currentIndex();
   if (mode == kExportCsv) w_.通用对话框1.filterIndex = 1;  // the csv entry; it stays there
+  w_.通用对话框1.suggestedName = SuggestedName(ControlTextToGbk(w_.编辑框域名->text()), w_.通用对话框1.filterIndex);
   const QString file = AskSaveFile(&w_, w_.通用对话框1);
   if (file.isEmpty()) return;
   const std::string text = BuildRankExport(list_, mode, ControlTextToGbk(w_.编辑框表达式->text()));
@@ -119,6 +130,7 @@ void WindowCommands::CopyRankList() {
 }
 
 void WindowCommands::ExportMiningResults() {
+  w_.通用对话框1.suggestedName = SuggestedName(G("关键词挖掘"), w_.通用对话框1.filterIndex);
   const QString file = AskSaveFile(&w_, w_.通用对话框1);
   if (file.isEmpty()) return;
   const std::string name = ToGbk(file);

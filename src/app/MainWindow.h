@@ -34,6 +34,7 @@ struct SaveDialogSpec {
   QString filter;          // entries separated by "|" pairs, as designed
   QString defaultSuffix;
   int filterIndex = 0;     // 0-based entry shown first
+  QString suggestedName;   // the file name offered, set before each export
 };
 
 class MainWindow : public QWidget {

@@ -155,4 +155,21 @@ bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes) {
   return file.SaveAs(gbkPath);
 }
 
+std::string SuggestedExportName(const std::string& subject, int year, int month, int day,
+                                const std::string& extension) {
+  std::string name;
+  for (std::size_t i = 0; i < subject.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(subject[i]);
+    if (c >= 0x81 && c <= 0xFE && i + 1 < subject.size()) {  // a double-byte character stays whole
+      name += subject.substr(i, 2);
+      ++i;
+      continue;
+    }
+    name += (c < 0x20 || std::strchr("\\/:*?\"<>|", c)) ? '_' : static_cast<char>(c);
+  }
+  char date[16];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02d", year, month, day);
+  return name + "_" + date + "." + extension;
+}
+
 }  // namespace lanshu

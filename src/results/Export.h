@@ -49,4 +49,10 @@ std::string MiningExportText(const std::string& resultText, const std::string& c
 // replaced. False when anything fails (the temporary file is then removed).
 bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes);
 
+// The file name an export dialog suggests (GBK): what is exported (the
+// domains, or 关键词挖掘), the date as YYYY-MM-DD, and the extension; the
+// characters no file name may hold become "_".
+std::string SuggestedExportName(const std::string& subject, int year, int month, int day,
+                                const std::string& extension);
+
 }  // namespace lanshu

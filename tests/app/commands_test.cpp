@@ -1,6 +1,7 @@
 // The window's commands: sorting, find, export and copy, the popup menu's
 // small commands and the introduction dialog.
 #include <QApplication>
+#include <QDate>
 #include <QClipboard>
 #include <QHeaderView>
 #include <QTemporaryDir>
@@ -142,6 +143,10 @@ class CommandsTest : public QObject {
                                "1,a.com,k1,1,10,20,t1,u1\r\n2,b.com,k2,2,30,40,\"t,2\",u2");
     QCOMPARE(ReadFile(file), csv);
     QCOMPARE(W().通用对话框1.filterIndex, 1);
+    // The dialog offers the domains, today's date and the csv extension.
+    QCOMPARE(W().通用对话框1.suggestedName,
+             QStringLiteral("%1_%2.csv").arg(W().编辑框域名->text().replace(QLatin1Char('|'), QLatin1Char('_')),
+                                             QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
     QCOMPARE(messages_.last(), QStringLiteral("信息：|8192|导出完毕！"));
     W().按钮复制->click();
     QCOMPARE(QApplication::clipboard()->text(), FromGbk(csv.toStdString()));
@@ -169,6 +174,8 @@ class CommandsTest : public QObject {
     nextSaveName_ = dir_.path() + QStringLiteral("/m.CSV");
     W().按钮1->click();
     QCOMPARE(ReadFile(nextSaveName_), Gbk("关键词,搜索量\r\n甲,1\r\n乙,2\r\n"));
+    QVERIFY(W().通用对话框1.suggestedName.startsWith(QStringLiteral("关键词挖掘_") +
+                                                  QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
     QCOMPARE(messages_.last(), QStringLiteral("信息：|8192|导出成功！"));
     nextSaveName_ = dir_.path() + QStringLiteral("/m.txt");
     W().按钮1->click();

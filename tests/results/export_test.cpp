@@ -222,3 +222,14 @@ TEST_F(TempDir, FailedWriteLeavesEverythingAsItWas) {
   EXPECT_EQ(lanshu::testing::FileBytes(dir_ / "old.txt"), "the good old export");
   EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"old.txt", "sub"}));
 }
+
+TEST(SuggestedExportNameTest, SubjectDateAndExtension) {
+  using lanshu::SuggestedExportName;
+  EXPECT_EQ(SuggestedExportName("example.com", 2026, 3, 5, "csv"), "example.com_2026-03-05.csv");
+  // Several domains, and characters no file name may hold.
+  EXPECT_EQ(SuggestedExportName("a.com|b.com:8080/x", 2026, 12, 8, "txt"), "a.com_b.com_8080_x_2026-12-08.txt");
+  // A double-byte character whose second byte is "|" or "\" stays whole.
+  EXPECT_EQ(SuggestedExportName("\xB9\xD8\xBC\xFC\xB4\xCA\xCD\xDA\xBE\xF2", 2026, 1, 2, "csv"),
+            "\xB9\xD8\xBC\xFC\xB4\xCA\xCD\xDA\xBE\xF2_2026-01-02.csv");  // 关键词挖掘
+  EXPECT_EQ(SuggestedExportName("\x81\x7C", 2026, 1, 2, "txt"), "\x81\x7C_2026-01-02.txt");
+}
