@@ -20,8 +20,10 @@ ln -s "$curl_dir" "$inc/curl"
 ln -s /usr/include/unicode "$inc/unicode"
 ln -s /usr/include/pcre2.h "$inc/pcre2.h"
 
-# Every library under src/ that does without Qt.
-mapfile -t files < <(find src -name '*.cpp' -not -path 'src/app/*' -print0 | xargs -0 grep -L '#include <Q' | sort)
+# Every library under src/ that does without Qt: the window (src/app) and the
+# history store (src/history, on Qt SQL) are Qt's to port.
+mapfile -t files < <(find src -name '*.cpp' -not -path 'src/app/*' -not -path 'src/history/*' -print0 |
+                     xargs -0 grep -L '#include <Q' | sort)
 failed=0
 for f in "${files[@]}"; do
   if ! "$cxx" -std=c++17 -fsyntax-only -Wall -Wextra -Isrc -isystem "$inc" "$f"; then
