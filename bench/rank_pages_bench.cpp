@@ -19,7 +19,7 @@
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   QTemporaryDir dir;
   lanshu::Application::InstallWindowHooks();

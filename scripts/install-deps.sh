@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   g++ clang cmake ninja-build pkg-config make
-  qt6-base-dev qt6-webengine-dev libqt6charts6-dev
+  qt6-base-dev qt6-declarative-dev qt6-webengine-dev libqt6charts6-dev
   libqt6sql6-sqlite libqt6sql6-psql postgresql
   libcurl4-openssl-dev libpcre2-dev libicu-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -39,7 +39,7 @@ void Shoot(MainWindow& w, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
   QDir().mkpath(out);

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QQuickWindow>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -59,6 +60,11 @@ void Application::InstallEventWait() {
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
   });
+}
+
+void Application::PrepareGraphics() {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 bool Application::InstallChineseTranslations() {

@@ -56,6 +56,11 @@ class Application : public QObject {
   // The path the settings are kept in (UTF-8, native).
   QString SettingsPath() const { return settingsPath_; }
 
+  // Settings that must be made before the QApplication exists: the browser
+  // engine paints in software, so the window stays a plain raster window
+  // and a small repaint (the moving logo) does not recompose all of it.
+  // QT_QUICK_BACKEND, when set, still chooses.
+  static void PrepareGraphics();
   // Installs the window's message boxes, URL opener and event processing.
   static void InstallWindowHooks();
   // Lets the waits inside long work run the event loop (part of the above).

@@ -96,11 +96,12 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   CreateBlockedBar();
 
   CreatePopupMenu();
+  AnchorControls();
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
   Connect();
   ApplyExportModeRule();
   ApplySaveDirectoryRule();
   Relayout();
-  时钟官网->start();
   时钟1->start();
 }
 
@@ -318,6 +319,34 @@ void MainWindow::Connect() {
   connect(超级链接框3, &LinkLabel::pressed, this, [this, call] { call(handlers.openKeywordSiteHome); });
 }
 
+void MainWindow::Anchor(QWidget* control, int edges) { anchored_.push_back({control, control->geometry(), edges}); }
+
+// The controls keep their places at the design size; beyond it, the ones at
+// the right or bottom follow that edge and the boxes that hold results take
+// the room.
+void MainWindow::AnchorControls() {
+  Anchor(编辑框域名, kGrowWide);
+  for (QWidget* c : {static_cast<QWidget*>(组合框排序), static_cast<QWidget*>(图片框2),
+                     static_cast<QWidget*>(选择框自动过滤重复关键字), static_cast<QWidget*>(选择框转换百度链接)})
+    Anchor(c, kMoveRight);
+
+  Anchor(编辑框关键词列表, kGrowTall);
+  for (QWidget* c : {static_cast<QWidget*>(标签8), static_cast<QWidget*>(编辑框限定数量),
+                     static_cast<QWidget*>(按钮复制1), static_cast<QWidget*>(按钮1)})
+    Anchor(c, kMoveRight);
+  Anchor(图片框3, kGrowWide);
+  Anchor(按钮开始挖掘, kGrowWide);
+  Anchor(编辑框结果关键词, kGrowWide | kGrowTall);
+  for (QWidget* c : {static_cast<QWidget*>(选择框自动保存目录), static_cast<QWidget*>(选择框独立保存),
+                     static_cast<QWidget*>(选择框保留加入)})
+    Anchor(c, kMoveDown);
+  Anchor(编辑框目录, kMoveDown | kGrowWide);
+  for (QWidget* c : {static_cast<QWidget*>(按钮选择), static_cast<QWidget*>(编辑框扩展名),
+                     static_cast<QWidget*>(标签2), static_cast<QWidget*>(编辑框页间隔),
+                     static_cast<QWidget*>(标签3), static_cast<QWidget*>(编辑框关键词间隔)})
+    Anchor(c, kMoveDown | kMoveRight);
+}
+
 void MainWindow::ApplyExportModeRule() { 编辑框表达式->setEnabled(组合框导出模式->currentIndex() == 1); }
 
 void MainWindow::ApplySaveDirectoryRule() {
@@ -343,7 +372,9 @@ void MainWindow::Relayout() {
     header->resizeSection(titleColumn, 列表框->width() - others - 10);
   }
   编辑框网址->resize(W - 编辑框网址->x() - 10, 编辑框网址->height());
-  浏览框->resize(W - 浏览框->x() - 10, H - 浏览框->y() - 10 - barHeight);
+  // Measured inside the tab, whose top is well below the window's: counted
+  // from the window, the browser's bottom would hang below the tab.
+  浏览框->resize(W - 浏览框->x() - 10, 选择夹->height() - 浏览框->y() - 10);
   图片框1->resize(W, 图片框1->height());
   标签9->resize(W, 标签9->height());
   拦截提示条->resize(W, 拦截提示条->height());
@@ -351,6 +382,15 @@ void MainWindow::Relayout() {
   按钮跳过->move(按钮停止->x() - 按钮跳过->width() - 4, 按钮跳过->y());
   按钮继续->move(按钮跳过->x() - 按钮继续->width() - 4, 按钮继续->y());
   拦截提示文字->resize(std::max(0, 按钮继续->x() - 拦截提示文字->x() - 8), 拦截提示文字->height());
+  const int dx = W - kDesignWidth, dy = H - kDesignHeight;
+  for (const Anchored& a : anchored_) {
+    QRect r = a.design;
+    if (a.edges & kMoveRight) r.translate(dx, 0);
+    if (a.edges & kMoveDown) r.translate(0, dy);
+    if (a.edges & kGrowWide) r.setWidth(r.width() + dx);
+    if (a.edges & kGrowTall) r.setHeight(r.height() + dy);
+    a.control->setGeometry(r);
+  }
 }
 
 void MainWindow::MoveLogo() {
@@ -362,6 +402,12 @@ void MainWindow::MoveLogo() {
     图片青篱软件->move(图片青篱软件->x() - 1, 图片青篱软件->y());
     if (图片青篱软件->x() <= 340) logoToRight_ = true;
   }
+}
+
+void MainWindow::KeepLogoMoving() {
+  const bool seen = isVisible() && !isMinimized();
+  if (seen && !时钟官网->isActive()) 时钟官网->start();
+  if (!seen && 时钟官网->isActive()) 时钟官网->stop();
 }
 
 void MainWindow::LoadUserPage() {
@@ -380,6 +426,21 @@ void MainWindow::LoadUserPage() {
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   Relayout();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  KeepLogoMoving();
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  KeepLogoMoving();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange) KeepLogoMoving();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -18,6 +18,7 @@
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QWebEngineView;
 
@@ -154,6 +155,9 @@ class MainWindow : public QWidget {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  public:
   // Handlers that other parts of the program install; each runs on the GUI
@@ -171,8 +175,15 @@ class MainWindow : public QWidget {
 
   // Relayout for the current client size (also called on every resize).
   void Relayout();
+  // The client size the controls were placed for, and the smallest one at
+  // which every control still fits its tab.
+  static constexpr int kDesignWidth = 990, kDesignHeight = 602;
+  static constexpr int kMinimumWidth = 966, kMinimumHeight = 480;
   // One tick of the logo timer.
   void MoveLogo();
+  // The logo moves only while someone can see it: not while the window is
+  // hidden or minimised.
+  void KeepLogoMoving();
   // The user-page loading of 时钟1 (runs once).
   void LoadUserPage();
 
@@ -185,6 +196,17 @@ class MainWindow : public QWidget {
   void CreatePopupMenu();
   void CreateBlockedBar();
   void Connect();
+  // How a control follows the window's size: it moves with the right or the
+  // bottom edge, or grows with the width or the height.
+  enum Edge { kMoveRight = 1, kGrowWide = 2, kMoveDown = 4, kGrowTall = 8 };
+  void Anchor(QWidget* control, int edges);
+  void AnchorControls();
+  struct Anchored {
+    QWidget* control;
+    QRect design;
+    int edges;
+  };
+  std::vector<Anchored> anchored_;
 
   QLabel* 状态条文字 = nullptr;
   QString userPageAddress_;

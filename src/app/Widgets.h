@@ -46,6 +46,7 @@ class TabControl : public QWidget {
   QWidget* AddPage(const QString& caption);
   int CurrentIndex() const { return bar_->currentIndex(); }
   int Count() const { return static_cast<int>(pages_.size()); }
+  QWidget* Page(int index) const { return pages_.at(index); }
   void SetCurrentIndex(int index) { bar_->setCurrentIndex(index); }
   QTabBar* Bar() const { return bar_; }
 

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   }
   // The browser engine's sandbox refuses to start as root.
   if (geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("lanshu-collector"));
 

@@ -245,7 +245,7 @@ class CommandsTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   CommandsTest test;
   return QTest::qExec(&test, argc, argv);

@@ -333,7 +333,7 @@ class HistoryWindowTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   HistoryWindowTest test;
   return QTest::qExec(&test, argc, argv);

@@ -480,7 +480,7 @@ class MiningWindowTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   MiningWindowTest test;
   return QTest::qExec(&test, argc, argv);

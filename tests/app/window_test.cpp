@@ -365,18 +365,115 @@ class WindowTest : public QObject {
   void relayoutKeepsEveryColumnButTheTitle() {
     auto app = Start("layout.ini", false);
     MainWindow& w = *app->Window();
-    w.resize(900, 500);
+    w.resize(1100, 700);
     QTest::qWait(50);
-    QCOMPARE(w.选择夹->width(), 900);
-    QCOMPARE(w.列表框->width(), 900 - 16);
+    QCOMPARE(w.选择夹->width(), 1100);
+    QCOMPARE(w.列表框->width(), 1100 - 16);
     QCOMPARE(w.列表框->height(), w.选择夹->height() - 109 - 8);
     QHeaderView* h = w.列表框->header();
     QCOMPARE(h->sectionSize(0), 50);
     QCOMPARE(h->sectionSize(7), 200);
     QCOMPARE(h->sectionSize(6), w.列表框->width() - (50 + 100 + 150 + 100 + 60 + 60 + 200) - 10);
-    QCOMPARE(w.浏览框->width(), 900 - 8 - 10);
-    QCOMPARE(w.编辑框网址->width(), 900 - 540 - 10);  // after the back and reload buttons
-    QCOMPARE(w.图片框1->width(), 900);
+    QCOMPARE(w.浏览框->width(), 1100 - 8 - 10);
+    QCOMPARE(w.浏览框->height(), w.选择夹->height() - 64 - 10);
+    QCOMPARE(w.编辑框网址->width(), 1100 - 540 - 10);  // after the back and reload buttons
+    QCOMPARE(w.图片框1->width(), 1100);
+  }
+
+  // Every tab follows the window down to its minimum size and up: nothing
+  // leaves its tab, nothing runs into a neighbour it was clear of, and the
+  // result boxes take the room.
+  void everyTabGrowsAndShrinksWithTheWindow() {
+    auto app = Start("resize.ini", false);
+    MainWindow& w = *app->Window();
+    auto controls = [&](QWidget* page) {
+      QList<QWidget*> named;
+      for (QWidget* c : page->findChildren<QWidget*>())
+        if (!c->objectName().isEmpty() && !c->objectName().startsWith(QLatin1String("qt_")) &&
+            c->isVisibleTo(page))
+          named << c;
+      return named;
+    };
+    auto showAll = [&] {  // lay every tab out at the current size
+      for (int t = 0; t < w.选择夹->Count(); ++t) {
+        w.选择夹->SetCurrentIndex(t);
+        QTest::qWait(20);
+      }
+    };
+    showAll();
+    QHash<QWidget*, QRect> design;
+    for (int t = 0; t < w.选择夹->Count(); ++t)
+      for (QWidget* c : controls(w.选择夹->Page(t)))
+        design[c] = c->geometry();
+    QCOMPARE(w.minimumSize(), QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight));
+
+    for (QSize size : {QSize(300, 200), QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight),
+                       QSize(1000, 520), QSize(1500, 950)}) {
+      w.resize(size);
+      showAll();
+      QCOMPARE(w.width(), std::max(size.width(), MainWindow::kMinimumWidth));
+      QCOMPARE(w.height(), std::max(size.height(), MainWindow::kMinimumHeight));
+      for (int t = 0; t < w.选择夹->Count(); ++t) {
+        w.选择夹->SetCurrentIndex(t);
+        QTest::qWait(20);
+        QWidget* page = w.选择夹->Page(t);
+        QVERIFY2(QRect(QPoint(0, 0), w.size()).contains(page->geometry().translated(w.选择夹->pos())),
+                 qPrintable(QStringLiteral("tab %1").arg(t)));
+        const QList<QWidget*> list = controls(page);
+        QVERIFY(!list.isEmpty());
+        for (QWidget* c : list) {
+          const QRect r(c->mapTo(page, QPoint(0, 0)), c->size());
+          QVERIFY2(page->rect().contains(r), qPrintable(QStringLiteral("%1 at %2x%3: %4,%5 %6x%7 leaves its tab")
+                                                            .arg(c->objectName())
+                                                            .arg(w.width())
+                                                            .arg(w.height())
+                                                            .arg(r.x())
+                                                            .arg(r.y())
+                                                            .arg(r.width())
+                                                            .arg(r.height())));
+          QVERIFY2(c->width() > 0 && c->height() > 0, qPrintable(c->objectName()));
+          for (QWidget* o : list)
+            if (o != c && o->parentWidget() == c->parentWidget() && design.contains(c) && design.contains(o) &&
+                !design[c].intersects(design[o]))
+              QVERIFY2(!c->geometry().intersects(o->geometry()),
+                       qPrintable(c->objectName() + QStringLiteral(" runs into ") + o->objectName()));
+        }
+      }
+    }
+    // At 1500 x 950 the boxes that hold results have taken the room.
+    QCOMPARE(w.编辑框结果关键词->geometry(), QRect(248, 104, 720 + 510, 263 + 348));
+    QCOMPARE(w.编辑框关键词列表->height(), 360 + 348);
+    QCOMPARE(w.按钮1->geometry().right(), 968 + 510 - 1);
+    QCOMPARE(w.编辑框关键词间隔->geometry().topLeft(), QPoint(920 + 510, 408 + 348));
+    QCOMPARE(w.编辑框域名->width(), 711 + 510);
+    // Back at the design size every control is where it was placed.
+    w.resize(MainWindow::kDesignWidth, MainWindow::kDesignHeight);
+    showAll();
+    for (auto it = design.begin(); it != design.end(); ++it)
+      QCOMPARE(it.key()->geometry(), it.value());
+  }
+
+  // The logo moves while the window can be seen, and only then.
+  void logoMovesOnlyWhileTheWindowIsSeen() {
+    auto app = Start("logo.ini", false, false);
+    MainWindow& w = *app->Window();
+    QVERIFY(WaitFor([&] { return w.时钟官网->isActive(); }, 2000));
+    QCOMPARE(w.时钟官网->interval(), 20);
+    const int x = w.图片青篱软件->x();
+    QVERIFY(WaitFor([&] { return w.图片青篱软件->x() >= x + 3; }, 2000));
+    w.showMinimized();
+    QVERIFY(WaitFor([&] { return !w.时钟官网->isActive(); }, 2000));
+    w.showNormal();
+    QVERIFY(WaitFor([&] { return w.时钟官网->isActive(); }, 2000));
+    w.hide();
+    QVERIFY(!w.时钟官网->isActive());
+    const int hiddenAt = w.图片青篱软件->x();
+    QTest::qWait(100);
+    QCOMPARE(w.图片青篱软件->x(), hiddenAt);
+    // It turns at W - 20 on the right and at 340 on the left.
+    for (int i = 0; i < 2000; ++i) w.MoveLogo();
+    QVERIFY(w.图片青篱软件->x() >= 340);
+    QVERIFY(w.图片青篱软件->x() + w.图片青篱软件->width() <= w.width() - 20 + 1);
   }
 
   void closingDuringARunStopsItFirst() {
@@ -515,7 +612,7 @@ class WindowTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   WindowTest test;
   return QTest::qExec(&test, argc, argv);
