@@ -71,9 +71,9 @@ void LineStore::IndexFrom(std::size_t offset, int firstTouchedLine) {
     starts_.push_back(static_cast<std::size_t>(p - data) + 1);
   }
   // Lines only grow, so the longest one is among the old one and those touched.
-  std::size_t longestBytes = LineEnd(longest_) - LineBegin(longest_);
+  std::size_t longestBytes = LineBytes(longest_);
   for (int line = firstTouchedLine; line < LineCount(); ++line) {
-    const std::size_t bytes = LineEnd(line) - LineBegin(line);
+    const std::size_t bytes = LineBytes(line);
     if (bytes > longestBytes) {
       longest_ = line;
       longestBytes = bytes;
@@ -91,6 +91,10 @@ std::size_t LineStore::LineEnd(int line) const {
 std::string LineStore::Line(int line) const {
   if (line < 0 || line >= LineCount()) return {};
   return text_.substr(LineBegin(line), LineEnd(line) - LineBegin(line));
+}
+
+std::size_t LineStore::LineBytes(int line) const {
+  return line < 0 || line >= LineCount() ? 0 : LineEnd(line) - LineBegin(line);
 }
 
 int LineStore::ColumnCount(int line) const {

@@ -53,7 +53,8 @@ class LineStore {
   int LineCount() const { return static_cast<int>(starts_.size()); }
   // The line without its line end; empty out of range.
   std::string Line(int line) const;
-  // Characters of the line; 0 out of range.
+  // Bytes and characters of the line, its line end left out; 0 out of range.
+  std::size_t LineBytes(int line) const;
   int ColumnCount(int line) const;
   // The line with the most bytes: a double-byte character is about as wide as
   // two single-byte ones, so this is the widest line to within the font.

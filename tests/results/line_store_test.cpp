@@ -23,6 +23,7 @@ void ExpectLinesMatchText(const LineStore& store) {
   ASSERT_EQ(store.LineCount(), static_cast<int>(cut.size()));
   for (int i = 0; i < store.LineCount(); ++i) {
     EXPECT_EQ(store.Line(i), cut[i]) << "line " << i;
+    EXPECT_EQ(store.LineBytes(i), cut[i].size()) << "line " << i;
     // The view counts a line's characters in UTF-16 units.
     EXPECT_EQ(store.ColumnCount(i), static_cast<int>(GbkToU16(cut[i]).size())) << "line " << i;
   }
@@ -54,6 +55,7 @@ TEST(LineStore, AppendsWholeLinesAndPartsOfLines) {
   EXPECT_EQ(store.Line(4), "");  // after the last line end, as in a text box
   EXPECT_EQ(store.Line(5), "");
   EXPECT_EQ(store.Line(-1), "");
+  EXPECT_EQ(store.LineBytes(5), 0u);
   EXPECT_EQ(store.End(), (TextPosition{4, 0}));
   ExpectLinesMatchText(store);
 }
