@@ -100,7 +100,7 @@ class MiningWindowTest : public QObject {
     QTimer::singleShot(0, W().按钮开始挖掘, [this] { W().按钮开始挖掘->click(); });
     QVERIFY(WaitFor([&] { return messages_.size() > before; }, 120000));
   }
-  std::string Results() { return ControlTextToGbk(W().编辑框结果关键词->toPlainText()); }
+  std::string Results() { return W().编辑框结果关键词->GbkText(); }
   // Decoded paths of the keyword pages fetched, in order.
   QStringList Fetched() {
     QStringList out;
