@@ -189,7 +189,8 @@ void ResultTextBox::paintEvent(QPaintEvent*) {
       selections.append(selected);
       if (line < to.line) {  // the selected line end, a space wide, so selected empty lines show
         const qreal x = left + text.cursorToX(length);
-        painter.fillRect(QRectF(x, y, fontMetrics().horizontalAdvance(QLatin1Char(' ')), h), selected.format.background());
+        const int space = fontMetrics().horizontalAdvance(QLatin1Char(' '));
+        painter.fillRect(QRectF(x, y, space, h), selected.format.background());
       }
     }
     layout.draw(&painter, at, selections);

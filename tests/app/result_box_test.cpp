@@ -55,7 +55,8 @@ class ResultBoxTest : public QObject {
   // text before; the line counts from the first one in sight.
   QPoint At(int visibleLine, const QString& before) {
     const QFontMetrics fm(Box()->font());
-    return QPoint(kTextLeft + fm.horizontalAdvance(before), kTextLeft + visibleLine * fm.lineSpacing() + fm.lineSpacing() / 2);
+    const int y = kTextLeft + visibleLine * fm.lineSpacing() + fm.lineSpacing() / 2;
+    return QPoint(kTextLeft + fm.horizontalAdvance(before), y);
   }
   void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { QTest::keyClick(Box(), key, modifiers); }
 
@@ -221,16 +222,16 @@ class ResultBoxTest : public QObject {
     delete again;
   }
 
-  // Pieces that the conversion or the text edit treated specially: a lead
+  // Pieces that the conversion or the text edit handled in their own way: a lead
   // byte without its second byte, characters that decode to the private use
   // area, a zero byte, a tab, lone CR and LF, a CR LF split over two
   // appends, an empty line, a line split over two appends and a last line
   // without its end. Export, copy and the text must be what the text edit
   // gave for the same appends.
   void exportAndCopyGiveTheBytesTheTextEditGave() {
-    const std::vector<std::string> pieces{G("甲,1\r\n"), "a\x81\r\n", "\xFF\x80\xA2\xA0,x\r\n", std::string("ab\0cd\r\n", 7),
-                                          "t\tab\r\n", "cr\ronly\r\n", "lf\nonly\r\n", "split\r", "\nend\r\n", "\r\n",
-                                          G("半"), G("行,2\r\n"), G("末行")};
+    const std::vector<std::string> pieces{
+        G("甲,1\r\n"), "a\x81\r\n", "\xFF\x80\xA2\xA0,x\r\n", std::string("ab\0cd\r\n", 7), "t\tab\r\n",
+        "cr\ronly\r\n", "lf\nonly\r\n", "split\r", "\nend\r\n", "\r\n", G("半"), G("行,2\r\n"), G("末行")};
     QPlainTextEdit before;
     for (const std::string& piece : pieces) {
       Append(piece);
@@ -242,14 +243,14 @@ class ResultBoxTest : public QObject {
     COMPARE_GBK(Box()->GbkText(), expected);
     QCOMPARE(Box()->toPlainText(), before.toPlainText());
     // Spelled out once: the zero byte ended its piece, line end and all.
-    COMPARE_GBK(expected, G("甲,1\r\n") + "a?\r\n\xFF\x80\xA2\xA0,x\r\nabt\tab\r\ncr\r\nonly\r\nlf\r\nonly\r\nsplit\r\n\r\nend\r\n\r\n" +
-                              G("半行,2\r\n末行"));
+    COMPARE_GBK(expected, G("甲,1\r\n") + "a?\r\n\xFF\x80\xA2\xA0,x\r\nabt\tab\r\ncr\r\nonly\r\nlf\r\nonly\r\n" +
+                              "split\r\n\r\nend\r\n\r\n" + G("半行,2\r\n末行"));
 
     app_->Mining().state.csvHeader = G("关键词,搜索量");
-    nextSaveName_ = dir_.path() + QStringLiteral("/special.txt");
+    nextSaveName_ = dir_.path() + QStringLiteral("/odd-bytes.txt");
     W().按钮1->click();
     QCOMPARE(ReadFile(nextSaveName_), QByteArray::fromStdString(expected));
-    nextSaveName_ = dir_.path() + QStringLiteral("/special.csv");
+    nextSaveName_ = dir_.path() + QStringLiteral("/odd-bytes.csv");
     W().按钮1->click();
     QCOMPARE(ReadFile(nextSaveName_), QByteArray::fromStdString(G("关键词,搜索量\r\n") + expected));
     W().按钮复制1->click();
