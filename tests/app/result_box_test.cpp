@@ -115,8 +115,6 @@ class ResultBoxTest : public QObject {
     QApplication::sendEvent(view, &move);
     QTest::mouseRelease(view, Qt::LeftButton, {}, At(2, QStringLiteral("丁")));
     QCOMPARE(Box()->SelectedText(), QStringLiteral("34\n丁"));
-    Key(Qt::Key_Insert, Qt::ControlModifier);  // the other copy key
-    QCOMPARE(Clipboard(), QStringLiteral("34\n丁"));
 
     // Ctrl+A takes everything, the line ends as "\n".
     Key(Qt::Key_A, Qt::ControlModifier);
