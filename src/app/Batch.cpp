@@ -143,8 +143,7 @@ int RunBatch(Application& app, const CommandLine& options) {
   } else {
     app.Mining().StartOrStopMining();
     if (Refused(app.Mining().refusal) || !reporter.Started()) return kBatchCannotRun;
-    text = MiningExportText(ControlTextToGbk(w.编辑框结果关键词->toPlainText()), app.Mining().state.csvHeader,
-                            ToGbk(out));
+    text = MiningExportText(w.编辑框结果关键词->GbkText(), app.Mining().state.csvHeader, ToGbk(out));
   }
   if (!WriteFileAtomically(ToGbk(out), text)) {
     Say(QStringLiteral("lanshu-collector: cannot write %1").arg(out));

@@ -134,12 +134,11 @@ void WindowCommands::ExportMiningResults() {
   const QString file = AskSaveFile(&w_, w_.通用对话框1);
   if (file.isEmpty()) return;
   const std::string name = ToGbk(file);
-  const std::string text =
-      MiningExportText(ControlTextToGbk(w_.编辑框结果关键词->toPlainText()), mining_.state.csvHeader, name);
+  const std::string text = MiningExportText(w_.编辑框结果关键词->GbkText(), mining_.state.csvHeader, name);
   Inform(WriteFileAtomically(name, text) ? "导出成功！" : "导出失败！");
 }
 
-void WindowCommands::CopyMiningResults() { ToClipboard(ControlTextToGbk(w_.编辑框结果关键词->toPlainText())); }
+void WindowCommands::CopyMiningResults() { ToClipboard(w_.编辑框结果关键词->GbkText()); }
 
 void WindowCommands::HeaderClicked(int column) {
   QPointer<QHeaderView> header = w_.列表框->header();

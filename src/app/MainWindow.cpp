@@ -175,7 +175,7 @@ void MainWindow::CreateMiningPage(QWidget* p) {
   按钮开始挖掘 = MakeButton(图片框3, "按钮开始挖掘", 1, 1, 450, 24, "开始挖掘");
   按钮复制1 = MakeButton(p, "按钮复制1", 698, 80, 128, 24, "复制结果");
   按钮1 = MakeButton(p, "按钮1", 828, 80, 140, 24, "导出结果为csv");
-  编辑框结果关键词 = MakeMultiLine(p, "编辑框结果关键词", 248, 104, 720, 263, "");
+  编辑框结果关键词 = Named(new ResultTextBox(p), "编辑框结果关键词", 248, 104, 720, 263);
   选择框自动保存目录 = MakeCheck(p, "选择框自动保存目录", 248, 376, 120, 24, "自动保存目录");
 #ifdef _WIN32
   编辑框目录 = MakeEdit(p, "编辑框目录", 368, 376, 504, 24, "C:\\挖掘的关键词");

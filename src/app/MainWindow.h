@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ResultTextBox.h"
+
 class QWebEngineView;
 
 namespace lanshu {
@@ -103,7 +105,7 @@ class MainWindow : public QWidget {
   QPushButton* 按钮开始挖掘 = nullptr;
   QPushButton* 按钮复制1 = nullptr;
   QPushButton* 按钮1 = nullptr;
-  QPlainTextEdit* 编辑框结果关键词 = nullptr;
+  ResultTextBox* 编辑框结果关键词 = nullptr;  // read-only, holds a run's lines as GBK
   QCheckBox* 选择框自动保存目录 = nullptr;
   QLineEdit* 编辑框目录 = nullptr;
   QPushButton* 按钮选择 = nullptr;

@@ -100,7 +100,7 @@ class MiningWindowTest : public QObject {
     QTimer::singleShot(0, W().按钮开始挖掘, [this] { W().按钮开始挖掘->click(); });
     QVERIFY(WaitFor([&] { return messages_.size() > before; }, 120000));
   }
-  std::string Results() { return ControlTextToGbk(W().编辑框结果关键词->toPlainText()); }
+  std::string Results() { return W().编辑框结果关键词->GbkText(); }
   // Decoded paths of the keyword pages fetched, in order.
   QStringList Fetched() {
     QStringList out;
@@ -282,7 +282,7 @@ class MiningWindowTest : public QObject {
     W().选择框独立保存->setChecked(true);
     W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n丰胸"));
     QObject guard;
-    connect(W().编辑框结果关键词, &QPlainTextEdit::textChanged, &guard, [this] {
+    connect(W().编辑框结果关键词, &ResultTextBox::textChanged, &guard, [this] {
       // The user's click while the third line is being written.
       if (W().编辑框结果关键词->toPlainText().count(QLatin1Char('\n')) == 3 &&
           W().按钮开始挖掘->text() == QStringLiteral("停止挖掘"))
