@@ -300,7 +300,7 @@ class ResultBoxTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   ResultBoxTest test;
   return QTest::qExec(&test, argc, argv);
