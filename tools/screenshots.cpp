@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 #include <cstdio>
+#include <unistd.h>
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
@@ -39,6 +40,9 @@ void Shoot(MainWindow& w, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The browser engine's sandbox refuses to start as root.
+  if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
