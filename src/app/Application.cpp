@@ -4,12 +4,16 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QQuickWindow>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -25,6 +29,7 @@
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
+#include "app/RunViews.h"
 #include "mining/Mining.h"
 #include "rank/RankQuery.h"
 #include "store/ConfigStore.h"
@@ -34,11 +39,6 @@
 #include "web/HttpClient.h"
 #include "web/RedirectResolver.h"
 #include "web/TransferLoop.h"
-#include "app/RunViews.h"
-#include <QEventLoop>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 namespace lanshu {
 

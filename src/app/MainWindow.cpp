@@ -325,25 +325,18 @@ void MainWindow::Anchor(QWidget* control, int edges) { anchored_.push_back({cont
 // the right or bottom follow that edge and the boxes that hold results take
 // the room.
 void MainWindow::AnchorControls() {
+  using Controls = std::initializer_list<QWidget*>;
   Anchor(编辑框域名, kGrowWide);
-  for (QWidget* c : {static_cast<QWidget*>(组合框排序), static_cast<QWidget*>(图片框2),
-                     static_cast<QWidget*>(选择框自动过滤重复关键字), static_cast<QWidget*>(选择框转换百度链接)})
-    Anchor(c, kMoveRight);
+  for (QWidget* c : Controls{组合框排序, 图片框2, 选择框自动过滤重复关键字, 选择框转换百度链接}) Anchor(c, kMoveRight);
 
   Anchor(编辑框关键词列表, kGrowTall);
-  for (QWidget* c : {static_cast<QWidget*>(标签8), static_cast<QWidget*>(编辑框限定数量),
-                     static_cast<QWidget*>(按钮复制1), static_cast<QWidget*>(按钮1)})
-    Anchor(c, kMoveRight);
+  for (QWidget* c : Controls{标签8, 编辑框限定数量, 按钮复制1, 按钮1}) Anchor(c, kMoveRight);
   Anchor(图片框3, kGrowWide);
   Anchor(按钮开始挖掘, kGrowWide);
   Anchor(编辑框结果关键词, kGrowWide | kGrowTall);
-  for (QWidget* c : {static_cast<QWidget*>(选择框自动保存目录), static_cast<QWidget*>(选择框独立保存),
-                     static_cast<QWidget*>(选择框保留加入)})
-    Anchor(c, kMoveDown);
+  for (QWidget* c : Controls{选择框自动保存目录, 选择框独立保存, 选择框保留加入}) Anchor(c, kMoveDown);
   Anchor(编辑框目录, kMoveDown | kGrowWide);
-  for (QWidget* c : {static_cast<QWidget*>(按钮选择), static_cast<QWidget*>(编辑框扩展名),
-                     static_cast<QWidget*>(标签2), static_cast<QWidget*>(编辑框页间隔),
-                     static_cast<QWidget*>(标签3), static_cast<QWidget*>(编辑框关键词间隔)})
+  for (QWidget* c : Controls{按钮选择, 编辑框扩展名, 标签2, 编辑框页间隔, 标签3, 编辑框关键词间隔})
     Anchor(c, kMoveDown | kMoveRight);
 }
 

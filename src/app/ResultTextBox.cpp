@@ -82,14 +82,18 @@ void ResultTextBox::AppendGbk(const std::string& text) {
 
 void ResultTextBox::ScrollToEnd() { verticalScrollBar()->setValue(verticalScrollBar()->maximum()); }
 
-void ResultTextBox::Reset() {
+void ResultTextBox::Remeasure() {
   laidOut_.clear();
-  anchor_ = cursor_ = TextPosition();
-  selecting_ = false;
   contentWidth_ = 0;
   measuredBytes_ = 0;
   MeasureLongestLine();
   UpdateScrollRanges();
+}
+
+void ResultTextBox::Reset() {
+  anchor_ = cursor_ = TextPosition();
+  selecting_ = false;
+  Remeasure();
   verticalScrollBar()->setValue(0);
   horizontalScrollBar()->setValue(0);
   viewport()->update();
@@ -216,13 +220,7 @@ void ResultTextBox::resizeEvent(QResizeEvent* event) {
 
 void ResultTextBox::changeEvent(QEvent* event) {
   QAbstractScrollArea::changeEvent(event);
-  if (event->type() == QEvent::FontChange) {
-    laidOut_.clear();
-    contentWidth_ = 0;
-    measuredBytes_ = 0;
-    MeasureLongestLine();
-    UpdateScrollRanges();
-  }
+  if (event->type() == QEvent::FontChange) Remeasure();
 }
 
 void ResultTextBox::mousePressEvent(QMouseEvent* event) {

@@ -75,6 +75,8 @@ class ResultTextBox : public QAbstractScrollArea {
   void UpdateScrollRanges();
   // Measures the line with the most bytes when it has grown.
   void MeasureLongestLine();
+  // Forgets every width and layout and measures again (new text or font).
+  void Remeasure();
   void Reset();
 
   LineStore lines_;

@@ -1,12 +1,11 @@
 #include "app/RunViews.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <QWebEngineView>
 
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/Widgets.h"
+#include "text/Events.h"
 
 namespace lanshu {
 
@@ -105,16 +104,13 @@ BlockedChoice AskAtBlockedPage(MainWindow& window, RunKind kind, const PageRepor
       QObject::connect(window.按钮跳过, &QPushButton::clicked, [&answer] { answer = 1; });
   const QMetaObject::Connection c =
       QObject::connect(window.按钮停止, &QPushButton::clicked, [&answer] { answer = 2; });
-  while (answer < 0 && w && !stopped()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    if (answer < 0) QThread::msleep(5);
-  }
+  while (answer < 0 && w && !stopped()) WaitProcessingEvents(20);
   QObject::disconnect(a);
   QObject::disconnect(b);
   QObject::disconnect(c);
   if (w) w->拦截提示条->hide();
   if (!w || answer == 2 || answer < 0) return BlockedChoice::kStop;
-  if (w && kind == RunKind::kRank) w->选择夹->SetCurrentIndex(0);
+  if (kind == RunKind::kRank) w->选择夹->SetCurrentIndex(0);
   return answer == 0 ? BlockedChoice::kRetry : BlockedChoice::kSkip;
 }
 

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "text/Codec.h"
+#include "text/Csv.h"
 
 namespace lanshu::history {
 namespace {
@@ -208,19 +209,6 @@ void DefaultComparisonOrder(std::vector<ComparisonRow>& rows) {
     if (int c = ComparePositions(a.oldPosition, b.oldPosition)) return c < 0;
     return a.keyword < b.keyword;
   });
-}
-
-std::string CsvCell(const std::string& cell) {
-  if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
-  // GBK second bytes are 0x40 and above, so these ASCII bytes never sit
-  // inside a double-byte character.
-  std::string out = "\"";
-  for (char c : cell) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
 }
 
 std::string ComparisonCsv(const std::vector<ComparisonRow>& rows) {

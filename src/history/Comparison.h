@@ -55,7 +55,5 @@ void DefaultComparisonOrder(std::vector<ComparisonRow>& rows);
 // holding ",", a double quote, CR or LF is written in double quotes with its
 // quotes doubled.
 std::string ComparisonCsv(const std::vector<ComparisonRow>& rows);
-// One CSV cell, quoted when it must be.
-std::string CsvCell(const std::string& cell);
 
 }  // namespace lanshu::history

@@ -13,11 +13,7 @@ PageRecord HistoryRecorder::ToRecord(lanshu::RunKind kind, const PageReport& rep
   PageRecord page;
   page.target = report.target;
   page.page = report.page;
-  switch (report.outcome.outcome) {
-    case lanshu::Outcome::kOk: page.outcome = Outcome::kOk; break;
-    case lanshu::Outcome::kFailed: page.outcome = Outcome::kFailed; break;
-    case lanshu::Outcome::kBlocked: page.outcome = Outcome::kBlocked; break;
-  }
+  page.outcome = report.outcome.outcome;
   page.reason = report.outcome.reason;
   page.attempts = report.attempts;
   if (kind == lanshu::RunKind::kRank) {
@@ -30,24 +26,18 @@ PageRecord HistoryRecorder::ToRecord(lanshu::RunKind kind, const PageReport& rep
   } else {
     // The line as the results box and the result files have it.
     page.miningLines.reserve(report.cells.size());
-    for (const std::vector<std::string>& cells : report.cells) {
-      std::string line;
-      for (const std::string& c : cells) line += (line.empty() ? "" : ",") + CsvCell(c);
-      page.miningLines.push_back(std::move(line));
-    }
+    for (const std::vector<std::string>& cells : report.cells) page.miningLines.push_back(CsvLine(cells));
   }
   return page;
 }
 
 std::optional<std::int64_t> HistoryRecorder::RunId(lanshu::RunKind kind) const {
-  const Recording& run = Of(kind);
-  if (run.failed) return std::nullopt;
-  return run.runId;
+  return Of(kind).runId;
 }
 
+// Reached only while the run is pending or has its id, and it clears both:
+// the failure is told once per run.
 void HistoryRecorder::Fail(Recording& run, const std::string& reason) {
-  if (run.failed) return;
-  run.failed = true;
   run.pending = false;
   run.runId.reset();
   if (!onFailure_) return;
@@ -60,7 +50,7 @@ void HistoryRecorder::Fail(Recording& run, const std::string& reason) {
 
 void HistoryRecorder::RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) {
   Recording& run = Of(kind);
-  if (run.continuing && run.runId && !run.failed) return;
+  if (run.continuing && run.runId) return;
   run = Recording();
   run.targets = targets;
   run.started = clock();
@@ -80,8 +70,7 @@ void HistoryRecorder::Begin(lanshu::RunKind kind) {
     const std::string settings = settingsSnapshot ? settingsSnapshot(kind) : std::string();
     const std::string columns =
         kind == lanshu::RunKind::kMine && miningColumns ? miningColumns() : std::string();
-    run.runId = store_->BeginRun(kind == lanshu::RunKind::kRank ? RunKind::kRank : RunKind::kMine,
-                                 run.targets, settings, run.started, columns);
+    run.runId = store_->BeginRun(kind, run.targets, settings, run.started, columns);
     if (!run.runId) Fail(run, store_->LastError());
   } catch (const std::exception& e) {
     Fail(run, e.what());
@@ -95,7 +84,7 @@ void HistoryRecorder::PageEnded(lanshu::RunKind kind, const PageReport& report) 
   Recording& run = Of(kind);
   // A retry of failed pages sends pages after the run ended: they belong to
   // that run.
-  if (run.failed || !run.runId) return;
+  if (!run.runId) return;
   try {
     if (!store_->StorePage(*run.runId, ToRecord(kind, report))) Fail(run, store_->LastError());
   } catch (const std::exception& e) {
@@ -106,7 +95,7 @@ void HistoryRecorder::PageEnded(lanshu::RunKind kind, const PageReport& report) 
 void HistoryRecorder::RunEnded(lanshu::RunKind kind, RunEnd how) {
   Begin(kind);
   Recording& run = Of(kind);
-  if (run.failed || !run.runId) return;
+  if (!run.runId) return;
   const Ending ending = how == RunEnd::kFinished  ? Ending::kFinished
                         : how == RunEnd::kStopped ? Ending::kStopped
                                                   : Ending::kBlocked;

@@ -57,7 +57,6 @@ class HistoryRecorder : public lanshu::RunListener {
  private:
   struct Recording {
     bool pending = false;  // started, not yet begun in the store
-    bool failed = false;   // the store failed: nothing more of this run
     bool continuing = false;
     std::optional<std::int64_t> runId;
     std::vector<std::string> targets;

@@ -133,8 +133,6 @@ std::vector<int> MiningLayout(const std::string& header) {
 
 }  // namespace
 
-const char* KindName(RunKind kind) { return kKindNames[static_cast<int>(kind)]; }
-const char* OutcomeName(Outcome outcome) { return kOutcomeNames[static_cast<int>(outcome)]; }
 const char* EndingName(Ending ending) { return kEndingNames[static_cast<int>(ending)]; }
 
 struct HistoryStore::Impl {
@@ -257,7 +255,6 @@ void HistoryStore::Close() {
 }
 
 bool HistoryStore::IsOpen() const { return d_->open; }
-Engine HistoryStore::Backend() const { return d_->engine; }
 const std::string& HistoryStore::LastError() const { return d_->error; }
 
 bool HistoryStore::Impl::OpenSqlite(const QString& path) {
@@ -426,7 +423,7 @@ std::optional<std::int64_t> HistoryStore::BeginRun(RunKind kind, const std::vect
   QSqlQuery q(d_->Db());
   q.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started) VALUES (?, ?, ?, ?, ?) RETURNING id"));
   q.addBindValue(QUuid::createUuid().toString(QUuid::WithoutBraces));
-  q.addBindValue(QLatin1String(KindName(kind)));
+  q.addBindValue(QLatin1String(RunKindName(kind)));
   q.addBindValue(Q(settings));
   q.addBindValue(Q(columns));
   q.addBindValue(TimeText(started.isValid() ? started : QDateTime::currentDateTimeUtc()));
@@ -479,6 +476,7 @@ bool HistoryStore::Impl::InsertRankRows(std::int64_t runId, std::int64_t pageId,
 
 bool HistoryStore::Impl::InsertMiningRows(std::int64_t runId, std::int64_t pageId,
                                           const std::vector<std::string>& lines, const std::string& header) {
+  if (lines.empty()) return true;  // a rank page
   const std::vector<int> layout = MiningLayout(header);
   QSqlQuery q(Db());
   if (!Prepare(q, QStringLiteral("INSERT INTO mining_rows (run_id, page_id, line, keyword, volume, indexed_pages, "
@@ -501,6 +499,7 @@ bool HistoryStore::Impl::InsertMiningRows(std::int64_t runId, std::int64_t pageI
 }
 
 bool HistoryStore::Impl::AddDomainStats(std::int64_t runId, const std::vector<RankCells>& rows) {
+  if (rows.empty()) return true;  // nothing to count (a mining page, an empty one)
   struct Counts {
     std::int64_t keywords = 0, top10 = 0, top50 = 0, beyond = 0;
   };
@@ -538,14 +537,14 @@ bool HistoryStore::Impl::AddDomainStats(std::int64_t runId, const std::vector<Ra
 bool HistoryStore::StorePage(std::int64_t runId, const PageRecord& page) {
   if (!d_->Ready() || !d_->Begin()) return false;
   QSqlQuery run(d_->Db());
-  run.prepare(QStringLiteral("SELECT kind, columns FROM runs WHERE id = ?"));
+  run.prepare(QStringLiteral("SELECT columns FROM runs WHERE id = ?"));
   run.addBindValue(QVariant::fromValue<qint64>(runId));
   if (!d_->Exec(run, "cannot read the run")) return d_->Abort();
   if (!run.next()) {
     d_->Fail("no run " + std::to_string(runId) + " in the history");
     return d_->Abort();
   }
-  const std::string header = G(run.value(1));
+  const std::string header = G(run.value(0));
   run.finish();
 
   const std::int64_t rows = static_cast<std::int64_t>(page.rankRows.size() + page.miningLines.size());
@@ -874,15 +873,25 @@ bool HistoryStore::Impl::CopyRun(Impl& to, const QSqlQuery& run, std::optional<s
     const QString cols = columns.join(QStringLiteral(", "));
     const QString one = QStringLiteral("(?, ?") + QStringLiteral(", ?").repeated(columns.size()) + QStringLiteral(")");
     std::vector<QVariantList> chunk;
+    // A whole chunk's statement is prepared once; only the last, shorter
+    // chunk needs one of its own.
+    QSqlQuery full(to.Db());
+    bool fullPrepared = false;
     auto flush = [&]() {
       if (chunk.empty()) return true;
-      QStringList values;
-      for (std::size_t i = 0; i < chunk.size(); ++i) values << one;
-      QSqlQuery q(to.Db());
-      q.prepare(QStringLiteral("INSERT INTO %1 (run_id, page_id, %2) VALUES ").arg(QLatin1String(table), cols) +
-                values.join(QLatin1Char(',')));
+      const bool whole = chunk.size() == static_cast<std::size_t>(to.RowsPerInsert());
+      QSqlQuery partial(to.Db());
+      QSqlQuery& q = whole ? full : partial;
+      if (!whole || !fullPrepared) {
+        QStringList values;
+        for (std::size_t i = 0; i < chunk.size(); ++i) values << one;
+        q.prepare(QStringLiteral("INSERT INTO %1 (run_id, page_id, %2) VALUES ").arg(QLatin1String(table), cols) +
+                  values.join(QLatin1Char(',')));
+        fullPrepared |= whole;
+      }
+      int index = 0;
       for (const QVariantList& row : chunk)
-        for (const QVariant& v : row) q.addBindValue(v);
+        for (const QVariant& v : row) q.bindValue(index++, v);
       chunk.clear();
       return to.Exec(q, "cannot copy the rows");
     };

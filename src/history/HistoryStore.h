@@ -20,11 +20,13 @@
 #include <QString>
 
 #include "history/Comparison.h"
+#include "rank/RunEvents.h"
 
 namespace lanshu::history {
 
-enum class RunKind { kRank, kMine };
-enum class Outcome { kOk, kFailed, kBlocked };
+// The runs' own kinds and page outcomes.
+using lanshu::Outcome;
+using lanshu::RunKind;
 // How a run ended; kUnfinished until FinishRun, and for good when the program
 // died midway.
 enum class Ending { kUnfinished, kFinished, kStopped, kBlocked, kFailed };
@@ -74,8 +76,6 @@ struct CopyStats {
   int skipped = 0;   // runs it already had as they are here
 };
 
-const char* KindName(RunKind kind);       // "rank", "mine"
-const char* OutcomeName(Outcome outcome); // "ok", "failed", "blocked"
 const char* EndingName(Ending ending);    // "unfinished", "finished", ...
 
 // One store is one connection, used from the thread that opened it. Keep no
@@ -99,7 +99,6 @@ class HistoryStore {
   bool Open(const std::string& database, const QString& sqlRoot = QString());
   void Close();
   bool IsOpen() const;
-  Engine Backend() const;
   // Why the last call failed (UTF-8, for the one message the caller shows).
   const std::string& LastError() const;
   // The schema version of the open database; 0 on failure.

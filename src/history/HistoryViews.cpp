@@ -7,7 +7,7 @@
 namespace lanshu::history {
 namespace {
 
-QString FromGbk(const std::string& gbk) { return QString::fromStdString(GbkToUtf8Text(gbk)); }
+QString FromGbk(const std::string& gbk) { return QString::fromStdU16String(GbkToU16(gbk)); }
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 #include "mining/Mining.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -164,8 +163,7 @@ void KeywordMining::MineKeyword() {
   state.currentPage = 0;
   while (!state.stopRequested) {
     ++state.currentPage;
-    ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
-                      std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(last));
+    ShowPageStatus(last);
     const LoadedPage loaded = state.currentPage == 1 ? first : CollectPage(state.currentPage, last);
     if (loaded.stopped) break;
     FinishPage(state.currentPage, loaded);
@@ -185,10 +183,7 @@ void KeywordMining::RetryFailedPages() {
   state.stopRequested = false;
   userStopped_ = blockedStopped_ = false;
   ui_.SetStartCaption(T().running);
-  std::vector<std::string> targets;
-  for (const PageReport& failed : pages)
-    if (std::find(targets.begin(), targets.end(), failed.target) == targets.end()) targets.push_back(failed.target);
-  listeners.RunStarted(RunKind::kMine, targets);
+  listeners.RunStarted(RunKind::kMine, TargetsOf(pages));
   for (const PageReport& failed : pages) {
     if (state.stopRequested) break;
     state.currentKeyword = failed.target;
@@ -196,8 +191,7 @@ void KeywordMining::RetryFailedPages() {
     state.keywordResultCount = 0;
     auto file = seedFiles_.find(failed.target);
     if (file != seedFiles_.end()) state.outputFile.OpenForAppend(file->second);
-    ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
-                      std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(state.currentPage));
+    ShowPageStatus(state.currentPage);
     const LoadedPage loaded = CollectPage(failed.page, 0);
     if (!loaded.stopped) FinishPage(failed.page, loaded);
     state.outputFile.Close();
@@ -205,6 +199,11 @@ void KeywordMining::RetryFailedPages() {
     ProcessPendingEvents();
   }
   EndRun();
+}
+
+void KeywordMining::ShowPageStatus(int total) {
+  ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
+                    std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(total));
 }
 
 void KeywordMining::FinishPage(int n, const LoadedPage& loaded) {
@@ -317,9 +316,7 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
     if (ui_.FirstSiteChecked()) cells.push_back(site(5));
     if (ui_.SecondSiteChecked()) cells.push_back(site(6));
     if (ui_.DifficultyChecked()) cells.push_back(TextBetween(cell(7), "images/keyword/l", "."));
-    std::string line;
-    for (const std::string& c : cells) line += (line.empty() ? "" : ",") + CsvCell(c);
-    line += "\r\n";
+    const std::string line = CsvLine(cells) + "\r\n";
     pageCells_.push_back(std::move(cells));
     ui_.AppendResult(line);
     if (ui_.AutoSaveChecked()) state.outputFile.Write(line);

@@ -108,6 +108,8 @@ class KeywordMining : public PageRun {
   void EndRun();
   // Parses an ok page and reports it with the lines it added.
   void FinishPage(int n, const LoadedPage& loaded);
+  // The status text of page state.currentPage of the current seed.
+  void ShowPageStatus(int total);
 
   // The result file each seed's lines went to in the last run.
   std::map<std::string, std::string> seedFiles_;

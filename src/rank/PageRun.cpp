@@ -1,5 +1,7 @@
 #include "rank/PageRun.h"
 
+#include <algorithm>
+
 namespace lanshu {
 
 PageRun::Next PageRun::Judge(LoadedPage& loaded, const PageFetch& fetch, const PageReport& page,
@@ -21,6 +23,13 @@ PageRun::Next PageRun::Judge(LoadedPage& loaded, const PageFetch& fetch, const P
   if (loaded.outcome.Ok() || failures >= reliability.retries) return Next::kDone;
   ++failures;
   return Next::kAgain;
+}
+
+std::vector<std::string> PageRun::TargetsOf(const std::vector<PageReport>& pages) {
+  std::vector<std::string> targets;
+  for (const PageReport& page : pages)
+    if (std::find(targets.begin(), targets.end(), page.target) == targets.end()) targets.push_back(page.target);
+  return targets;
 }
 
 RunEnd PageRun::Ending() const {

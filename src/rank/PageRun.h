@@ -5,6 +5,7 @@
 // loaded page.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "rank/PageOutcome.h"
 #include "rank/RunEvents.h"
@@ -44,6 +45,9 @@ class PageRun {
   // or when the user answers 继续 at a wall. At a wall the user's 停止 sets
   // blockedStopped_; the caller then stops its run.
   Next Judge(LoadedPage& loaded, const PageFetch& fetch, const PageReport& page, int& failures);
+
+  // The targets of the pages, each once, in the order of its first page.
+  static std::vector<std::string> TargetsOf(const std::vector<PageReport>& pages);
 
   // How the run ended, for its listeners and final notice.
   RunEnd Ending() const;

@@ -211,8 +211,7 @@ void RankQuery::QueryDomain() {
   do {
     if (StopRequested()) return;
     ++currentPage;
-    ui_.SetStatusText(Gbk("域名：") + currentDomain + Gbk("  当前页：") + std::to_string(currentPage) +
-                      Gbk("  总：") + std::to_string(total));
+    ShowPageStatus(total);
     const LoadedPage loaded = currentPage == 1 ? first : CollectPage(currentPage, total);
     if (loaded.stopped) return;
     FinishPage(currentPage, loaded);
@@ -260,7 +259,7 @@ RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
     }
     ++loaded.attempts;
     listeners.PageRequested(RunKind::kRank, currentDomain, page, loaded.attempts, knownPages);
-    const bool ready = LoadOnce(asked.address);
+    const bool ready = LoadRankPage(page);
     loaded.html = ready || StopRequested() ? loader_.DocumentHtml() : std::string();
     if (StopRequested()) {
       loaded.stopped = true;
@@ -284,10 +283,7 @@ void RankQuery::RetryFailedPages() {
   const std::vector<PageReport> pages = ledger_.NotOk();
   userStopped_ = blockedStopped_ = false;
   ui_.SetStartCaption(Gbk(kRunning));
-  std::vector<std::string> targets;
-  for (const PageReport& failed : pages)
-    if (std::find(targets.begin(), targets.end(), failed.target) == targets.end()) targets.push_back(failed.target);
-  listeners.RunStarted(RunKind::kRank, targets);
+  listeners.RunStarted(RunKind::kRank, TargetsOf(pages));
   for (const PageReport& failed : pages) {
     if (StopRequested()) break;
     currentDomain = failed.target;
@@ -298,8 +294,7 @@ void RankQuery::RetryFailedPages() {
     ResultTable& list = ui_.List();
     for (int r = 0; r < list.RowCount(); ++r)
       if (list.CellText(r, 1) == currentDomain) SeenBefore(list.CellText(r, 2));
-    ui_.SetStatusText(Gbk("域名：") + currentDomain + Gbk("  当前页：") + std::to_string(currentPage) +
-                      Gbk("  总：") + std::to_string(currentPage));
+    ShowPageStatus(currentPage);
     const LoadedPage loaded = CollectPage(failed.page, 0);
     if (loaded.stopped) break;
     FinishPage(failed.page, loaded);
@@ -314,12 +309,13 @@ std::string RankQuery::PageAddress(int page) const {
          SortWord(ui_.SortIndex()) + "/";
 }
 
-std::string RankQuery::LoadRankPage(int page) {
-  LoadOnce(PageAddress(page));
-  return loader_.DocumentHtml();
+void RankQuery::ShowPageStatus(int total) {
+  ui_.SetStatusText(Gbk("域名：") + currentDomain + Gbk("  当前页：") + std::to_string(currentPage) +
+                    Gbk("  总：") + std::to_string(total));
 }
 
-bool RankQuery::LoadOnce(const std::string& address) {
+bool RankQuery::LoadRankPage(int page) {
+  const std::string address = PageAddress(page);
   documentReady = false;
   loader_.Navigate(address);
   PumpedWait(500);

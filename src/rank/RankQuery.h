@@ -89,8 +89,9 @@ class RankQuery : public PageRun {
   void StartStopRankQuery();
   // Collects all pages of currentDomain.
   void QueryDomain();
-  // Loads one ranking page in the browser and returns its HTML.
-  std::string LoadRankPage(int page);
+  // Loads one ranking page in the browser (its HTML is then the loader's
+  // document); false when it was not ready within about ten seconds.
+  bool LoadRankPage(int page);
   // Appends the rows of one ranking page to the list.
   void ParseRankPage(const std::string& html);
   // Cleans text and writes it into column of row currentRow.
@@ -129,14 +130,12 @@ class RankQuery : public PageRun {
  private:
   bool StopRequested() const;
   bool SeenBefore(const std::string& keyword);
-  // Navigates to address and waits for the document; false when it was not
-  // ready within about ten seconds.
-  bool LoadOnce(const std::string& address);
+  // The status text of page currentPage of currentDomain.
+  void ShowPageStatus(int total);
   // Parses an ok page and reports it with the rows it added.
   void FinishPage(int page, const LoadedPage& loaded);
   // Ends the run: events, caption and the final notice.
   void EndRun();
-
 
   RankUi& ui_;
   PageLoader& loader_;

@@ -15,4 +15,13 @@ std::string CsvCell(std::string text) {
   return out;
 }
 
+std::string CsvLine(const std::vector<std::string>& cells) {
+  std::string line;
+  for (const std::string& cell : cells) {
+    if (&cell != &cells.front()) line += ',';
+    line += CsvCell(cell);
+  }
+  return line;
+}
+
 }  // namespace lanshu

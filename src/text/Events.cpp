@@ -45,10 +45,6 @@ void ProcessPendingEventsNow() {
   p.fn();
 }
 
-}  // namespace lanshu
-
-namespace lanshu {
-
 namespace {
 std::function<void(int)>& TheWait() {
   static std::function<void(int)> wait;

@@ -12,15 +12,15 @@
 
 namespace lanshu {
 
-// Percent-encoding: ASCII letters and digits stay, every other byte becomes
-// "%" and its value in upper-case hexadecimal without a leading zero (a line
-// feed is "%A", CRLF is "%D%A").
 // An address as typed into the login browser's address field: blanks
 // trimmed, and "http://" put in front when it names no scheme
 // ("example.com/x", "localhost:8080"); "about:blank" and addresses with
 // "scheme://" stay as typed.
 std::string AddressWithScheme(const std::string& typed);
 
+// Percent-encoding: ASCII letters and digits stay, every other byte becomes
+// "%" and its value in upper-case hexadecimal without a leading zero (a line
+// feed is "%A", CRLF is "%D%A").
 std::string UrlEncodeUtf8(const std::string& text);  // of the text's UTF-8 bytes
 std::string UrlEncodeGbk(const std::string& text);   // of the text's own bytes
 

@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include "HistoryTestSupport.h"
+#include "text/Csv.h"
 
 namespace lanshu::history {
 namespace {
