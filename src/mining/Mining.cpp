@@ -209,7 +209,8 @@ void KeywordMining::ShowPageStatus(int total) {
 void KeywordMining::FinishPage(int n, const LoadedPage& loaded) {
   pageCells_.clear();
   const int before = state.resultTotal;
-  if (loaded.outcome.Ok()) ParseMiningPage(loaded.html, n == 1 ? state.currentKeyword : std::string());
+  if (loaded.outcome.Ok() && !loaded.block.empty())
+    ParseMiningRows(loaded.html, n == 1 ? state.currentKeyword : std::string());
   PageReport report;
   report.target = state.currentKeyword;
   report.page = n;
@@ -263,6 +264,10 @@ KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
 }
 
 void KeywordMining::ParseMiningPage(const std::string& page, const std::string& seed) {
+  if (!FindResultsBlock(page).empty()) ParseMiningRows(page, seed);
+}
+
+void KeywordMining::ParseMiningRows(const std::string& page, const std::string& seed) {
   // Searching the cells of one row one after another costs little: the finder
   // keeps the row's index between searches of the same text.
   HtmlElementFinder finder;
@@ -287,7 +292,6 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
     return v;
   };
 
-  if (finder.FindElements(page, "div", {"class"}, {"box_05"}).empty()) return;
   const int n = std::atoi(finder.FindElements(page, "tr", {}, {}, std::string(), false, false, -1).c_str());
   for (int i = 1; i <= n; ++i) {
     if (state.stopRequested) return;

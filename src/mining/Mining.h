@@ -72,6 +72,9 @@ class KeywordMining : public PageRun {
   // Writes one line per related keyword of a page; seed is the seed keyword
   // on its page 1 and empty on later pages.
   void ParseMiningPage(const std::string& page, const std::string& seed);
+  // The same for a page whose results block was found already: its rows are
+  // read from the whole page, as the site nests them.
+  void ParseMiningRows(const std::string& page, const std::string& seed);
 
   bool Running() const;
   void SetKeywordSite(std::string keywordSite) { keywordSite_ = std::move(keywordSite); }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "text/Codec.h"
+#include "text/HtmlElementFinder.h"
 
 namespace lanshu {
 namespace {
@@ -104,37 +105,9 @@ PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html) {
   return PageOutcome();
 }
 
-// A div whose class is box_05, found by a scan for its attribute value
-// rather than the element finder: the parsers look for the same element, and
-// every results page passes this check, so it must cost little.
-bool HasResultsBlock(const std::string& html) {
-  const char* const begin = html.data();
-  const char* const end = begin + html.size();
-  const auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
-  for (std::size_t at = html.find("_05"); at != std::string::npos; at = html.find("_05", at + 3)) {
-    const char* const p = begin + at;
-    const char* v = p - 3;  // "box" before it
-    if (v < begin || lower(v[0]) != 'b' || lower(v[1]) != 'o' || lower(v[2]) != 'x') continue;
-    const char after = p + 3 < end ? p[3] : '\0';
-    if (!(after == '"' || after == '\'' || after == '>' || IsBlank(after))) continue;
-    // Back over an opening quote and blanks to "=", then to "class".
-    const char* q = v - 1;
-    if (q >= begin && (*q == '"' || *q == '\'')) --q;
-    while (q >= begin && IsBlank(*q)) --q;
-    if (q < begin || *q != '=') continue;
-    --q;
-    while (q >= begin && IsBlank(*q)) --q;
-    if (q - 5 < begin || lower(q[-4]) != 'c' || lower(q[-3]) != 'l' || lower(q[-2]) != 'a' ||
-        lower(q[-1]) != 's' || lower(q[0]) != 's' || !IsBlank(q[-5]))
-      continue;
-    // Inside a div's opening tag.
-    const char* t = q - 5;
-    while (t >= begin && *t != '<' && *t != '>') --t;
-    if (t >= begin && *t == '<' && end - t > 4 && lower(t[1]) == 'd' && lower(t[2]) == 'i' &&
-        lower(t[3]) == 'v' && IsBlank(t[4]))
-      return true;
-  }
-  return false;
+std::string FindResultsBlock(const std::string& html) {
+  HtmlElementFinder finder;
+  return finder.FindElements(html, "div", {"class"}, {"box_05"});
 }
 
 PageOutcome ClassifyPageWithoutResults(const std::string& html) {

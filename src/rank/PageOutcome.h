@@ -41,8 +41,10 @@ int CountRowTags(const std::string& html, int stopAfter);
 // rows than any listing; otherwise ok, and the page is to be parsed.
 PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html);
 
-// Whether the page holds the results block the parsers read ("box_05").
-bool HasResultsBlock(const std::string& html);
+// The results block the parsers read: the first div whose class is box_05,
+// as the element finder finds it; empty when the page has none. A page is
+// judged by this same search, so it is ok exactly when its rows can be read.
+std::string FindResultsBlock(const std::string& html);
 
 // A page whose parse found no results block: ok when it says the site has no
 // data, blocked when it asks for a login (a form with a password field) or a

@@ -7,8 +7,11 @@ namespace lanshu {
 PageRun::Next PageRun::Judge(LoadedPage& loaded, const PageFetch& fetch, const PageReport& page,
                              int& failures) {
   loaded.outcome = PrecheckPage(fetch, loaded.html);
-  if (loaded.outcome.Ok() && !HasResultsBlock(loaded.html))
-    loaded.outcome = ClassifyPageWithoutResults(loaded.html);
+  loaded.block.clear();
+  if (loaded.outcome.Ok()) {
+    loaded.block = FindResultsBlock(loaded.html);
+    if (loaded.block.empty()) loaded.outcome = ClassifyPageWithoutResults(loaded.html);
+  }
   if (loaded.outcome.outcome == Outcome::kBlocked) {
     PageReport report = page;
     report.outcome = loaded.outcome;

@@ -28,6 +28,9 @@ class PageRun {
   // One page fetched with its retries: its GBK text and how it ended.
   struct LoadedPage {
     std::string html;
+    // The results block the page was judged by, and whose rows are read;
+    // empty when it has none.
+    std::string block;
     PageOutcome outcome;
     int attempts = 0;
     bool stopped = false;  // the run was stopped while it loaded

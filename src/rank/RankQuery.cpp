@@ -224,7 +224,7 @@ void RankQuery::QueryDomain() {
 void RankQuery::FinishPage(int page, const LoadedPage& loaded) {
   ResultTable& list = ui_.List();
   const int before = list.RowCount();
-  if (loaded.outcome.Ok()) ParseRankPage(loaded.html);
+  if (loaded.outcome.Ok()) ParseRankBlock(loaded.block);
   PageReport report;
   report.target = currentDomain;
   report.page = page;
@@ -337,13 +337,14 @@ bool RankQuery::SeenBefore(const std::string& keyword) {
   return false;
 }
 
-void RankQuery::ParseRankPage(const std::string& html) {
+void RankQuery::ParseRankPage(const std::string& html) { ParseRankBlock(FindResultsBlock(html)); }
+
+void RankQuery::ParseRankBlock(const std::string& body) {
   HtmlElementFinder finder;
   RegexObject hint;
   RegexLite tags;
   RegexGbk blanks;
 
-  const std::string body = finder.FindElements(html, "div", {"class"}, {"box_05"});
   hint.Compile(Gbk("此关键词包含:.+"));
   if (body.empty()) return;
   tags.Create("<[\\s\\S]+?>|\r\n|\r|\n", true, true, true);

@@ -94,6 +94,9 @@ class RankQuery : public PageRun {
   bool LoadRankPage(int page);
   // Appends the rows of one ranking page to the list.
   void ParseRankPage(const std::string& html);
+  // Appends the rows of a page's results block (FindResultsBlock), the one
+  // its outcome was judged by.
+  void ParseRankBlock(const std::string& body);
   // Cleans text and writes it into column of row currentRow.
   void SetRankCell(int column, const std::string& text);
   // The browser's document-ready event.

@@ -98,17 +98,24 @@ TEST(PageOutcomeTest, PagesWithoutResultsAreToldApart) {
   EXPECT_TRUE(ClassifyPageWithoutResults(Page("<p>暂无数据</p>")).Ok());
 }
 
-TEST(PageOutcomeTest, ResultsBlockIsADivOfThatClass) {
-  EXPECT_TRUE(HasResultsBlock("<div class=\"box_05\">"));
-  EXPECT_TRUE(HasResultsBlock("<DIV id=r CLASS = 'BOX_05' >"));
-  EXPECT_TRUE(HasResultsBlock("<div\tclass=box_05>"));
-  // The site's stylesheet and texts name the class too: no block.
-  EXPECT_FALSE(HasResultsBlock("<style>.box_05{margin:0}</style><p>box_05</p>"));
-  EXPECT_FALSE(HasResultsBlock("<span class=\"box_05\">"));
-  EXPECT_FALSE(HasResultsBlock("<div class=\"box_050\">"));
-  EXPECT_FALSE(HasResultsBlock("<div data-class=\"box_05\">"));
-  EXPECT_FALSE(HasResultsBlock("class=\"box_05\">"));
-  EXPECT_FALSE(HasResultsBlock(""));
+TEST(PageOutcomeTest, ResultsBlockIsTheElementTheParsersRead) {
+  // Every legal way of writing the block that the element search reads.
+  for (const char* tag : {
+           "<div class=\"box_05\">", "<DIV CLASS=\"BOX_05\">", "<div class='box_05'>",
+           "<div class=box_05>", "<div class=\" box_05 \">", "<div class=' Box_05 '>",
+           "<div id=\"r\" class=\"box_05\" style=\"x\">", "<div class=box_05 id=r>",
+           "<Div data-x=\"1\" Class='box_05' title=\"t\">"}) {
+    const std::string html = std::string("<p>x</p>") + tag + "<table><tr><td>1</td></tr></table></div>";
+    const std::string block = FindResultsBlock(html);
+    EXPECT_EQ(block, html.substr(8)) << tag;
+  }
+  // The site's stylesheet and texts name the class too, and near misses are
+  // other elements: no block.
+  for (const char* html : {"<style>.box_05{margin:0}</style><p>box_05</p>", "<span class=\"box_05\">x</span>",
+                           "<div class=\"box_050\">", "<div data-class=\"box_05\">", "class=\"box_05\">", ""})
+    EXPECT_EQ(FindResultsBlock(html), "") << html;
+  // A nested div belongs to the block.
+  EXPECT_EQ(FindResultsBlock("<div class=box_05><div>a</div>b</div>c"), "<div class=box_05><div>a</div>b</div>");
 }
 
 TEST(PageOutcomeTest, ResultsPagesNamingLoginOrCaptchaPassThePrecheck) {
@@ -117,7 +124,7 @@ TEST(PageOutcomeTest, ResultsPagesNamingLoginOrCaptchaPassThePrecheck) {
   // block, so the page is never judged by its words.
   const std::string html = Page(ResultsBlock(50, "登录验证码失效怎么办 captcha 识别"));
   EXPECT_TRUE(PrecheckPage({200, ""}, html).Ok());
-  EXPECT_TRUE(HasResultsBlock(html));
+  EXPECT_FALSE(FindResultsBlock(html).empty());
   EXPECT_STREQ(OutcomeName(Outcome::kOk), "ok");
   EXPECT_STREQ(OutcomeName(Outcome::kFailed), "failed");
   EXPECT_STREQ(OutcomeName(Outcome::kBlocked), "blocked");

@@ -412,6 +412,41 @@ TEST_F(Fixture, FailedPagesAreAskedAgainAndToldApartFromNoData) {
   EXPECT_EQ(messages.back(), "青篱：|4160|查询完成！");
 }
 
+// A page is ok exactly when the search that reads its rows finds the block:
+// written in any legal form it is read, and one the search cannot find is
+// never counted ok with its rows lost.
+TEST_F(Fixture, APagesOutcomeComesFromTheSearchThatReadsItsRows) {
+  Recorder recorder;
+  query.listeners.Add(&recorder);
+  query.reliability.retries = 0;
+  const std::vector<std::pair<std::string, bool>> forms = {
+      {"<DIV CLASS=\"BOX_05\">", true},         {"<div class='box_05'>", true},
+      {"<div class=box_05>", true},               {"<div class=\" box_05 \">", true},
+      {"<div id=r class=\"box_05\" title=t>", true}, {"<Div data-a=1 Class=' BOX_05 '>", true},
+      {"<div class = \"box_05\">", false},         {"<div\tclass=box_05>", false},
+  };
+  std::string domains;
+  for (std::size_t i = 0; i < forms.size(); ++i) {
+    const std::string domain = "d" + std::to_string(i);
+    domains += (i ? "|" : "") + domain;
+    loader.pages["http://rank.test/baidu/" + domain + "/1/position/"] =
+        "<html><body>" + forms[i].first + "<table><tr><th>h</th></tr>" +
+        Row("1", "k" + std::to_string(i), "1", "2", "3", "t", "http://x/") + "</table></div></body></html>";
+  }
+  ui.domains = domains;
+  query.StartStopRankQuery();
+  ASSERT_EQ(recorder.pages.size(), forms.size());
+  for (std::size_t i = 0; i < forms.size(); ++i) {
+    const PageReport& page = recorder.pages[i];
+    EXPECT_EQ(page.outcome.Ok(), forms[i].second) << forms[i].first;
+    EXPECT_EQ(page.rows, forms[i].second ? 1 : 0) << forms[i].first;
+    if (!forms[i].second) {
+      EXPECT_EQ(page.outcome.reason, "no results block") << forms[i].first;
+    }
+  }
+  EXPECT_EQ(ui.table.RowCount(), 6);
+}
+
 TEST_F(Fixture, APagesLinksAreResolvedTogetherInRowOrder) {
   ui.convert = true;
   ui.domains = "a";
