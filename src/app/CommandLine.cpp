@@ -18,32 +18,65 @@ std::string UsageText() {
 
 std::string VersionText() { return "lanshu-collector 1.1.0\n"; }
 
+namespace {
+
+// The options, each with the line --help shows for it.
+struct Options {
+  QCommandLineOption settings{QStringLiteral("settings"), QStringLiteral("keep the settings in FILE instead of the file beside the program"), QStringLiteral("FILE")};
+  QCommandLineOption rankSite{QStringLiteral("rank-site"), QStringLiteral("base address of the ranking pages for this run"), QStringLiteral("URL")};
+  QCommandLineOption keywordSite{QStringLiteral("keyword-site"), QStringLiteral("root address of the keyword pages for this run"), QStringLiteral("URL")};
+  QCommandLineOption searchSite{QStringLiteral("search-site"), QStringLiteral("base address of the search engine for this run"), QStringLiteral("URL")};
+  QCommandLineOption demo{QStringLiteral("demo"), QStringLiteral("run on the bundled demo site (a free loopback port)")};
+  QCommandLineOption demoFaults{QStringLiteral("demo-faults"), QStringLiteral("make chosen demo pages misbehave (see README)"), QStringLiteral("SPEC")};
+  QCommandLineOption batch{QStringLiteral("batch"), QStringLiteral("run without a window: rank, mine or compare"), QStringLiteral("KIND")};
+  QCommandLineOption out{QStringLiteral("out"), QStringLiteral("batch: write the results (or the comparison) to FILE"), QStringLiteral("FILE")};
+  QCommandLineOption report{QStringLiteral("report"), QStringLiteral("batch rank or mine: also write a JSON report of the run"), QStringLiteral("FILE")};
+  QCommandLineOption retries{QStringLiteral("retries"), QStringLiteral("ask again for a failed page N times (0 to 100)"), QStringLiteral("N")};
+  QCommandLineOption verbose{QStringLiteral("verbose"), QStringLiteral("batch: also print the window's status texts and notices, and the browser engine's messages")};
+  QCommandLineOption history{QStringLiteral("history"), QStringLiteral("keep the history in DB (an SQLite file or postgresql://...)"), QStringLiteral("DB")};
+  QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("keep no history of this run")};
+  QCommandLineOption copyTo{QStringLiteral("history-copy-to"), QStringLiteral("copy every run of the history into DB and exit"), QStringLiteral("DB")};
+  QCommandLineOption domain{QStringLiteral("domain"), QStringLiteral("batch compare: the domain whose runs are compared"), QStringLiteral("D")};
+  QCommandLineOption from{QStringLiteral("from"), QStringLiteral("batch compare: the older run's number"), QStringLiteral("RUN")};
+  QCommandLineOption to{QStringLiteral("to"), QStringLiteral("batch compare: the newer run's number"), QStringLiteral("RUN")};
+  QCommandLineOption help{QStringList{QStringLiteral("help"), QStringLiteral("h")}, QStringLiteral("print this help and exit")};
+  QCommandLineOption version{QStringLiteral("version"), QStringLiteral("print the version and exit")};
+
+  void AddTo(QCommandLineParser& parser) const {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out, report,
+                       retries, verbose, history, noHistory, copyTo, domain, from, to, help, version});
+  }
+};
+
+}  // namespace
+
+std::string HelpText() {
+  QCommandLineParser parser;
+  Options().AddTo(parser);
+  // The parser's own first line names the executable and "[options]"; the
+  // usage lines say more.
+  QString options = parser.helpText();
+  options = options.mid(options.indexOf(QLatin1Char('\n')) + 1);
+  while (options.startsWith(QLatin1Char('\n'))) options.remove(0, 1);
+  return UsageText() + "\n" + options.toStdString() +
+         "\nExit status:\n"
+         "  0  FILE was written and every page was ok\n"
+         "  1  the run could not start, FILE or a result file could not be written,\n"
+         "     or a history command failed\n"
+         "  2  a wrong command line\n"
+         "  3  FILE was written, but one or more pages failed\n"
+         "  4  the run ended at a login or verification page\n"
+         "\nThe lines printed on standard error are listed in README.md.\n";
+}
+
 CommandLine ParseCommandLine(const QStringList& arguments) {
   CommandLine cl;
   QCommandLineParser parser;
-  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-  const QCommandLineOption settings(QStringLiteral("settings"), QString(), QStringLiteral("FILE"));
-  const QCommandLineOption rankSite(QStringLiteral("rank-site"), QString(), QStringLiteral("URL"));
-  const QCommandLineOption keywordSite(QStringLiteral("keyword-site"), QString(), QStringLiteral("URL"));
-  const QCommandLineOption searchSite(QStringLiteral("search-site"), QString(), QStringLiteral("URL"));
-  const QCommandLineOption demo(QStringLiteral("demo"));
-  const QCommandLineOption demoFaults(QStringLiteral("demo-faults"), QString(), QStringLiteral("SPEC"));
-  const QCommandLineOption batch(QStringLiteral("batch"), QString(), QStringLiteral("KIND"));
-  const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("FILE"));
-  const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
-  const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("N"));
-  const QCommandLineOption verbose(QStringLiteral("verbose"));
-  const QCommandLineOption history(QStringLiteral("history"), QString(), QStringLiteral("DB"));
-  const QCommandLineOption noHistory(QStringLiteral("no-history"));
-  const QCommandLineOption copyTo(QStringLiteral("history-copy-to"), QString(), QStringLiteral("DB"));
-  const QCommandLineOption domain(QStringLiteral("domain"), QString(), QStringLiteral("D"));
-  const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("RUN"));
-  const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("RUN"));
-  const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-  const QCommandLineOption version(QStringLiteral("version"));
-  parser.addOptions({settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out,
-                     report, retries, verbose, history, noHistory, copyTo, domain, from, to, help,
-                     version});
+  const Options o;
+  o.AddTo(parser);
+  const auto& [settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out, report, retries,
+               verbose, history, noHistory, copyTo, domain, from, to, help, version] = o;
   if (!parser.parse(arguments)) {
     const QStringList unknown = parser.unknownOptionNames();
     if (!unknown.isEmpty())

@@ -29,8 +29,11 @@ struct CommandLine {
 // Parses the program's arguments (the first is the program's name).
 CommandLine ParseCommandLine(const QStringList& arguments);
 
-// What --help prints, and what follows a command-line error.
+// The usage lines that follow a command-line error.
 std::string UsageText();
+// What --help prints: the usage, every option with what it does, the exit
+// statuses.
+std::string HelpText();
 // What --version prints.
 std::string VersionText();
 

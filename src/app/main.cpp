@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 #include "app/Application.h"
 #include "app/Batch.h"
@@ -25,9 +27,18 @@ void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 }
 
 void AddChromiumFlags(const char* flags) {
-  const char* old = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
-  const std::string joined = old && *old ? std::string(old) + " " + flags : std::string(flags);
-  setenv("QTWEBENGINE_CHROMIUM_FLAGS", joined.c_str(), 1);
+  QByteArray joined = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  if (!joined.isEmpty()) joined += ' ';
+  qputenv("QTWEBENGINE_CHROMIUM_FLAGS", joined + flags);
+}
+
+// The browser engine's sandbox refuses to start as root; only Unix has one.
+bool RunningAsRoot() {
+#ifdef Q_OS_UNIX
+  return geteuid() == 0;
+#else
+  return false;
+#endif
 }
 
 }  // namespace
@@ -37,7 +48,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const lanshu::CommandLine options = lanshu::ParseCommandLine(arguments);
   if (options.help && options.error.empty()) {
-    std::fputs(lanshu::UsageText().c_str(), stdout);
+    std::fputs(lanshu::HelpText().c_str(), stdout);
     return 0;
   }
   if (options.version && options.error.empty()) {
@@ -51,13 +62,13 @@ int main(int argc, char** argv) {
   const bool batch = !options.batch.empty();
   const bool headless = batch || !options.historyCopyTo.empty();
   // A batch run shows no window: it needs no display.
-  if (headless && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (headless && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   if (headless && !options.verbose) {
     qInstallMessageHandler(QuietMessages);
     AddChromiumFlags("--log-level=3");
   }
-  // The browser engine's sandbox refuses to start as root.
-  if (geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  if (RunningAsRoot() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   lanshu::Application::PrepareGraphics();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("lanshu-collector"));
