@@ -10,6 +10,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
@@ -26,11 +31,27 @@
 namespace lanshu {
 namespace {
 
-void Say(const QString& text) {
-  const QByteArray line = text.toUtf8() + '\n';
-  std::fwrite(line.constData(), 1, line.size(), stderr);
+void Write(const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
   std::fflush(stderr);
 }
+
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+// Every line of a batch run goes through here, so that the progress line is
+// cleared first.
+BatchConsole& Console() {
+  static BatchConsole console(Write, StandardErrorIsTerminal());
+  return console;
+}
+
+void Say(const QString& text) { Console().Line(text.toStdString()); }
 
 // The output file must be writable before anything is collected.
 bool CanWrite(const QString& file, QString& why) {
@@ -69,10 +90,14 @@ void LoadUserPageFirst(MainWindow& w) {
 
 // A start that was refused: told on standard error in English; nothing is
 // written.
-bool Refused(const StartRefusal& refusal) {
+bool Refused(const StartRefusal& refusal, RunKind kind) {
   switch (refusal.kind) {
     case StartRefusal::kNone:
       return false;
+    case StartRefusal::kNothingToCollect:
+      Say(QStringLiteral("lanshu-collector: nothing to collect: the settings name no %1")
+              .arg(kind == RunKind::kRank ? QStringLiteral("domain") : QStringLiteral("seed")));
+      return true;
     case StartRefusal::kUnwritableText:
       Say(QStringLiteral("lanshu-collector: input holds characters code page 936 cannot write: %1")
               .arg(FromGbk(refusal.subject)));
@@ -111,40 +136,10 @@ bool HoldsProgramSettings(Application& app) {
 
 QString IsoNow() { return QDateTime::currentDateTime().toString(Qt::ISODate); }
 
-}  // namespace
-
-int RunBatch(Application& app, const CommandLine& options) {
+// FILE, then the report; the exit status.
+int WriteBatchFiles(const CommandLine& options, const std::string& text, const BatchReporter& reporter,
+                    const QString& started) {
   const QString out = QString::fromStdString(options.outFile);
-  if (!HoldsProgramSettings(app)) {
-    Say(QStringLiteral("lanshu-collector: the settings file holds none of the program's settings: %1")
-            .arg(app.SettingsPath()));
-    return kBatchCannotRun;
-  }
-  BatchReporter reporter([](const std::string& line) { Say(QString::fromStdString(line)); });
-  app.Rank().listeners.Add(&reporter);
-  app.Mining().listeners.Add(&reporter);
-  // Nobody can log in or pass a check: such a page ends the run at once.
-  app.Rank().onBlocked = [](const PageReport&) { return BlockedChoice::kStop; };
-  app.Mining().onBlocked = [](const PageReport&) { return BlockedChoice::kStop; };
-  const QString started = IsoNow();
-  SetMessageBoxHook([](const std::string& text, int, const std::string& title) {
-    Say(FromGbk(title) + FromGbk(text));
-    return kIdOk;
-  });
-  MainWindow& w = *app.Window();
-  QObject::connect(&w, &MainWindow::statusChanged, [](const QString& text) { Say(text); });
-  LoadUserPageFirst(w);
-
-  std::string text;
-  if (options.batch == "rank") {
-    app.Rank().StartStopRankQuery();
-    if (Refused(app.Rank().refusal) || !reporter.Started()) return kBatchCannotRun;
-    text = BuildRankExport(app.List(), w.组合框导出模式->currentIndex(), ControlTextToGbk(w.编辑框表达式->text()));
-  } else {
-    app.Mining().StartOrStopMining();
-    if (Refused(app.Mining().refusal) || !reporter.Started()) return kBatchCannotRun;
-    text = MiningExportText(w.编辑框结果关键词->GbkText(), app.Mining().state.csvHeader, ToGbk(out));
-  }
   if (!WriteFileAtomically(ToGbk(out), text)) {
     Say(QStringLiteral("lanshu-collector: cannot write %1").arg(out));
     return kBatchCannotRun;
@@ -159,6 +154,51 @@ int RunBatch(Application& app, const CommandLine& options) {
       return kBatchCannotRun;
     }
   }
+  return status;
+}
+
+}  // namespace
+
+int RunBatch(Application& app, const CommandLine& options) {
+  const QString out = QString::fromStdString(options.outFile);
+  if (!HoldsProgramSettings(app)) {
+    Say(QStringLiteral("lanshu-collector: the settings file holds none of the program's settings: %1")
+            .arg(app.SettingsPath()));
+    return kBatchCannotRun;
+  }
+  BatchReporter reporter([](const std::string& line) { Console().Line(line); });
+  BatchProgress progress(Console());
+  for (RunListeners* listeners : {&app.Rank().listeners, &app.Mining().listeners}) {
+    listeners->Add(&reporter);
+    listeners->Add(&progress);
+  }
+  // Nobody can log in or pass a check: such a page ends the run at once.
+  app.Rank().onBlocked = [](const PageReport&) { return BlockedChoice::kStop; };
+  app.Mining().onBlocked = [](const PageReport&) { return BlockedChoice::kStop; };
+  const QString started = IsoNow();
+  // The window's notices and status texts drown the lines scripts read:
+  // only --verbose lets them through.
+  const bool verbose = options.verbose;
+  SetMessageBoxHook([verbose](const std::string& text, int, const std::string& title) {
+    if (verbose) Say(FromGbk(title) + FromGbk(text));
+    return kIdOk;
+  });
+  MainWindow& w = *app.Window();
+  if (verbose) QObject::connect(&w, &MainWindow::statusChanged, [](const QString& text) { Say(text); });
+  LoadUserPageFirst(w);
+
+  std::string text;
+  if (options.batch == "rank") {
+    app.Rank().StartStopRankQuery();
+    if (Refused(app.Rank().refusal, RunKind::kRank) || !reporter.Started()) return kBatchCannotRun;
+    text = BuildRankExport(app.List(), w.组合框导出模式->currentIndex(), ControlTextToGbk(w.编辑框表达式->text()));
+  } else {
+    app.Mining().StartOrStopMining();
+    if (Refused(app.Mining().refusal, RunKind::kMine) || !reporter.Started()) return kBatchCannotRun;
+    text = MiningExportText(w.编辑框结果关键词->GbkText(), app.Mining().state.csvHeader, ToGbk(out));
+  }
+  const int status = WriteBatchFiles(options, text, reporter, started);
+  Say(QString::fromStdString(reporter.SummaryLine()));
   return status;
 }
 

@@ -55,9 +55,18 @@ KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
 
 bool KeywordMining::Running() const { return ui_.StartCaption() != T().idle; }
 
-void KeywordMining::OpenResultFile(const std::string& name) {
-  state.outputFile.OpenForRewrite(name);
+bool KeywordMining::OpenResultFile(const std::string& name) {
   openedFile_ = name;
+  return ResultFileOk(state.outputFile.OpenForRewrite(name));
+}
+
+bool KeywordMining::ResultFileOk(bool ok) {
+  if (ok) return true;
+  if (!failed_) writeFailure = {openedFile_, state.outputFile.Error()};
+  failed_ = true;
+  state.stopRequested = true;
+  ui_.SetStartCaption(T().stopping);
+  return false;
 }
 
 void KeywordMining::StartOrStopMining() {
@@ -72,6 +81,7 @@ void KeywordMining::StartOrStopMining() {
   // alone counts as empty.
   const std::vector<std::string> seeds = NonBlankPieces(ui_.KeywordListText(), "\r\n");
   if (seeds.empty()) {
+    refusal.kind = StartRefusal::kNothingToCollect;
     ShowMessageBox(Utf8TextToGbk("请先输入要挖掘的关键词列表！"), kMbOk | kMbTaskModal, T().info);
     return;
   }
@@ -94,7 +104,8 @@ void KeywordMining::StartOrStopMining() {
     }
   }
   state.stopRequested = false;
-  userStopped_ = blockedStopped_ = false;
+  userStopped_ = blockedStopped_ = failed_ = false;
+  writeFailure = ResultFileFailure();
   ui_.SetStartCaption(T().running);
   ui_.SetStatusText(Utf8TextToGbk("开始挖掘.."));
   listeners.RunStarted(RunKind::kMine, seeds);
@@ -119,24 +130,36 @@ void KeywordMining::StartOrStopMining() {
 
   int index = 0;
   for (const std::string& seed : seeds) {
+    if (failed_) break;  // the run's result file could not be opened
     state.currentKeyword = seed;
     listeners.TargetStarted(RunKind::kMine, seed, ++index, static_cast<int>(seeds.size()));
-    if (ui_.AutoSaveChecked() && ui_.SeparateFilesChecked())
-      OpenResultFile(FreeResultFileName(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()),
-                                        ui_.ExtensionText()));
+    if (ui_.AutoSaveChecked() && ui_.SeparateFilesChecked() &&
+        !OpenResultFile(FreeResultFileName(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()),
+                                           ui_.ExtensionText())))
+      break;
     if (ui_.AutoSaveChecked()) seedFiles_[seed] = openedFile_;
     state.keywordResultCount = 0;
     MineKeyword();
-    if (ui_.SeparateFilesChecked()) state.outputFile.Close();
+    if (ui_.SeparateFilesChecked()) ResultFileOk(state.outputFile.Close());
     if (state.stopRequested) break;
     ClockedWait(SecondsToMilliseconds(ui_.KeywordIntervalText()), state.stopRequested);
   }
-  if (!ui_.SeparateFilesChecked()) state.outputFile.Close();
+  if (!ui_.SeparateFilesChecked()) ResultFileOk(state.outputFile.Close());
   EndRun();
 }
 
 void KeywordMining::EndRun() {
+  state.outputFile.Close();  // a run stopped by a failed file leaves it open
   ui_.SetStartCaption(T().idle);
+  if (failed_) {
+    listeners.RunFailed(RunKind::kMine, "cannot write " + GbkToUtf8Text(writeFailure.file) + ": " +
+                                            FolderErrorTextEnglish(writeFailure.error));
+    listeners.RunEnded(RunKind::kMine, Ending());
+    ShowMessageBox(Utf8TextToGbk("无法写入结果文件：") + writeFailure.file + Utf8TextToGbk("：") +
+                       FolderErrorText(writeFailure.error),
+                   kMbOk | kMbTaskModal, T().info);
+    return;
+  }
   listeners.RunEnded(RunKind::kMine, Ending());
   const std::string total = std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！");
   ShowMessageBox(Notice(Utf8TextToGbk("获取完成！总共 ") + total, Utf8TextToGbk("获取已停止！总共 ") + total),
@@ -181,7 +204,8 @@ void KeywordMining::RetryFailedPages() {
   // count what fails again.
   const std::vector<PageReport> pages = ledger_.NotOk();
   state.stopRequested = false;
-  userStopped_ = blockedStopped_ = false;
+  userStopped_ = blockedStopped_ = failed_ = false;
+  writeFailure = ResultFileFailure();
   ui_.SetStartCaption(T().running);
   listeners.RunStarted(RunKind::kMine, TargetsOf(pages));
   for (const PageReport& failed : pages) {
@@ -190,12 +214,15 @@ void KeywordMining::RetryFailedPages() {
     state.currentPage = failed.page;
     state.keywordResultCount = 0;
     auto file = seedFiles_.find(failed.target);
-    if (file != seedFiles_.end()) state.outputFile.OpenForAppend(file->second);
+    if (file != seedFiles_.end()) {
+      openedFile_ = file->second;
+      if (!ResultFileOk(state.outputFile.OpenForAppend(file->second))) break;
+    }
     ShowPageStatus(state.currentPage);
     const LoadedPage loaded = CollectPage(failed.page, 0);
     if (!loaded.stopped) FinishPage(failed.page, loaded);
-    state.outputFile.Close();
-    if (loaded.stopped) break;
+    ResultFileOk(state.outputFile.Close());
+    if (loaded.stopped || failed_) break;
     ProcessPendingEvents();
   }
   EndRun();
@@ -323,9 +350,10 @@ void KeywordMining::ParseMiningRows(const std::string& page, const std::string& 
     const std::string line = CsvLine(cells) + "\r\n";
     pageCells_.push_back(std::move(cells));
     ui_.AppendResult(line);
-    if (ui_.AutoSaveChecked()) state.outputFile.Write(line);
+    const bool saved = !ui_.AutoSaveChecked() || ResultFileOk(state.outputFile.Write(line));
     ++state.resultTotal;
     ++state.keywordResultCount;
+    if (!saved) return;
     const int limit = ToInteger(ui_.LimitText());
     if (limit > 0 && state.keywordResultCount >= limit) return;
     ProcessPendingEvents();

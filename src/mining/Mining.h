@@ -46,6 +46,13 @@ class MiningUi {
   virtual void SetStatusText(const std::string& text) = 0;
 };
 
+// A result file a run could not open or write: its name (GBK) and the
+// system's error number.
+struct ResultFileFailure {
+  std::string file;
+  int error = 0;
+};
+
 // The program-wide state of a mining run; its fields keep their values
 // between runs.
 struct MiningState {
@@ -104,9 +111,15 @@ class KeywordMining : public PageRun {
 
   MiningState state;
   StartRefusal refusal;  // of the last start click
+  // The result file that stopped the last run; no file when none did.
+  ResultFileFailure writeFailure;
 
  private:
-  void OpenResultFile(const std::string& name);
+  // False when the file cannot be opened; the run then stops.
+  bool OpenResultFile(const std::string& name);
+  // Passes `ok` through; a result file that failed (lines that would be
+  // lost without a word) stops the run, which then ends failed.
+  bool ResultFileOk(bool ok);
   // Ends a run: events, caption and the final message.
   void EndRun();
   // Parses an ok page and reports it with the lines it added.

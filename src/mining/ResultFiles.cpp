@@ -142,28 +142,36 @@ std::string FreeResultFileName(const std::string& stem, const std::string& exten
   return name;
 }
 
-bool ResultFile::OpenForRewrite(const std::string& name) {
+bool ResultFile::Open(const std::string& name, const char* mode) {
   Close();
-  file_ = std::fopen(NativePath(name).c_str(), "wb");
+  error_ = 0;
+  errno = 0;
+  file_ = std::fopen(NativePath(name).c_str(), mode);
+  if (!file_) error_ = errno != 0 ? errno : EIO;
   return file_ != nullptr;
 }
 
-bool ResultFile::OpenForAppend(const std::string& name) {
-  Close();
-  file_ = std::fopen(NativePath(name).c_str(), "ab");
-  return file_ != nullptr;
+bool ResultFile::OpenForRewrite(const std::string& name) { return Open(name, "wb"); }
+
+bool ResultFile::OpenForAppend(const std::string& name) { return Open(name, "ab"); }
+
+bool ResultFile::Write(const std::string& bytes) {
+  if (!file_) return true;
+  errno = 0;
+  // Handed to the operating system now, so a crash keeps the line.
+  const bool whole = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  if (std::fflush(file_) == 0 && whole) return true;
+  error_ = errno != 0 ? errno : EIO;
+  return false;
 }
 
-void ResultFile::Write(const std::string& bytes) {
-  if (!file_) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), file_);
-  std::fflush(file_);  // hand the line to the operating system now
-}
-
-void ResultFile::Close() {
-  if (!file_) return;
-  std::fclose(file_);
+bool ResultFile::Close() {
+  if (!file_) return true;
+  errno = 0;
+  const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
+  if (!closed) error_ = errno != 0 ? errno : EIO;
+  return closed;
 }
 
 }  // namespace lanshu

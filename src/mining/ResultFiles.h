@@ -44,11 +44,13 @@ std::string FreeResultFileName(const std::string& stem, const std::string& exten
 
 // A result file opened for rewriting. Each line reaches the operating system
 // at once, so a crash keeps every line written before it. Writing to or
-// closing a file that is not open does nothing.
+// closing a file that is not open does nothing. Every failure (open, a short
+// or failed write or flush, close) is told, with the system's error number
+// in Error().
 class ResultFile {
  public:
   ResultFile() = default;
-  ~ResultFile() { Close(); }
+  ~ResultFile() { Close(); }  // a run closes its files itself and checks
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;
 
@@ -57,12 +59,17 @@ class ResultFile {
   bool OpenForRewrite(const std::string& name);
   // Opens to add at the end (created if absent).
   bool OpenForAppend(const std::string& name);
-  void Write(const std::string& bytes);
-  void Close();
+  // False when not every byte reached the operating system.
+  bool Write(const std::string& bytes);
+  // False when the last bytes could not be written out as the file closed.
+  bool Close();
   bool IsOpen() const { return file_ != nullptr; }
+  int Error() const { return error_; }
 
  private:
+  bool Open(const std::string& name, const char* mode);
   std::FILE* file_ = nullptr;
+  int error_ = 0;
 };
 
 // The file system's form of a GBK path.

@@ -41,7 +41,9 @@ void BatchReporter::RunStarted(RunKind kind, const std::vector<std::string>&) {
   pages_.clear();
   rows_ = 0;
   failed_ = blocked_ = false;
+  failedPages_ = blockedPages_ = 0;
   end_ = RunEnd::kFinished;
+  startedAt_ = endedAt_ = std::chrono::steady_clock::now();
 }
 
 void BatchReporter::PageEnded(RunKind kind, const PageReport& report) {
@@ -49,13 +51,108 @@ void BatchReporter::PageEnded(RunKind kind, const PageReport& report) {
                     report.outcome.reason, report.attempts, report.rows});
   rows_ += report.rows;
   if (report.outcome.Ok()) return;
-  (report.outcome.outcome == Outcome::kBlocked ? blocked_ : failed_) = true;
+  const bool blocked = report.outcome.outcome == Outcome::kBlocked;
+  (blocked ? blocked_ : failed_) = true;
+  ++(blocked ? blockedPages_ : failedPages_);
   if (say_) say_(Line(kind, report));
 }
 
-void BatchReporter::RunEnded(RunKind, RunEnd how) { end_ = how; }
+void BatchReporter::RunFailed(RunKind, const std::string& reason) {
+  if (say_) say_("lanshu-collector: " + reason);
+}
+
+void BatchReporter::RunEnded(RunKind, RunEnd how) {
+  end_ = how;
+  endedAt_ = std::chrono::steady_clock::now();
+}
+
+std::string ElapsedText(long long seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  return text;
+}
+
+namespace {
+
+long long SecondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
+  return std::chrono::duration_cast<std::chrono::seconds>(to - from).count();
+}
+
+}  // namespace
+
+std::string BatchReporter::SummaryLine() const {
+  return std::string("lanshu-collector: done: ") + RunKindName(kind_) + " " + std::to_string(rows_) + " rows, " +
+         std::to_string(pages_.size()) + " pages (" + std::to_string(failedPages_) + " failed, " +
+         std::to_string(blockedPages_) + " blocked) in " + ElapsedText(SecondsBetween(startedAt_, endedAt_));
+}
+
+void BatchConsole::Line(const std::string& text) {
+  ClearProgress();
+  write_(text + "\n");
+}
+
+void BatchConsole::Progress(const std::string& text) {
+  if (!terminal_) return;
+  // Characters, not bytes, decide how much of the old line to blank out.
+  std::size_t width = 0;
+  for (const char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
+  std::string line = "\r" + text;
+  if (width < shown_) line += std::string(shown_ - width, ' ') + "\r" + text;
+  shown_ = width;
+  write_(line);
+}
+
+void BatchConsole::ClearProgress() {
+  if (shown_ == 0) return;
+  write_("\r" + std::string(shown_, ' ') + "\r");
+  shown_ = 0;
+}
+
+void BatchProgress::RunStarted(RunKind kind, const std::vector<std::string>& targets) {
+  kind_ = kind;
+  count_ = static_cast<int>(targets.size());
+  index_ = page_ = pages_ = rows_ = 0;
+  target_.clear();
+  started_ = std::chrono::steady_clock::now();
+  Show();
+}
+
+void BatchProgress::TargetStarted(RunKind, const std::string& target, int index, int count) {
+  target_ = GbkToUtf8Text(target);
+  index_ = index;
+  count_ = count;
+  page_ = pages_ = 0;
+  Show();
+}
+
+void BatchProgress::PageRequested(RunKind, const std::string& target, int page, int, int knownPages) {
+  target_ = GbkToUtf8Text(target);
+  page_ = page;
+  if (knownPages > 0) pages_ = knownPages;
+  Show();
+}
+
+void BatchProgress::PageEnded(RunKind, const PageReport& report) {
+  rows_ += report.rows;
+  Show();
+}
+
+void BatchProgress::RunEnded(RunKind, RunEnd) { console_.ClearProgress(); }
+
+std::string BatchProgress::Text() const {
+  std::string text = std::string(RunKindName(kind_)) + " " + std::to_string(index_) + "/" + std::to_string(count_);
+  if (!target_.empty()) text += " " + target_;
+  text += " page " + std::to_string(page_);
+  if (pages_ > 0) text += "/" + std::to_string(pages_);
+  return text + ", " + std::to_string(rows_) + " rows, " +
+         ElapsedText(SecondsBetween(started_, std::chrono::steady_clock::now()));
+}
+
+void BatchProgress::Show() { console_.Progress(Text()); }
 
 int BatchReporter::Status() const {
+  if (end_ == RunEnd::kFailed) return kBatchCannotRun;
   if (end_ == RunEnd::kBlocked || blocked_) return kBatchBlocked;
   if (failed_) return kBatchPagesFailed;
   return kBatchOk;

@@ -36,6 +36,7 @@ std::vector<std::string> PageRun::TargetsOf(const std::vector<PageReport>& pages
 }
 
 RunEnd PageRun::Ending() const {
+  if (failed_) return RunEnd::kFailed;
   if (blockedStopped_) return RunEnd::kBlocked;
   return userStopped_ ? RunEnd::kStopped : RunEnd::kFinished;
 }

@@ -61,6 +61,7 @@ class PageRun {
   PageLedger ledger_;
   bool userStopped_ = false;     // Stop was clicked during the run
   bool blockedStopped_ = false;  // a blocked page ended the run
+  bool failed_ = false;          // the run could not go on (see RunFailed)
 };
 
 }  // namespace lanshu

@@ -166,6 +166,7 @@ void RankQuery::StartStopRankQuery() {
   // and bars alone counts as empty.
   const std::vector<std::string> pieces = NonBlankPieces(ui_.DomainText(), "|");
   if (pieces.empty()) {
+    refusal.kind = StartRefusal::kNothingToCollect;
     ShowMessageBox(Gbk("请先输入要查询站点的域名！"), kMbOk, Gbk("信息："));
     return;
   }

@@ -53,7 +53,7 @@ enum class PageLinkForm { kRank, kMining };
 // Why the last click on a start button started no run; the user has been told
 // already, a batch run reads it for its exit status.
 struct StartRefusal {
-  enum Kind { kNone, kUnwritableText, kResultFolder };
+  enum Kind { kNone, kNothingToCollect, kUnwritableText, kResultFolder };
   Kind kind = kNone;
   std::string subject;  // the domain or seed (GBK, unwritable characters as <U+XXXX>), or the folder
   int error = 0;        // the system's error number, for a folder

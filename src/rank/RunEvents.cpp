@@ -45,6 +45,10 @@ void RunListeners::PageEnded(RunKind kind, const PageReport& report) {
   for (RunListener* l : std::vector<RunListener*>(listeners_)) l->PageEnded(kind, report);
 }
 
+void RunListeners::RunFailed(RunKind kind, const std::string& reason) {
+  for (RunListener* l : std::vector<RunListener*>(listeners_)) l->RunFailed(kind, reason);
+}
+
 void RunListeners::RunEnded(RunKind kind, RunEnd how) {
   for (RunListener* l : std::vector<RunListener*>(listeners_)) l->RunEnded(kind, how);
 }

@@ -37,7 +37,8 @@ struct PageReport {
   std::vector<std::vector<std::string>> cells;
 };
 
-enum class RunEnd { kFinished, kStopped, kBlocked };
+// kFailed: the run could not go on (its result files could not be written).
+enum class RunEnd { kFinished, kStopped, kBlocked, kFailed };
 
 // What the user chose for a page that asked for a login or verification.
 enum class BlockedChoice { kRetry, kSkip, kStop };
@@ -54,6 +55,8 @@ class RunListener {
   virtual void PageRequested(RunKind /*kind*/, const std::string& /*target*/, int /*page*/,
                              int /*attempt*/, int /*knownPages*/) {}
   virtual void PageEnded(RunKind /*kind*/, const PageReport& /*report*/) {}
+  // Why the run failed (short English, UTF-8), just before it ends kFailed.
+  virtual void RunFailed(RunKind /*kind*/, const std::string& /*reason*/) {}
   virtual void RunEnded(RunKind /*kind*/, RunEnd /*how*/) {}
 };
 
@@ -68,6 +71,7 @@ class RunListeners : public RunListener {
   void PageRequested(RunKind kind, const std::string& target, int page, int attempt,
                      int knownPages) override;
   void PageEnded(RunKind kind, const PageReport& report) override;
+  void RunFailed(RunKind kind, const std::string& reason) override;
   void RunEnded(RunKind kind, RunEnd how) override;
 
  private:

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/mount.h>
 
 #include "TestSupport.h"
 #include "results/Export.h"
@@ -374,4 +375,85 @@ TEST_F(Fixture, FailedPagesAreRetriedToldAndCollectedAgain) {
   EXPECT_TRUE(mining.Ledger().NotOk().empty());
   EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取完成！总共 3 个关键词！"}));
   EXPECT_EQ(ui.caption, G("开始挖掘"));
+}
+
+namespace {
+
+// A file system of a few KiB, mounted when the test runs as root (CI does);
+// unmounted when the test ends.
+struct TinyFileSystem {
+  std::string dir;
+  bool mounted = false;
+  TinyFileSystem() {
+    char tmpl[] = "/tmp/lanshu-tiny-XXXXXX";
+    dir = mkdtemp(tmpl);
+    mounted = geteuid() == 0 && ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=16k") == 0;
+  }
+  ~TinyFileSystem() {
+    if (mounted) ::umount(dir.c_str());
+    std::filesystem::remove_all(dir);
+  }
+};
+
+struct Events : RunListener {
+  std::vector<std::string> failures;
+  RunEnd end = RunEnd::kFinished;
+  void RunFailed(RunKind, const std::string& reason) override { failures.push_back(reason); }
+  void RunEnded(RunKind, RunEnd how) override { end = how; }
+};
+
+}  // namespace
+
+// A result file that fills its disk stops the run at the first line it
+// cannot take: the run ends failed, says which file and why, and never
+// claims the lines it lost were saved.
+TEST_F(Fixture, AFullDiskStopsTheRunAndSaysWhichFile) {
+  TinyFileSystem disk;
+  if (!disk.mounted) GTEST_SKIP() << "mounting a file system needs root";
+  Events events;
+  mining.listeners.Add(&events);
+  ui.autoSave = true;
+  ui.dir = disk.dir;
+  ui.keywords = G("甲\r\n乙\r\n丙");
+  ui.keywordInterval = "0";
+  ui.pageInterval = "0";
+  std::string rows;
+  for (int i = 0; i < 200; ++i)
+    rows += KeywordRow("关键词" + std::to_string(i) + std::string(120, 'x'), "a", "b", 1);
+  for (const char* seed : {"%E7%94%B2", "%E4%B9%99", "%E4%B8%99"})
+    pages["http://kw.test/" + std::string(seed) + "/1/"] = KeywordPage(rows);
+  mining.StartOrStopMining();
+
+  ASSERT_EQ(messages.size(), 1u);
+  const std::string file = GbkToUtf8Text(mining.writeFailure.file);
+  EXPECT_EQ(messages[0], "信息：|8192|无法写入结果文件：" + file + "：磁盘已满");
+  EXPECT_EQ(file.rfind(disk.dir + "/全部结果_", 0), 0u) << file;
+  EXPECT_EQ(events.end, RunEnd::kFailed);
+  ASSERT_EQ(events.failures.size(), 1u);
+  EXPECT_EQ(events.failures[0], "cannot write " + file + ": no space left on device");
+  // Stopped at the line that did not fit: later seeds were never asked for.
+  EXPECT_EQ(fetched.size(), 1u);
+  EXPECT_LT(std::count(ui.results.begin(), ui.results.end(), '\n'), 200);
+  EXPECT_EQ(ui.caption, G("开始挖掘"));
+}
+
+TEST_F(Fixture, AResultFileThatCannotBeOpenedStopsTheRunBeforeAnyRequest) {
+  const std::string dir = std::filesystem::temp_directory_path() / ("lanshu-open-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  Events events;
+  mining.listeners.Add(&events);
+  ui.autoSave = true;
+  ui.separate = true;
+  ui.dir = dir;
+  ui.keywords = G("甲");
+  // The seed's file name is a link into a folder that is not there: the name
+  // looks free, and opening it fails for root too.
+  const std::string stem = dir + "/" + GbkToUtf8Text(G("甲")) + "_" + GbkToUtf8Text(DateTimeText(mining.now()));
+  std::filesystem::create_symlink(dir + "/missing/x.csv", stem + ".csv");
+  mining.StartOrStopMining();
+  EXPECT_TRUE(fetched.empty());
+  EXPECT_EQ(events.end, RunEnd::kFailed);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "信息：|8192|无法写入结果文件：" + stem + ".csv：路径不存在");
+  std::filesystem::remove_all(dir);
 }

@@ -106,3 +106,25 @@ TEST(ResultFiles, PrepareResultFolderCreatesItOrSaysWhyNot) {
   EXPECT_EQ(FolderErrorTextEnglish(ENOTDIR), "a file stands in the path");
   EXPECT_EQ(FolderErrorTextEnglish(EIO), "error " + std::to_string(EIO));
 }
+
+// Every way a line can fail to reach the disk is told, with its reason.
+TEST(ResultFiles, FailuresToOpenWriteOrCloseAreTold) {
+  ResultFile file;
+  EXPECT_FALSE(file.OpenForRewrite("/nonexistent-lanshu-dir/a.csv"));
+  EXPECT_EQ(file.Error(), ENOENT);
+  EXPECT_TRUE(file.Write("ignored\r\n"));  // nothing open: nothing to lose
+  EXPECT_TRUE(file.Close());
+
+  // /dev/full takes the open and refuses every byte.
+  ASSERT_TRUE(file.OpenForAppend("/dev/full"));
+  EXPECT_FALSE(file.Write("line\r\n"));
+  EXPECT_EQ(file.Error(), ENOSPC);
+  file.Close();
+
+  const std::string dir = TempDir();
+  ASSERT_TRUE(file.OpenForRewrite(dir + "/ok.csv"));
+  EXPECT_TRUE(file.Write("a\r\n"));
+  EXPECT_TRUE(file.Close());
+  EXPECT_EQ(file.Error(), 0);
+  std::filesystem::remove_all(dir);
+}
