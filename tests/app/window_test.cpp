@@ -56,6 +56,54 @@ class WindowTest : public QObject {
 
   void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
+  // The named controls a tab page shows.
+  static QList<QWidget*> TabControls(QWidget* page) {
+    QList<QWidget*> named;
+    for (QWidget* c : page->findChildren<QWidget*>())
+      if (!c->objectName().isEmpty() && !c->objectName().startsWith(QLatin1String("qt_")) && c->isVisibleTo(page))
+        named << c;
+    return named;
+  }
+
+  // Lays every tab out at the current size.
+  static void ShowAllTabs(MainWindow& w) {
+    for (int t = 0; t < w.选择夹->Count(); ++t) {
+      w.选择夹->SetCurrentIndex(t);
+      QTest::qWait(20);
+    }
+  }
+
+  // Every tab lies inside the window, and each of its controls inside the
+  // tab, with a size, clear of every neighbour it was clear of in `design`.
+  static void CheckTabs(MainWindow& w, const QHash<QWidget*, QRect>& design) {
+    for (int t = 0; t < w.选择夹->Count(); ++t) {
+      w.选择夹->SetCurrentIndex(t);
+      QTest::qWait(20);
+      QWidget* page = w.选择夹->Page(t);
+      QVERIFY2(QRect(QPoint(0, 0), w.size()).contains(page->geometry().translated(w.选择夹->pos())),
+               qPrintable(QStringLiteral("tab %1").arg(t)));
+      const QList<QWidget*> list = TabControls(page);
+      QVERIFY(!list.isEmpty());
+      for (QWidget* c : list) {
+        const QRect r(c->mapTo(page, QPoint(0, 0)), c->size());
+        QVERIFY2(page->rect().contains(r), qPrintable(QStringLiteral("%1 at %2x%3: %4,%5 %6x%7 leaves its tab")
+                                                          .arg(c->objectName())
+                                                          .arg(w.width())
+                                                          .arg(w.height())
+                                                          .arg(r.x())
+                                                          .arg(r.y())
+                                                          .arg(r.width())
+                                                          .arg(r.height())));
+        QVERIFY2(c->width() > 0 && c->height() > 0, qPrintable(c->objectName()));
+        for (QWidget* o : list)
+          if (o != c && o->parentWidget() == c->parentWidget() && design.contains(c) && design.contains(o) &&
+              !design[c].intersects(design[o]))
+            QVERIFY2(!c->geometry().intersects(o->geometry()),
+                     qPrintable(c->objectName() + QStringLiteral(" runs into ") + o->objectName()));
+      }
+    }
+  }
+
  private slots:
   void initTestCase() {
     SetEventPump([] { QCoreApplication::processEvents(); }, 5);
@@ -272,7 +320,8 @@ class WindowTest : public QObject {
     connect(&user, &QTimer::timeout, [&] {
       if (step == 0 && !w.拦截提示条->isHidden()) {
         pausedRight = w.选择夹->CurrentIndex() == 2 && w.拦截提示文字->text().contains(QStringLiteral("登录")) &&
-                      w.按钮开始采集->text() == QStringLiteral("停止") && messages_.empty();
+                      w.按钮开始采集->text() == QStringLiteral("停止") && messages_.empty() &&
+                      w.选择夹->y() == MainWindow::kTabsTop + w.拦截提示条->height();
         step = 1;  // log in on the third tab
         w.编辑框网址->setText(QString::fromStdString(site.BaseUrl() + "/user.php?action=login&user=demo&pass=demo"));
         Click(w.按钮跳到);
@@ -289,6 +338,7 @@ class WindowTest : public QObject {
     QCOMPARE(step, 2);
     QCOMPARE(messages_[0].text, QStringLiteral("查询完成！"));
     QVERIFY(w.拦截提示条->isHidden());
+    QCOMPARE(w.选择夹->y(), int(MainWindow::kTabsTop));
     QCOMPARE(app->List().RowCount(), static_cast<int>(site.ExpectedRankRows("a.test", 1, "position").size()));
 
     // Skipped, the page counts as failed, and the notice says so.
@@ -386,59 +436,21 @@ class WindowTest : public QObject {
   void everyTabGrowsAndShrinksWithTheWindow() {
     auto app = Start("resize.ini", false);
     MainWindow& w = *app->Window();
-    auto controls = [&](QWidget* page) {
-      QList<QWidget*> named;
-      for (QWidget* c : page->findChildren<QWidget*>())
-        if (!c->objectName().isEmpty() && !c->objectName().startsWith(QLatin1String("qt_")) &&
-            c->isVisibleTo(page))
-          named << c;
-      return named;
-    };
-    auto showAll = [&] {  // lay every tab out at the current size
-      for (int t = 0; t < w.选择夹->Count(); ++t) {
-        w.选择夹->SetCurrentIndex(t);
-        QTest::qWait(20);
-      }
-    };
-    showAll();
+    ShowAllTabs(w);
     QHash<QWidget*, QRect> design;
     for (int t = 0; t < w.选择夹->Count(); ++t)
-      for (QWidget* c : controls(w.选择夹->Page(t)))
+      for (QWidget* c : TabControls(w.选择夹->Page(t)))
         design[c] = c->geometry();
     QCOMPARE(w.minimumSize(), QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight));
 
     for (QSize size : {QSize(300, 200), QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight),
                        QSize(1000, 520), QSize(1500, 950)}) {
       w.resize(size);
-      showAll();
+      ShowAllTabs(w);
       QCOMPARE(w.width(), std::max(size.width(), MainWindow::kMinimumWidth));
       QCOMPARE(w.height(), std::max(size.height(), MainWindow::kMinimumHeight));
-      for (int t = 0; t < w.选择夹->Count(); ++t) {
-        w.选择夹->SetCurrentIndex(t);
-        QTest::qWait(20);
-        QWidget* page = w.选择夹->Page(t);
-        QVERIFY2(QRect(QPoint(0, 0), w.size()).contains(page->geometry().translated(w.选择夹->pos())),
-                 qPrintable(QStringLiteral("tab %1").arg(t)));
-        const QList<QWidget*> list = controls(page);
-        QVERIFY(!list.isEmpty());
-        for (QWidget* c : list) {
-          const QRect r(c->mapTo(page, QPoint(0, 0)), c->size());
-          QVERIFY2(page->rect().contains(r), qPrintable(QStringLiteral("%1 at %2x%3: %4,%5 %6x%7 leaves its tab")
-                                                            .arg(c->objectName())
-                                                            .arg(w.width())
-                                                            .arg(w.height())
-                                                            .arg(r.x())
-                                                            .arg(r.y())
-                                                            .arg(r.width())
-                                                            .arg(r.height())));
-          QVERIFY2(c->width() > 0 && c->height() > 0, qPrintable(c->objectName()));
-          for (QWidget* o : list)
-            if (o != c && o->parentWidget() == c->parentWidget() && design.contains(c) && design.contains(o) &&
-                !design[c].intersects(design[o]))
-              QVERIFY2(!c->geometry().intersects(o->geometry()),
-                       qPrintable(c->objectName() + QStringLiteral(" runs into ") + o->objectName()));
-        }
-      }
+      CheckTabs(w, design);
+      if (QTest::currentTestFailed()) return;
     }
     // At 1500 x 950 the boxes that hold results have taken the room.
     QCOMPARE(w.编辑框结果关键词->geometry(), QRect(248, 104, 720 + 510, 263 + 348));
@@ -448,9 +460,60 @@ class WindowTest : public QObject {
     QCOMPARE(w.编辑框域名->width(), 711 + 510);
     // Back at the design size every control is where it was placed.
     w.resize(MainWindow::kDesignWidth, MainWindow::kDesignHeight);
-    showAll();
+    ShowAllTabs(w);
     for (auto it = design.begin(); it != design.end(); ++it)
       QCOMPARE(it.key()->geometry(), it.value());
+  }
+
+  // The blocked-page bar goes between the top strip and the tabs, at the
+  // design size and at the smallest: it covers none of the strip, the tabs
+  // give up its height at their top and keep their bottom, every tab still
+  // holds its controls apart, and once the bar hides all is as before.
+  void theBlockedBarPushesTheTabsDown() {
+    auto app = Start("bar.ini", false);
+    MainWindow& w = *app->Window();
+    ShowAllTabs(w);
+    QHash<QWidget*, QRect> design;
+    for (int t = 0; t < w.选择夹->Count(); ++t)
+      for (QWidget* c : TabControls(w.选择夹->Page(t)))
+        design[c] = c->geometry();
+    const auto places = [&] {  // the moving logo aside
+      QHash<QWidget*, QRect> g;
+      for (QWidget* c : w.findChildren<QWidget*>())
+        if (!c->objectName().isEmpty() && c != w.图片青篱软件) g[c] = c->geometry();
+      return g;
+    };
+    const auto inWindow = [&](QWidget* c) { return QRect(c->mapTo(&w, QPoint(0, 0)), c->size()); };
+    for (QSize size : {QSize(MainWindow::kDesignWidth, MainWindow::kDesignHeight),
+                       QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight)}) {
+      w.resize(size);
+      ShowAllTabs(w);
+      const QHash<QWidget*, QRect> before = places();
+      const QRect tabs = w.选择夹->geometry();
+      QCOMPARE(tabs.top(), int(MainWindow::kTabsTop));
+
+      w.拦截提示条->show();
+      ShowAllTabs(w);
+      const QRect bar = w.拦截提示条->geometry();
+      QCOMPARE(bar, QRect(0, tabs.top(), w.width(), bar.height()));
+      QVERIFY(bar.height() > 0);
+      QCOMPARE(w.选择夹->geometry(), tabs.adjusted(0, bar.height(), 0, 0));
+      QVERIFY(!w.状态条->geometry().intersects(bar));
+      for (QWidget* c : std::initializer_list<QWidget*>{w.图片框1, w.标签9, w.图片保存配置, w.文字保存配置, w.图片疑点说明, w.文字疑点说明,
+                                                        w.图片青篱软件}) {
+        QVERIFY2(!inWindow(c).intersects(bar), qPrintable(c->objectName() + QStringLiteral(" under the bar")));
+        QVERIFY2(!inWindow(c).intersects(w.选择夹->geometry()),
+                 qPrintable(c->objectName() + QStringLiteral(" under the tabs")));
+      }
+      CheckTabs(w, design);
+      if (QTest::currentTestFailed()) return;
+
+      w.拦截提示条->hide();
+      ShowAllTabs(w);
+      const QHash<QWidget*, QRect> after = places();
+      for (auto it = before.begin(); it != before.end(); ++it)
+        QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()->objectName() + QStringLiteral(" moved")));
+    }
   }
 
   // The logo moves while the window can be seen, and only then.
