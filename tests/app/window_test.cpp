@@ -15,6 +15,7 @@
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
+#include "app/RunViews.h"
 #include "app/Widgets.h"
 #include "demo/DemoSite.h"
 #include "demo/DemoFaults.h"
@@ -321,6 +322,7 @@ class WindowTest : public QObject {
       if (step == 0 && !w.拦截提示条->isHidden()) {
         pausedRight = w.选择夹->CurrentIndex() == 2 && w.拦截提示文字->text().contains(QStringLiteral("登录")) &&
                       w.按钮开始采集->text() == QStringLiteral("停止") && messages_.empty() &&
+                      w.进度条->format() == QStringLiteral("已暂停") &&
                       w.选择夹->y() == MainWindow::kTabsTop + w.拦截提示条->height();
         step = 1;  // log in on the third tab
         w.编辑框网址->setText(QString::fromStdString(site.BaseUrl() + "/user.php?action=login&user=demo&pass=demo"));
@@ -339,6 +341,7 @@ class WindowTest : public QObject {
     QCOMPARE(messages_[0].text, QStringLiteral("查询完成！"));
     QVERIFY(w.拦截提示条->isHidden());
     QCOMPARE(w.选择夹->y(), int(MainWindow::kTabsTop));
+    QVERIFY(w.进度条->format() != QStringLiteral("已暂停"));
     QCOMPARE(app->List().RowCount(), static_cast<int>(site.ExpectedRankRows("a.test", 1, "position").size()));
 
     // Skipped, the page counts as failed, and the notice says so.
@@ -362,6 +365,116 @@ class WindowTest : public QObject {
     QVERIFY(askedToVerify);
     QCOMPARE(messages_[0].text, QStringLiteral("查询完成！\r\n未成功 1 页：失败 1 页"));
     QCOMPARE(app->Rank().Ledger().NotOk().size(), size_t(1));
+  }
+
+  // The bar shows the share of the run's work done, for both kinds and for
+  // a retry of failed pages; an overlapping run shows its own and hands the
+  // bar back when it ends.
+  void theProgressBarShowsTheShareOfTheRunDone() {
+    auto app = Start("progress.ini", false, false);
+    MainWindow& w = *app->Window();
+    ProgressView view(w);
+    QProgressBar* bar = w.进度条;
+    const auto share = [bar] { return bar->value() * 1000 / bar->maximum(); };
+    const auto page = [](const char* target, int n, bool ok = true) {
+      PageReport r;
+      r.target = target;
+      r.page = n;
+      if (!ok) r.outcome = PageOutcome::Failed("HTTP 500");
+      return r;
+    };
+    const auto rank = RunKind::kRank;
+
+    view.RunStarted(rank, {"a.test", "b.test"});
+    QVERIFY(!bar->isHidden());
+    QCOMPARE(share(), 0);
+    view.TargetStarted(rank, "a.test", 1, 2);
+    view.PageRequested(rank, "a.test", 1, 1, 0);
+    QCOMPARE(share(), 0);  // the first page of the first domain is no whole domain
+    view.PageEnded(rank, page("a.test", 1));
+    QCOMPARE(share(), 0);  // the domain's page count is not known yet
+    view.PageRequested(rank, "a.test", 2, 1, 4);
+    QCOMPARE(share(), 125);  // 1 of 4 pages of domain 1 of 2
+    view.PageEnded(rank, page("a.test", 2, false));
+    QCOMPARE(share(), 250);
+    view.TargetStarted(rank, "b.test", 2, 2);
+    view.PageRequested(rank, "b.test", 1, 1, 0);
+    QCOMPARE(share(), 500);
+
+    // Mining goes on inside the rank run: its own seeds, then rank's place again.
+    view.RunStarted(RunKind::kMine, {"x", "y", "z"});
+    view.TargetStarted(RunKind::kMine, "x", 1, 3);
+    view.PageRequested(RunKind::kMine, "x", 1, 1, 0);
+    QCOMPARE(share(), 0);
+    view.TargetStarted(RunKind::kMine, "y", 2, 3);
+    QCOMPARE(share(), 333);
+    view.RunEnded(RunKind::kMine, RunEnd::kStopped);
+    QVERIFY(!bar->isHidden());
+    QCOMPARE(share(), 500);
+    QVERIFY(w.进度文字->text().startsWith(QStringLiteral("域名 2/2")));
+    view.PageEnded(rank, page("b.test", 1, false));
+    view.RunEnded(rank, RunEnd::kFinished);
+    QVERIFY(bar->isHidden());
+
+    // A retry asks for the two pages that failed, without targets of its own.
+    view.RunStarted(rank, {"a.test", "b.test"});
+    QCOMPARE(share(), 0);
+    view.PageRequested(rank, "a.test", 2, 1, 0);
+    view.PageEnded(rank, page("a.test", 2));
+    QCOMPARE(share(), 500);
+    view.PageRequested(rank, "b.test", 1, 1, 0);
+    QVERIFY(w.进度文字->text().startsWith(QStringLiteral("域名 2/2  第 1 页")));
+    view.PageEnded(rank, page("b.test", 1));
+    QCOMPARE(share(), 1000);
+    view.RunEnded(rank, RunEnd::kFinished);
+  }
+
+  // While a run waits at a login page the bar stands and says 已暂停; the
+  // answer gives it back its percentage.
+  void theProgressBarPausesAtALoginPage() {
+    auto app = Start("pause.ini", false, false);
+    MainWindow& w = *app->Window();
+    ProgressView view(w);
+    QProgressBar* bar = w.进度条;
+    const QString format = bar->format();
+    view.RunStarted(RunKind::kRank, {"a.test"});
+    view.TargetStarted(RunKind::kRank, "a.test", 1, 1);
+    view.PageRequested(RunKind::kRank, "a.test", 1, 1, 0);
+    PageReport first;
+    first.target = "a.test";
+    first.page = 1;
+    view.PageEnded(RunKind::kRank, first);
+    view.PageRequested(RunKind::kRank, "a.test", 2, 1, 4);
+    const int value = bar->value();
+    QCOMPARE(value, bar->maximum() / 4);
+
+    PageReport wall;
+    wall.target = "a.test";
+    wall.page = 2;
+    wall.outcome = PageOutcome::Blocked("login page");
+    QString pausedFormat, minedFormat;
+    int pausedValue = -1, minedValue = -1;
+    QTimer::singleShot(1200, [&] {  // after a tick of the view's clock
+      pausedFormat = bar->format();
+      pausedValue = bar->value();
+      // A mining run in the meantime moves the bar as its own.
+      view.RunStarted(RunKind::kMine, {"x", "y"});
+      view.TargetStarted(RunKind::kMine, "y", 2, 2);
+      minedFormat = bar->format();
+      minedValue = bar->value();
+      view.RunEnded(RunKind::kMine, RunEnd::kFinished);
+      Click(w.按钮继续);
+    });
+    const BlockedChoice choice = AskAtBlockedPage(w, RunKind::kRank, wall, [] { return false; });
+    QCOMPARE(choice, BlockedChoice::kRetry);
+    QCOMPARE(pausedFormat, QStringLiteral("已暂停"));
+    QCOMPARE(pausedValue, value);
+    QCOMPARE(minedFormat, format);
+    QCOMPARE(minedValue, bar->maximum() / 2);
+    QCOMPARE(bar->format(), format);
+    QCOMPARE(bar->value(), value);
+    view.RunEnded(RunKind::kRank, RunEnd::kFinished);
+    QVERIFY(bar->isHidden());
   }
 
   void settingsRoundTrip() {
