@@ -367,7 +367,7 @@ bool DemoSite::Impl::FaultPage(const httplib::Request& req, const LoggedRequest&
   switch (fault.kind) {
     case Fault::Kind::kLogin:
       if (!SessionUser(entry).empty()) return false;
-      html = LoginRequiredPageHtml(keyword);
+      html = LoginRequiredPageHtml(opt, keyword);
       break;
     case Fault::Kind::kVerify:
       if (HasPassedCheck(entry)) return false;
@@ -456,7 +456,7 @@ void DemoSite::Impl::Route(const httplib::Request& req, const LoggedRequest& ent
                     kGbkHtml);
   } else if (ParseRankPath(path, domain, page, sort)) {
     if (opt.requireLogin && SessionUser(entry).empty()) {
-      res.set_content(LoginRequiredPageHtml(), kGbkHtml);
+      res.set_content(LoginRequiredPageHtml(opt), kGbkHtml);
     } else {
       res.set_content(RankPageHtml(BaseUrl(), domain, page, sort, opt), kGbkHtml);
     }
@@ -490,7 +490,7 @@ void DemoSite::Impl::UserPage(const httplib::Request& req, const LoggedRequest& 
   if (action == "login") {
     const std::string user = fields["user"];
     if (user != opt.loginUser || fields["pass"] != opt.loginPassword) {
-      body = "<p class=\"error\">" + Gbk("用户名或密码错误") + "</p>\r\n" + LoginForm(user);
+      body = "<p class=\"error\">" + Gbk("用户名或密码错误") + "</p>\r\n" + LoginForm(user, opt);
     } else {
       res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + NewSession(user) + "; Path=/");
       if (req.method == "POST") {
@@ -507,10 +507,10 @@ void DemoSite::Impl::UserPage(const httplib::Request& req, const LoggedRequest& 
       sessions.erase(cookie->second);
     }
     res.set_header("Set-Cookie", std::string(kSessionCookie) + "=; Path=/; Max-Age=0");
-    body = "<p class=\"status\">" + Gbk("已退出登录") + "</p>\r\n" + LoginForm("");
+    body = "<p class=\"status\">" + Gbk("已退出登录") + "</p>\r\n" + LoginForm("", opt);
   } else {
     const std::string user = SessionUser(entry);
-    body = user.empty() ? "<p class=\"status\">" + Gbk("未登录") + "</p>\r\n" + LoginForm("")
+    body = user.empty() ? "<p class=\"status\">" + Gbk("未登录") + "</p>\r\n" + LoginForm("", opt)
                         : "<p class=\"status\">" + Gbk("已登录：") + HtmlEscape(user) +
                               "</p>\r\n<p><a href=\"/user.php?action=logout\">" + Gbk("退出") + "</a></p>";
   }

@@ -11,19 +11,21 @@ std::string SimplePage(const std::string& title, const std::string& body, bool u
          "<title>" + title + "</title>\r\n</head>\r\n<body>\r\n" + body + "\r\n</body>\r\n</html>\r\n";
 }
 
-std::string LoginForm(const std::string& user) {
+std::string LoginForm(const std::string& user, const Options& opt) {
   return "<form method=\"post\" action=\"/user.php\">\r\n"
          "  <p>" + Gbk("用户名：") + "<input type=\"text\" name=\"user\" value=\"" + HtmlEscape(user) + "\" /></p>\r\n"
          "  <p>" + Gbk("密　码：") + "<input type=\"password\" name=\"pass\" /></p>\r\n"
+         "  <p class=\"tip\">" + Gbk("演示站：用户名 ") + HtmlEscape(opt.loginUser) + Gbk("，密码 ") +
+         HtmlEscape(opt.loginPassword) + "</p>\r\n"
          "  <p><input type=\"submit\" value=\"" + Gbk("登录") + "\" /></p>\r\n"
          "</form>";
 }
 
-std::string LoginRequiredPageHtml(bool keywordSite) {
+std::string LoginRequiredPageHtml(const Options& opt, bool keywordSite) {
   return SimplePage(Gbk("请先登录_览数"),
                     "<div class=\"login\">\r\n<p>" +
                         Gbk(keywordSite ? "查看关键词数据请先登录" : "查看排名数据请先登录") + "</p>\r\n" +
-                        LoginForm("") + "\r\n</div>",
+                        LoginForm("", opt) + "\r\n</div>",
                     keywordSite);
 }
 

@@ -6,12 +6,15 @@
 
 namespace lanshu::demo {
 
+struct Options;
+
 std::string SimplePage(const std::string& title, const std::string& body, bool utf8Meta = false);
-std::string LoginForm(const std::string& user);
+// The login form, with the demo account's name and password beside it.
+std::string LoginForm(const std::string& user, const Options& opt);
 
 // What a ranking page, or with keywordSite a keyword page (UTF-8 declared),
 // shows to a visitor who is not logged in.
-std::string LoginRequiredPageHtml(bool keywordSite = false);
+std::string LoginRequiredPageHtml(const Options& opt, bool keywordSite = false);
 
 // The short page that goes with an HTTP error status.
 std::string ErrorPageHtml(int status);

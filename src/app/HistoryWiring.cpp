@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/DatabaseAddress.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/Settings.h"
@@ -56,7 +57,8 @@ HistorySettings LoadHistorySettings(ConfigStore& s) {
 void SaveHistorySettings(ConfigStore& s, const HistorySettings& h) {
   s.SetSection(G("历史记录"));
   s.WriteBool(G("保存历史"), h.keep);
-  s.WriteText(G("数据库"), h.database);
+  // A password typed into a server address serves this session only.
+  s.WriteText(G("数据库"), DatabaseSettingToSave(h.database));
 }
 
 HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store) {

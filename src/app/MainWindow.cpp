@@ -72,7 +72,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   标签9 = Named(new QLabel(this), "标签9", 0, 88, 1002, 2);
   标签9->setFrameStyle(QFrame::HLine | QFrame::Sunken);
 
-  选择夹 = Named(new TabControl(this), "选择夹", 0, 91, 984, 457);
+  选择夹 = Named(new TabControl(this), "选择夹", 0, kTabsTop, 984, 457);
   CreateRankPage(选择夹->AddPage(QStringLiteral("百度排名")));
   CreateMiningPage(选择夹->AddPage(QStringLiteral("关键词挖掘")));
   CreateLoginPage(选择夹->AddPage(QStringLiteral("登录览数")));
@@ -221,7 +221,7 @@ void MainWindow::CreateNoticePage(QWidget* p) {
 }
 
 void MainWindow::CreateBlockedBar() {
-  拦截提示条 = Named(new QFrame(this), "拦截提示条", 0, 62, 990, 26);
+  拦截提示条 = Named(new QFrame(this), "拦截提示条", 0, kTabsTop, 990, 26);
   拦截提示条->setAutoFillBackground(true);
   QPalette palette = 拦截提示条->palette();
   palette.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xCE));
@@ -232,6 +232,8 @@ void MainWindow::CreateBlockedBar() {
   按钮跳过 = MakeButton(拦截提示条, "按钮跳过", 784, 1, 60, 24, "跳过");
   按钮停止 = MakeButton(拦截提示条, "按钮停止", 848, 1, 60, 24, "停止");
   拦截提示条->hide();
+  // Showing or hiding it moves the tabs.
+  拦截提示条->installEventFilter(this);
 }
 
 void MainWindow::CreatePopupMenu() {
@@ -354,7 +356,12 @@ void MainWindow::Relayout() {
   const int H = height();
   const int barHeight = 状态条->height();
   状态条->setGeometry(0, H - barHeight, W, barHeight);
-  选择夹->resize(W, H - 选择夹->y() - barHeight);
+  // The blocked-page bar sits where the tabs begin and pushes them down; the
+  // tabs' bottom stays, so the controls inside lay out as for a window that
+  // much lower.
+  const int pushed = 拦截提示条->isHidden() ? 0 : 拦截提示条->height();
+  拦截提示条->setGeometry(0, kTabsTop, W, 拦截提示条->height());
+  选择夹->setGeometry(0, kTabsTop + pushed, W, H - kTabsTop - pushed - barHeight);
   列表框->resize(选择夹->width() - 2 * 列表框->x(), 选择夹->height() - 列表框->y() - 列表框->x());
   if (列表框->model() && 列表框->model()->columnCount() >= 2) {
     QHeaderView* header = 列表框->header();
@@ -370,12 +377,11 @@ void MainWindow::Relayout() {
   浏览框->resize(W - 浏览框->x() - 10, 选择夹->height() - 浏览框->y() - 10);
   图片框1->resize(W, 图片框1->height());
   标签9->resize(W, 标签9->height());
-  拦截提示条->resize(W, 拦截提示条->height());
   按钮停止->move(W - 按钮停止->width() - 12, 按钮停止->y());
   按钮跳过->move(按钮停止->x() - 按钮跳过->width() - 4, 按钮跳过->y());
   按钮继续->move(按钮跳过->x() - 按钮继续->width() - 4, 按钮继续->y());
   拦截提示文字->resize(std::max(0, 按钮继续->x() - 拦截提示文字->x() - 8), 拦截提示文字->height());
-  const int dx = W - kDesignWidth, dy = H - kDesignHeight;
+  const int dx = W - kDesignWidth, dy = H - kDesignHeight - pushed;
   for (const Anchored& a : anchored_) {
     QRect r = a.design;
     if (a.edges & kMoveRight) r.translate(dx, 0);
@@ -434,6 +440,12 @@ void MainWindow::hideEvent(QHideEvent* event) {
 void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::WindowStateChange) KeepLogoMoving();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == 拦截提示条 && (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent))
+    Relayout();
+  return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -141,7 +141,8 @@ class MainWindow : public QWidget {
   // A run's progress, beside the status text while a run goes.
   QProgressBar* 进度条 = nullptr;
   QLabel* 进度文字 = nullptr;
-  // Shown while a run waits for the user at a login or verification page.
+  // Shown while a run waits for the user at a login or verification page,
+  // between the top strip and the tabs.
   QFrame* 拦截提示条 = nullptr;
   QLabel* 拦截提示文字 = nullptr;
   QPushButton* 按钮继续 = nullptr;
@@ -160,6 +161,7 @@ class MainWindow : public QWidget {
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  public:
   // Handlers that other parts of the program install; each runs on the GUI
@@ -181,6 +183,9 @@ class MainWindow : public QWidget {
   // which every control still fits its tab.
   static constexpr int kDesignWidth = 990, kDesignHeight = 602;
   static constexpr int kMinimumWidth = 966, kMinimumHeight = 480;
+  // The tab control's top below the top strip; the blocked-page bar takes
+  // that place while it shows, and the tab control goes down by its height.
+  static constexpr int kTabsTop = 91;
   // One tick of the logo timer.
   void MoveLogo();
   // The logo moves only while someone can see it: not while the window is

@@ -1,6 +1,9 @@
 #include "app/RunViews.h"
 
+#include <QEvent>
 #include <QWebEngineView>
+#include <algorithm>
+#include <cstdint>
 
 #include "app/MainWindow.h"
 #include "app/QtText.h"
@@ -12,15 +15,43 @@ namespace lanshu {
 ProgressView::ProgressView(MainWindow& window, QObject* parent) : QObject(parent), window_(&window) {
   tick_.setInterval(1000);
   connect(&tick_, &QTimer::timeout, this, &ProgressView::Show);
+  barFormat_ = window.进度条->format();
+  window.进度条->setRange(0, kBarRange);
+  // The blocked-page bar is up exactly while a run waits for the user.
+  window.拦截提示条->installEventFilter(this);
+}
+
+int ProgressView::Place::Share() const {
+  std::int64_t done = 0, whole = 1;
+  if (byTargets) {
+    if (targetCount <= 0) return 0;
+    const int before = std::clamp(target - 1, 0, targetCount);
+    if (knownPages > 0) {
+      done = std::int64_t(before) * knownPages + std::min(pagesEnded, knownPages);
+      whole = std::int64_t(targetCount) * knownPages;
+    } else {
+      done = before;
+      whole = targetCount;
+    }
+  } else {
+    if (pagesToRetry <= 0) return 0;
+    done = std::min(pagesEnded, pagesToRetry);
+    whole = pagesToRetry;
+  }
+  return static_cast<int>(std::min<std::int64_t>(kBarRange, done * kBarRange / whole));
 }
 
 void ProgressView::RunStarted(RunKind kind, const std::vector<std::string>& targets) {
+  Place& p = Of(kind);
+  const int notOkBefore = p.notOk;  // what a retry of failed pages asks for again
+  p = Place();
+  p.running = true;
+  p.targets = targets;
+  p.targetCount = static_cast<int>(targets.size());
+  p.pagesToRetry = notOkBefore;
+  p.clock.start();
   kind_ = kind;
-  targets_ = static_cast<int>(targets.size());
-  target_ = page_ = pages_ = rows_ = 0;
-  attempt_ = 1;
   ++running_;
-  clock_.start();
   tick_.start();
   if (window_) {
     window_->进度条->show();
@@ -30,59 +61,92 @@ void ProgressView::RunStarted(RunKind kind, const std::vector<std::string>& targ
 }
 
 void ProgressView::TargetStarted(RunKind kind, const std::string&, int index, int count) {
+  Place& p = Of(kind);
   kind_ = kind;
-  target_ = index;
-  targets_ = count;
-  page_ = pages_ = 0;
+  p.byTargets = true;
+  p.target = index;
+  p.targetCount = count;
+  p.page = p.knownPages = p.pagesEnded = 0;
   Show();
 }
 
-void ProgressView::PageRequested(RunKind kind, const std::string&, int page, int attempt,
+void ProgressView::PageRequested(RunKind kind, const std::string& target, int page, int attempt,
                                  int knownPages) {
+  Place& p = Of(kind);
   kind_ = kind;
-  page_ = page;
-  attempt_ = attempt;
-  if (knownPages > 0) pages_ = knownPages;
+  if (!p.byTargets) {  // a retry names its target with each page
+    const auto at = std::find(p.targets.begin(), p.targets.end(), target);
+    if (at != p.targets.end()) p.target = static_cast<int>(at - p.targets.begin()) + 1;
+  }
+  p.page = page;
+  p.attempt = attempt;
+  if (knownPages > 0) p.knownPages = knownPages;
   Show();
 }
 
 void ProgressView::PageEnded(RunKind kind, const PageReport& report) {
+  Place& p = Of(kind);
   kind_ = kind;
-  rows_ += report.rows;
+  p.rows += report.rows;
+  ++p.pagesEnded;
+  if (!report.outcome.Ok()) ++p.notOk;
   Show();
 }
 
-void ProgressView::RunEnded(RunKind, RunEnd) {
-  if (--running_ > 0) return;
+void ProgressView::RunEnded(RunKind kind, RunEnd) {
+  Place& p = Of(kind);
+  p.running = p.paused = false;
+  if (--running_ > 0) {
+    // The other run goes on: its place is shown again.
+    const RunKind other = kind == RunKind::kRank ? RunKind::kMine : RunKind::kRank;
+    if (Of(other).running) kind_ = other;
+    Show();
+    return;
+  }
   running_ = 0;
   tick_.stop();
   if (window_) {
+    window_->进度条->setFormat(barFormat_);
     window_->进度条->hide();
     window_->进度文字->hide();
   }
 }
 
+bool ProgressView::eventFilter(QObject* watched, QEvent* event) {
+  if (window_ && watched == window_->拦截提示条) {
+    if (event->type() == QEvent::ShowToParent) {
+      // The run at the wall is the one whose page was asked for last.
+      Place& p = Of(kind_);
+      if (p.running && !p.paused) {
+        p.paused = true;
+        p.pausedShare = p.Share();
+      }
+      Show();
+    } else if (event->type() == QEvent::HideToParent) {
+      for (Place& p : places_) p.paused = false;
+      Show();
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
 void ProgressView::Show() {
   if (!window_ || running_ == 0) return;
-  const qint64 s = clock_.elapsed() / 1000;
+  const Place& p = Of(kind_);
+  const qint64 s = p.clock.isValid() ? p.clock.elapsed() / 1000 : 0;
   const QString elapsed = QStringLiteral("%1:%2:%3")
                               .arg(s / 3600, 2, 10, QLatin1Char('0'))
                               .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
                               .arg(s % 60, 2, 10, QLatin1Char('0'));
-  QString text = QStringLiteral("%1 %2/%3").arg(kind_ == RunKind::kRank ? QStringLiteral("域名") : QStringLiteral("关键词")).arg(target_).arg(targets_);
-  text += pages_ > 0 ? QStringLiteral("  第 %1/%2 页").arg(page_).arg(pages_) : QStringLiteral("  第 %1 页").arg(page_);
-  if (attempt_ > 1) text += QStringLiteral("（重试 %1）").arg(attempt_ - 1);
-  text += QStringLiteral("  %1 行  %2").arg(rows_).arg(elapsed);
+  QString text = QStringLiteral("%1 %2/%3").arg(kind_ == RunKind::kRank ? QStringLiteral("域名") : QStringLiteral("关键词")).arg(p.target).arg(p.targetCount);
+  text += p.knownPages > 0 ? QStringLiteral("  第 %1/%2 页").arg(p.page).arg(p.knownPages) : QStringLiteral("  第 %1 页").arg(p.page);
+  if (p.attempt > 1) text += QStringLiteral("（重试 %1）").arg(p.attempt - 1);
+  text += QStringLiteral("  %1 行  %2").arg(p.rows).arg(elapsed);
   window_->进度文字->setText(text);
-  // Rank: pages of the domain; mining: seeds of the run.
   QProgressBar* bar = window_->进度条;
-  if (kind_ == RunKind::kRank) {
-    bar->setRange(0, std::max(1, pages_));
-    bar->setValue(std::min(page_, std::max(1, pages_)));
-  } else {
-    bar->setRange(0, std::max(1, targets_));
-    bar->setValue(std::min(target_, std::max(1, targets_)));
-  }
+  bar->setRange(0, kBarRange);
+  bar->setFormat(p.paused ? QStringLiteral("已暂停") : barFormat_);
+  bar->setValue(p.paused ? p.pausedShare : p.Share());
 }
 
 BlockedChoice AskAtBlockedPage(MainWindow& window, RunKind kind, const PageReport& report,

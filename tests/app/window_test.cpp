@@ -15,6 +15,7 @@
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
+#include "app/RunViews.h"
 #include "app/Widgets.h"
 #include "demo/DemoSite.h"
 #include "demo/DemoFaults.h"
@@ -55,6 +56,54 @@ class WindowTest : public QObject {
   }
 
   void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+  // The named controls a tab page shows.
+  static QList<QWidget*> TabControls(QWidget* page) {
+    QList<QWidget*> named;
+    for (QWidget* c : page->findChildren<QWidget*>())
+      if (!c->objectName().isEmpty() && !c->objectName().startsWith(QLatin1String("qt_")) && c->isVisibleTo(page))
+        named << c;
+    return named;
+  }
+
+  // Lays every tab out at the current size.
+  static void ShowAllTabs(MainWindow& w) {
+    for (int t = 0; t < w.选择夹->Count(); ++t) {
+      w.选择夹->SetCurrentIndex(t);
+      QTest::qWait(20);
+    }
+  }
+
+  // Every tab lies inside the window, and each of its controls inside the
+  // tab, with a size, clear of every neighbour it was clear of in `design`.
+  static void CheckTabs(MainWindow& w, const QHash<QWidget*, QRect>& design) {
+    for (int t = 0; t < w.选择夹->Count(); ++t) {
+      w.选择夹->SetCurrentIndex(t);
+      QTest::qWait(20);
+      QWidget* page = w.选择夹->Page(t);
+      QVERIFY2(QRect(QPoint(0, 0), w.size()).contains(page->geometry().translated(w.选择夹->pos())),
+               qPrintable(QStringLiteral("tab %1").arg(t)));
+      const QList<QWidget*> list = TabControls(page);
+      QVERIFY(!list.isEmpty());
+      for (QWidget* c : list) {
+        const QRect r(c->mapTo(page, QPoint(0, 0)), c->size());
+        QVERIFY2(page->rect().contains(r), qPrintable(QStringLiteral("%1 at %2x%3: %4,%5 %6x%7 leaves its tab")
+                                                          .arg(c->objectName())
+                                                          .arg(w.width())
+                                                          .arg(w.height())
+                                                          .arg(r.x())
+                                                          .arg(r.y())
+                                                          .arg(r.width())
+                                                          .arg(r.height())));
+        QVERIFY2(c->width() > 0 && c->height() > 0, qPrintable(c->objectName()));
+        for (QWidget* o : list)
+          if (o != c && o->parentWidget() == c->parentWidget() && design.contains(c) && design.contains(o) &&
+              !design[c].intersects(design[o]))
+            QVERIFY2(!c->geometry().intersects(o->geometry()),
+                     qPrintable(c->objectName() + QStringLiteral(" runs into ") + o->objectName()));
+      }
+    }
+  }
 
  private slots:
   void initTestCase() {
@@ -272,7 +321,9 @@ class WindowTest : public QObject {
     connect(&user, &QTimer::timeout, [&] {
       if (step == 0 && !w.拦截提示条->isHidden()) {
         pausedRight = w.选择夹->CurrentIndex() == 2 && w.拦截提示文字->text().contains(QStringLiteral("登录")) &&
-                      w.按钮开始采集->text() == QStringLiteral("停止") && messages_.empty();
+                      w.按钮开始采集->text() == QStringLiteral("停止") && messages_.empty() &&
+                      w.进度条->format() == QStringLiteral("已暂停") &&
+                      w.选择夹->y() == MainWindow::kTabsTop + w.拦截提示条->height();
         step = 1;  // log in on the third tab
         w.编辑框网址->setText(QString::fromStdString(site.BaseUrl() + "/user.php?action=login&user=demo&pass=demo"));
         Click(w.按钮跳到);
@@ -289,6 +340,8 @@ class WindowTest : public QObject {
     QCOMPARE(step, 2);
     QCOMPARE(messages_[0].text, QStringLiteral("查询完成！"));
     QVERIFY(w.拦截提示条->isHidden());
+    QCOMPARE(w.选择夹->y(), int(MainWindow::kTabsTop));
+    QVERIFY(w.进度条->format() != QStringLiteral("已暂停"));
     QCOMPARE(app->List().RowCount(), static_cast<int>(site.ExpectedRankRows("a.test", 1, "position").size()));
 
     // Skipped, the page counts as failed, and the notice says so.
@@ -312,6 +365,116 @@ class WindowTest : public QObject {
     QVERIFY(askedToVerify);
     QCOMPARE(messages_[0].text, QStringLiteral("查询完成！\r\n未成功 1 页：失败 1 页"));
     QCOMPARE(app->Rank().Ledger().NotOk().size(), size_t(1));
+  }
+
+  // The bar shows the share of the run's work done, for both kinds and for
+  // a retry of failed pages; an overlapping run shows its own and hands the
+  // bar back when it ends.
+  void theProgressBarShowsTheShareOfTheRunDone() {
+    auto app = Start("progress.ini", false, false);
+    MainWindow& w = *app->Window();
+    ProgressView view(w);
+    QProgressBar* bar = w.进度条;
+    const auto share = [bar] { return bar->value() * 1000 / bar->maximum(); };
+    const auto page = [](const char* target, int n, bool ok = true) {
+      PageReport r;
+      r.target = target;
+      r.page = n;
+      if (!ok) r.outcome = PageOutcome::Failed("HTTP 500");
+      return r;
+    };
+    const auto rank = RunKind::kRank;
+
+    view.RunStarted(rank, {"a.test", "b.test"});
+    QVERIFY(!bar->isHidden());
+    QCOMPARE(share(), 0);
+    view.TargetStarted(rank, "a.test", 1, 2);
+    view.PageRequested(rank, "a.test", 1, 1, 0);
+    QCOMPARE(share(), 0);  // the first page of the first domain is no whole domain
+    view.PageEnded(rank, page("a.test", 1));
+    QCOMPARE(share(), 0);  // the domain's page count is not known yet
+    view.PageRequested(rank, "a.test", 2, 1, 4);
+    QCOMPARE(share(), 125);  // 1 of 4 pages of domain 1 of 2
+    view.PageEnded(rank, page("a.test", 2, false));
+    QCOMPARE(share(), 250);
+    view.TargetStarted(rank, "b.test", 2, 2);
+    view.PageRequested(rank, "b.test", 1, 1, 0);
+    QCOMPARE(share(), 500);
+
+    // Mining goes on inside the rank run: its own seeds, then rank's place again.
+    view.RunStarted(RunKind::kMine, {"x", "y", "z"});
+    view.TargetStarted(RunKind::kMine, "x", 1, 3);
+    view.PageRequested(RunKind::kMine, "x", 1, 1, 0);
+    QCOMPARE(share(), 0);
+    view.TargetStarted(RunKind::kMine, "y", 2, 3);
+    QCOMPARE(share(), 333);
+    view.RunEnded(RunKind::kMine, RunEnd::kStopped);
+    QVERIFY(!bar->isHidden());
+    QCOMPARE(share(), 500);
+    QVERIFY(w.进度文字->text().startsWith(QStringLiteral("域名 2/2")));
+    view.PageEnded(rank, page("b.test", 1, false));
+    view.RunEnded(rank, RunEnd::kFinished);
+    QVERIFY(bar->isHidden());
+
+    // A retry asks for the two pages that failed, without targets of its own.
+    view.RunStarted(rank, {"a.test", "b.test"});
+    QCOMPARE(share(), 0);
+    view.PageRequested(rank, "a.test", 2, 1, 0);
+    view.PageEnded(rank, page("a.test", 2));
+    QCOMPARE(share(), 500);
+    view.PageRequested(rank, "b.test", 1, 1, 0);
+    QVERIFY(w.进度文字->text().startsWith(QStringLiteral("域名 2/2  第 1 页")));
+    view.PageEnded(rank, page("b.test", 1));
+    QCOMPARE(share(), 1000);
+    view.RunEnded(rank, RunEnd::kFinished);
+  }
+
+  // While a run waits at a login page the bar stands and says 已暂停; the
+  // answer gives it back its percentage.
+  void theProgressBarPausesAtALoginPage() {
+    auto app = Start("pause.ini", false, false);
+    MainWindow& w = *app->Window();
+    ProgressView view(w);
+    QProgressBar* bar = w.进度条;
+    const QString format = bar->format();
+    view.RunStarted(RunKind::kRank, {"a.test"});
+    view.TargetStarted(RunKind::kRank, "a.test", 1, 1);
+    view.PageRequested(RunKind::kRank, "a.test", 1, 1, 0);
+    PageReport first;
+    first.target = "a.test";
+    first.page = 1;
+    view.PageEnded(RunKind::kRank, first);
+    view.PageRequested(RunKind::kRank, "a.test", 2, 1, 4);
+    const int value = bar->value();
+    QCOMPARE(value, bar->maximum() / 4);
+
+    PageReport wall;
+    wall.target = "a.test";
+    wall.page = 2;
+    wall.outcome = PageOutcome::Blocked("login page");
+    QString pausedFormat, minedFormat;
+    int pausedValue = -1, minedValue = -1;
+    QTimer::singleShot(1200, [&] {  // after a tick of the view's clock
+      pausedFormat = bar->format();
+      pausedValue = bar->value();
+      // A mining run in the meantime moves the bar as its own.
+      view.RunStarted(RunKind::kMine, {"x", "y"});
+      view.TargetStarted(RunKind::kMine, "y", 2, 2);
+      minedFormat = bar->format();
+      minedValue = bar->value();
+      view.RunEnded(RunKind::kMine, RunEnd::kFinished);
+      Click(w.按钮继续);
+    });
+    const BlockedChoice choice = AskAtBlockedPage(w, RunKind::kRank, wall, [] { return false; });
+    QCOMPARE(choice, BlockedChoice::kRetry);
+    QCOMPARE(pausedFormat, QStringLiteral("已暂停"));
+    QCOMPARE(pausedValue, value);
+    QCOMPARE(minedFormat, format);
+    QCOMPARE(minedValue, bar->maximum() / 2);
+    QCOMPARE(bar->format(), format);
+    QCOMPARE(bar->value(), value);
+    view.RunEnded(RunKind::kRank, RunEnd::kFinished);
+    QVERIFY(bar->isHidden());
   }
 
   void settingsRoundTrip() {
@@ -386,59 +549,21 @@ class WindowTest : public QObject {
   void everyTabGrowsAndShrinksWithTheWindow() {
     auto app = Start("resize.ini", false);
     MainWindow& w = *app->Window();
-    auto controls = [&](QWidget* page) {
-      QList<QWidget*> named;
-      for (QWidget* c : page->findChildren<QWidget*>())
-        if (!c->objectName().isEmpty() && !c->objectName().startsWith(QLatin1String("qt_")) &&
-            c->isVisibleTo(page))
-          named << c;
-      return named;
-    };
-    auto showAll = [&] {  // lay every tab out at the current size
-      for (int t = 0; t < w.选择夹->Count(); ++t) {
-        w.选择夹->SetCurrentIndex(t);
-        QTest::qWait(20);
-      }
-    };
-    showAll();
+    ShowAllTabs(w);
     QHash<QWidget*, QRect> design;
     for (int t = 0; t < w.选择夹->Count(); ++t)
-      for (QWidget* c : controls(w.选择夹->Page(t)))
+      for (QWidget* c : TabControls(w.选择夹->Page(t)))
         design[c] = c->geometry();
     QCOMPARE(w.minimumSize(), QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight));
 
     for (QSize size : {QSize(300, 200), QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight),
                        QSize(1000, 520), QSize(1500, 950)}) {
       w.resize(size);
-      showAll();
+      ShowAllTabs(w);
       QCOMPARE(w.width(), std::max(size.width(), MainWindow::kMinimumWidth));
       QCOMPARE(w.height(), std::max(size.height(), MainWindow::kMinimumHeight));
-      for (int t = 0; t < w.选择夹->Count(); ++t) {
-        w.选择夹->SetCurrentIndex(t);
-        QTest::qWait(20);
-        QWidget* page = w.选择夹->Page(t);
-        QVERIFY2(QRect(QPoint(0, 0), w.size()).contains(page->geometry().translated(w.选择夹->pos())),
-                 qPrintable(QStringLiteral("tab %1").arg(t)));
-        const QList<QWidget*> list = controls(page);
-        QVERIFY(!list.isEmpty());
-        for (QWidget* c : list) {
-          const QRect r(c->mapTo(page, QPoint(0, 0)), c->size());
-          QVERIFY2(page->rect().contains(r), qPrintable(QStringLiteral("%1 at %2x%3: %4,%5 %6x%7 leaves its tab")
-                                                            .arg(c->objectName())
-                                                            .arg(w.width())
-                                                            .arg(w.height())
-                                                            .arg(r.x())
-                                                            .arg(r.y())
-                                                            .arg(r.width())
-                                                            .arg(r.height())));
-          QVERIFY2(c->width() > 0 && c->height() > 0, qPrintable(c->objectName()));
-          for (QWidget* o : list)
-            if (o != c && o->parentWidget() == c->parentWidget() && design.contains(c) && design.contains(o) &&
-                !design[c].intersects(design[o]))
-              QVERIFY2(!c->geometry().intersects(o->geometry()),
-                       qPrintable(c->objectName() + QStringLiteral(" runs into ") + o->objectName()));
-        }
-      }
+      CheckTabs(w, design);
+      if (QTest::currentTestFailed()) return;
     }
     // At 1500 x 950 the boxes that hold results have taken the room.
     QCOMPARE(w.编辑框结果关键词->geometry(), QRect(248, 104, 720 + 510, 263 + 348));
@@ -448,9 +573,60 @@ class WindowTest : public QObject {
     QCOMPARE(w.编辑框域名->width(), 711 + 510);
     // Back at the design size every control is where it was placed.
     w.resize(MainWindow::kDesignWidth, MainWindow::kDesignHeight);
-    showAll();
+    ShowAllTabs(w);
     for (auto it = design.begin(); it != design.end(); ++it)
       QCOMPARE(it.key()->geometry(), it.value());
+  }
+
+  // The blocked-page bar goes between the top strip and the tabs, at the
+  // design size and at the smallest: it covers none of the strip, the tabs
+  // give up its height at their top and keep their bottom, every tab still
+  // holds its controls apart, and once the bar hides all is as before.
+  void theBlockedBarPushesTheTabsDown() {
+    auto app = Start("bar.ini", false);
+    MainWindow& w = *app->Window();
+    ShowAllTabs(w);
+    QHash<QWidget*, QRect> design;
+    for (int t = 0; t < w.选择夹->Count(); ++t)
+      for (QWidget* c : TabControls(w.选择夹->Page(t)))
+        design[c] = c->geometry();
+    const auto places = [&] {  // the moving logo aside
+      QHash<QWidget*, QRect> g;
+      for (QWidget* c : w.findChildren<QWidget*>())
+        if (!c->objectName().isEmpty() && c != w.图片青篱软件) g[c] = c->geometry();
+      return g;
+    };
+    const auto inWindow = [&](QWidget* c) { return QRect(c->mapTo(&w, QPoint(0, 0)), c->size()); };
+    for (QSize size : {QSize(MainWindow::kDesignWidth, MainWindow::kDesignHeight),
+                       QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight)}) {
+      w.resize(size);
+      ShowAllTabs(w);
+      const QHash<QWidget*, QRect> before = places();
+      const QRect tabs = w.选择夹->geometry();
+      QCOMPARE(tabs.top(), int(MainWindow::kTabsTop));
+
+      w.拦截提示条->show();
+      ShowAllTabs(w);
+      const QRect bar = w.拦截提示条->geometry();
+      QCOMPARE(bar, QRect(0, tabs.top(), w.width(), bar.height()));
+      QVERIFY(bar.height() > 0);
+      QCOMPARE(w.选择夹->geometry(), tabs.adjusted(0, bar.height(), 0, 0));
+      QVERIFY(!w.状态条->geometry().intersects(bar));
+      for (QWidget* c : std::initializer_list<QWidget*>{w.图片框1, w.标签9, w.图片保存配置, w.文字保存配置, w.图片疑点说明, w.文字疑点说明,
+                                                        w.图片青篱软件}) {
+        QVERIFY2(!inWindow(c).intersects(bar), qPrintable(c->objectName() + QStringLiteral(" under the bar")));
+        QVERIFY2(!inWindow(c).intersects(w.选择夹->geometry()),
+                 qPrintable(c->objectName() + QStringLiteral(" under the tabs")));
+      }
+      CheckTabs(w, design);
+      if (QTest::currentTestFailed()) return;
+
+      w.拦截提示条->hide();
+      ShowAllTabs(w);
+      const QHash<QWidget*, QRect> after = places();
+      for (auto it = before.begin(); it != before.end(); ++it)
+        QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()->objectName() + QStringLiteral(" moved")));
+    }
   }
 
   // The logo moves while the window can be seen, and only then.

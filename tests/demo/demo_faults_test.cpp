@@ -220,6 +220,7 @@ TEST_F(DemoFaultsTest, LoginPagesStandUntilTheRequestCarriesASession) {
   EXPECT_TRUE(Has(res->body, "<form"));
   EXPECT_TRUE(Has(res->body, "type=\"password\""));
   EXPECT_TRUE(Has(res->body, Gbk("登录")));
+  EXPECT_TRUE(Has(res->body, Gbk("演示站：用户名 demo，密码 demo")));
   EXPECT_FALSE(Has(res->body, "box_05"));
 
   res = Get(kJianfei + "1/");
@@ -228,6 +229,7 @@ TEST_F(DemoFaultsTest, LoginPagesStandUntilTheRequestCarriesASession) {
   EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
   EXPECT_TRUE(Has(res->body, "type=\"password\""));
   EXPECT_TRUE(Has(res->body, u8"登录"));
+  EXPECT_TRUE(Has(res->body, u8"演示站：用户名 demo，密码 demo"));
   EXPECT_TRUE(Has(res->body, "charset=utf-8"));
   EXPECT_FALSE(Has(res->body, "box_05"));
 

@@ -244,6 +244,8 @@ TEST_F(DemoSiteTest, LoginSwitchGuardsTheRankingPages) {
   auto res = Get(path);
   EXPECT_EQ(res->body.find("\"box_05"), std::string::npos);
   EXPECT_NE(res->body.find("name=\"pass\""), std::string::npos);
+  EXPECT_NE(res->body.find(Gbk("演示站：用户名 demo，密码 demo")), std::string::npos);
+  EXPECT_NE(Get("/user.php")->body.find(Gbk("演示站：用户名 demo，密码 demo")), std::string::npos);
   EXPECT_EQ(Get(path, {{"Cookie", "lanshu_session=forged"}})->body.find("\"box_05"), std::string::npos);
 
   httplib::Client client(site.BaseUrl());
