@@ -71,7 +71,9 @@ int main() {
       query.currentDomain = "bench.example";
       query.resolveLink = [](const std::string& link) { return lanshu::ResolveRedirectLink(link); };
       if (concurrent)
-        query.resolveLinks = [](const std::vector<std::string>& links) { return lanshu::ResolveRedirectLinks(links, 8); };
+        query.resolveLinks = [](const std::vector<std::string>& links, const std::function<bool()>& stopped) {
+          return lanshu::ResolveRedirectLinks(links, 8, stopped);
+        };
       const Clock::time_point start = Clock::now();
       query.ParseRankPage(html);
       const double seconds = std::chrono::duration<double>(Clock::now() - start).count();

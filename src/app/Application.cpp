@@ -218,7 +218,9 @@ void Application::CreateWindow() {
   miningUi_ = std::make_unique<MiningWindowUi>(*window_);
   rank_ = std::make_unique<RankQuery>(*rankUi_, *loader_, sites_.rankSite, sites_.searchSite);
   rank_->resolveLink = [](const std::string& link) { return ResolveRedirectLink(link); };
-  rank_->resolveLinks = [](const std::vector<std::string>& links) { return ResolveRedirectLinks(links, 8); };
+  rank_->resolveLinks = [](const std::vector<std::string>& links, const std::function<bool()>& stopped) {
+    return ResolveRedirectLinks(links, 8, stopped);
+  };
   mining_ = std::make_unique<KeywordMining>(*miningUi_, sites_.keywordSite);
   mining_->fetch = [this](const std::string& url) { return http_->Request(url); };
   mining_->fetchPage = [this](const std::string& url, const std::function<bool()>& stopped) {
@@ -284,11 +286,9 @@ bool Application::OnAboutToClose() {
   // Stop the runs as their buttons would; the window closes when they end.
   closePending_ = true;
   SetMessagesMuted(true);
-  if (rankRunning) window_->按钮开始采集->setText(QStringLiteral("停止中"));
-  if (miningRunning) {
-    window_->按钮开始挖掘->setText(QStringLiteral("停止中"));
-    mining_->state.stopRequested = true;
-  }
+  // Closing is a Stop: the runs end stopped, not finished.
+  rank_->RequestStop();
+  mining_->RequestStop();
   CancelTransferWaits();  // a page or link request in flight would hold the close for its time-out
   return false;
 }

@@ -69,11 +69,16 @@ bool KeywordMining::ResultFileOk(bool ok) {
   return false;
 }
 
+void KeywordMining::RequestStop() {
+  if (!Running()) return;
+  ui_.SetStartCaption(T().stopping);
+  state.stopRequested = true;
+  userStopped_ = true;
+}
+
 void KeywordMining::StartOrStopMining() {
   if (ui_.StartCaption() != T().idle) {
-    ui_.SetStartCaption(T().stopping);
-    state.stopRequested = true;
-    userStopped_ = true;
+    RequestStop();
     return;
   }
   refusal = StartRefusal();

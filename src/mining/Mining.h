@@ -84,6 +84,8 @@ class KeywordMining : public PageRun {
   void ParseMiningRows(const std::string& page, const std::string& seed);
 
   bool Running() const;
+  // Stop, as a click during the run: the run ends stopped.
+  void RequestStop();
   void SetKeywordSite(std::string keywordSite) { keywordSite_ = std::move(keywordSite); }
   std::string PageAddress(int n) const;
 

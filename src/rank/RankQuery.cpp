@@ -154,11 +154,16 @@ bool RankQuery::StopRequested() const { return ui_.StartCaption() != Gbk(kRunnin
 
 bool RankQuery::Running() const { return ui_.StartCaption() != Gbk(kIdle); }
 
+void RankQuery::RequestStop() {
+  if (!Running()) return;
+  // The run shows its one notice when it has ended.
+  ui_.SetStartCaption(Gbk(kStopping));
+  userStopped_ = true;
+}
+
 void RankQuery::StartStopRankQuery() {
   if (ui_.StartCaption() != Gbk(kIdle)) {
-    // The run shows its one notice when it has ended.
-    ui_.SetStartCaption(Gbk(kStopping));
-    userStopped_ = true;
+    RequestStop();
     return;
   }
   refusal = StartRefusal();
@@ -404,7 +409,7 @@ void RankQuery::ParseRankBlock(const std::string& body) {
     if (p.convert) links.push_back(p.cells[7]);
   std::vector<std::string> resolved;
   if (resolveLinks && !links.empty()) {
-    resolved = resolveLinks(links);
+    resolved = resolveLinks(links, [this] { return StopRequested(); });
   } else {
     for (const std::string& link : links) resolved.push_back(resolveLink(link));
   }

@@ -105,14 +105,18 @@ class RankQuery : public PageRun {
   std::string PageAddress(int page) const;
 
   bool Running() const;
+  // Stop, as a click during the run: the run ends stopped.
+  void RequestStop();
   void SetSites(std::string rankSite, std::string searchSite);
 
   // Resolves a search-engine redirect link; the program installs its link
   // resolver here. Without one, links are listed as found.
   std::function<std::string(const std::string&)> resolveLink;
   // Resolves the links of a page together, answers in their order; used
-  // instead of resolveLink when installed.
-  std::function<std::vector<std::string>(const std::vector<std::string>&)> resolveLinks;
+  // instead of resolveLink when installed. It gives up when `stopped()`
+  // holds: Stop reaches link conversion.
+  std::function<std::vector<std::string>(const std::vector<std::string>&, const std::function<bool()>& stopped)>
+      resolveLinks;
 
   // Collects again the pages of the last run that were not ok and appends
   // their rows at the end of the list (the popup command 重试失败页).

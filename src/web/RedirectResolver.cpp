@@ -102,7 +102,7 @@ std::shared_ptr<LinkJob> PrepareLink(const std::string& link) {
 }  // namespace
 
 std::vector<std::string> ResolveRedirectLinks(const std::vector<std::string>& links,
-                                              std::size_t atOnce) {
+                                              std::size_t atOnce, const std::function<bool()>& stopped) {
   // The phase limits end a transfer well within this bound.
   constexpr auto kLinkLimit = seconds(35);
   if (atOnce == 0) atOnce = 1;
@@ -114,7 +114,7 @@ std::vector<std::string> ResolveRedirectLinks(const std::vector<std::string>& li
   std::vector<Slot> running;
   std::size_t next = 0;
   bool cancelled = false;
-  while (!cancelled && (next < links.size() || !running.empty())) {
+  while (!cancelled && !(stopped && stopped()) && (next < links.size() || !running.empty())) {
     while (running.size() < atOnce && next < links.size()) {
       const std::size_t i = next++;
       std::shared_ptr<LinkJob> job = PrepareLink(links[i]);
@@ -129,7 +129,7 @@ std::vector<std::string> ResolveRedirectLinks(const std::vector<std::string>& li
       return std::any_of(running.begin(), running.end(),
                          [](const Slot& s) { return s.job->ended.load(std::memory_order_acquire); });
     };
-    cancelled = WaitForTransfers(anyEnded, deadline) == WaitEnd::kCancelled;
+    cancelled = WaitForTransfers(anyEnded, deadline, stopped) == WaitEnd::kCancelled;
     const Clock::time_point now = Clock::now();
     for (auto it = running.begin(); it != running.end();) {
       LinkJob& job = *it->job;

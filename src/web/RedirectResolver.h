@@ -1,6 +1,7 @@
 #pragma once
 // Resolves the search engine's redirect links without following them.
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,11 @@ std::string AbsoluteLocation(const std::string& link, const std::string& locatio
 
 // Resolves the links together, at most `atOnce` in flight, each as
 // ResolveRedirectLink would; the answers come in the order of the links.
-// When the waits are cancelled, links not yet answered give the empty text.
+// When the waits are cancelled or `stopped()` holds (asked every few
+// milliseconds: Stop during link conversion), links not yet answered give the
+// empty text and no further link is asked for.
 std::vector<std::string> ResolveRedirectLinks(const std::vector<std::string>& links,
-                                              std::size_t atOnce = 8);
+                                              std::size_t atOnce = 8,
+                                              const std::function<bool()>& stopped = nullptr);
 
 }  // namespace lanshu

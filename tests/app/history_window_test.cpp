@@ -8,7 +8,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
+#include <QPointer>
 #include <QSet>
+#include <QTimer>
 #include <climits>
 #include <map>
 #include <QTableView>
@@ -219,8 +221,9 @@ class HistoryWindowTest : public QObject {
     QVERIFY(WaitFor([&] { return runs->topLevelItemCount() == 3; }, 5000));
   }
 
-  // 重试失败页 adds the pages it gets to the run they failed in.
-  void retriedPagesJoinTheirRun() {
+  // 重试失败页 is a run of its own, shown under the run it continues, whose
+  // ending and counts stay as they were.
+  void aRetryIsShownUnderTheRunItContinues() {
     auto app = Start(QStringLiteral("retry"), Path(QStringLiteral("retry.sqlite")));
     QVERIFY(app->Ok());
     demo::DemoSite& site = *app->Demo();
@@ -243,8 +246,45 @@ class HistoryWindowTest : public QObject {
     w.选择夹->SetCurrentIndex(4);
     auto* runs = Child<QTreeWidget>(w, "列表框历史");
     QCOMPARE(runs->topLevelItemCount(), 1);
-    QCOMPARE(runs->topLevelItem(0)->text(4), QStringLiteral("6"));
-    QCOMPARE(runs->topLevelItem(0)->text(5), QStringLiteral("0"));
+    QTreeWidgetItem* first = runs->topLevelItem(0);
+    QCOMPARE(first->text(4), QStringLiteral("3"));
+    QCOMPARE(first->text(5), QStringLiteral("1"));
+    QCOMPARE(first->text(6), QStringLiteral("完成"));
+    QCOMPARE(first->childCount(), 1);
+    QCOMPARE(first->child(0)->text(4), QStringLiteral("3"));
+    QCOMPARE(first->child(0)->text(5), QStringLiteral("0"));
+    QVERIFY(first->child(0)->text(0).toLongLong() > first->text(0).toLongLong());
+  }
+
+  // Closing the window mid-run is a Stop: the history keeps the run as
+  // stopped, so the comparison never takes a cut-off run for a finished one.
+  void closingMidRunKeepsTheRunStopped() {
+    const QString db = Path(QStringLiteral("close.sqlite"));
+    {
+      auto app = Start(QStringLiteral("close"), db);
+      QVERIFY(app->Ok());
+      app->Demo()->UpdateOptions([](demo::Options& o) { o.rankPages = 20; });
+      MainWindow& w = *app->Window();
+      QPointer<MainWindow> guard(&w);
+      w.编辑框域名->setText(QStringLiteral("a.test"));
+      messages_.clear();
+      QTimer poll;
+      connect(&poll, &QTimer::timeout, [&] {
+        if (guard && guard->StatusText().contains(QStringLiteral("当前页：2"))) {
+          poll.stop();
+          guard->close();
+        }
+      });
+      poll.start(20);
+      QTimer::singleShot(0, [&] { QTest::mouseClick(w.按钮开始采集, Qt::LeftButton); });
+      QVERIFY(WaitFor([&] { return !guard || !guard->isVisible(); }, 60000));
+      QVERIFY(messages_.empty());  // no notice once the window is gone
+    }
+    history::HistoryStore store;
+    QVERIFY(store.Open(ToGbk(db)));
+    const auto runs = store.ListRuns();
+    QVERIFY(runs && runs->size() == 1);
+    QCOMPARE(history::EndingName(runs->front().ending), "stopped");
   }
 
   // 1,000,000 rank rows: 200 runs over 10 domains, 250 pages of 20 rows.

@@ -345,7 +345,7 @@ TEST_F(Fixture, DomainsGbkCannotWriteAreRefusedBeforeAnyRequest) {
   query.StartStopRankQuery();
   EXPECT_TRUE(loader.navigated.empty());
   EXPECT_EQ(messages, (std::vector<std::string>{"信息：|0|请先输入要查询站点的域名！"}));
-  EXPECT_EQ(query.refusal.kind, StartRefusal::kNone);
+  EXPECT_EQ(query.refusal.kind, StartRefusal::kNothingToCollect);  // told apart from a run that started
 }
 
 namespace lanshu {
@@ -456,7 +456,7 @@ TEST_F(Fixture, APagesLinksAreResolvedTogetherInRowOrder) {
                 i == 3 ? "http://other/x" : "http://se.test/link?url=" + std::to_string(i));
   loader.pages["http://rank.test/baidu/a/1/position/"] = Page(rows);
   std::vector<std::vector<std::string>> batches;
-  query.resolveLinks = [&](const std::vector<std::string>& links) {
+  query.resolveLinks = [&](const std::vector<std::string>& links, const std::function<bool()>&) {
     batches.push_back(links);
     std::vector<std::string> answers;
     for (const std::string& l : links)

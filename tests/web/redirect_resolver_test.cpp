@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "text/Events.h"
@@ -154,6 +155,27 @@ TEST_F(ResolverTest, CancelledWaitsLeaveTheRestUnanswered) {
   EXPECT_EQ(ResolveRedirectLinks(links), std::vector<std::string>(12));
   EXPECT_LT(SecondsSince(start), 3.0);  // not the 5 s receive limit
   EXPECT_LE(silent.Connections(), 8);   // the last four were never asked for
+  EXPECT_TRUE(WaitUntil([] { return TransfersInFlight() == 0; }, 2000));
+}
+
+// Stop during link conversion: the links in flight are given up at once and
+// no further one is asked for.
+TEST_F(ResolverTest, AStopEndsTheConversionWithinMoments) {
+  RawServer silent([](int fd, RawServer& s) {
+    s.ReadRequest(fd);
+    PeerClosed(fd, 10000);
+  });
+  const Clock::time_point start = Clock::now();
+  std::atomic<bool> stop{false};
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop = true;
+  });
+  const std::vector<std::string> links(12, silent.Url("/link?url=x"));
+  EXPECT_EQ(ResolveRedirectLinks(links, 8, [&stop] { return stop.load(); }), std::vector<std::string>(12));
+  stopper.join();
+  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_LE(silent.Connections(), 8);
   EXPECT_TRUE(WaitUntil([] { return TransfersInFlight() == 0; }, 2000));
 }
 
