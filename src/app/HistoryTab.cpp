@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTreeWidget>
+#include <map>
 #include <QValueAxis>
 #include <algorithm>
 
@@ -167,15 +168,23 @@ void HistoryTab::Refresh() {
   const std::int64_t selected =
       runs_->currentItem() ? runs_->currentItem()->text(0).toLongLong() : 0;
   runs_->clear();
+  // A retry of failed pages sits under the run it continues.
+  std::map<std::int64_t, QTreeWidgetItem*> byId;
   QList<QTreeWidgetItem*> items;
-  for (const history::RunInfo& run : *runs) {
-    auto* item = new QTreeWidgetItem(history::RunListTexts(run));
-    item->setData(0, Qt::UserRole, run.kind == history::RunKind::kRank);
-    items << item;
+  for (auto run = runs->rbegin(); run != runs->rend(); ++run) {  // oldest first: parents come first
+    auto* item = new QTreeWidgetItem(history::RunListTexts(*run));
+    item->setData(0, Qt::UserRole, run->kind == history::RunKind::kRank);
+    byId[run->id] = item;
+    const auto parent = byId.find(run->continues);
+    if (run->continues != 0 && parent != byId.end())
+      parent->second->insertChild(0, item);  // newest first, as the list
+    else
+      items.prepend(item);
   }
   runs_->addTopLevelItems(items);
-  for (QTreeWidgetItem* item : items)
-    if (item->text(0).toLongLong() == selected) runs_->setCurrentItem(item);
+  runs_->expandAll();
+  for (const auto& [id, item] : byId)
+    if (id == selected) runs_->setCurrentItem(item);
   Say(QStringLiteral("共 %1 次运行").arg(runs->size()));
 
   const QString domain = domains_->currentText();

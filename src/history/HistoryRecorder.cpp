@@ -50,8 +50,11 @@ void HistoryRecorder::Fail(Recording& run, const std::string& reason) {
 
 void HistoryRecorder::RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) {
   Recording& run = Of(kind);
-  if (run.continuing && run.runId) return;
+  const bool continuing = run.continuing;
+  const std::int64_t continues = continuing && run.runId ? *run.runId : 0;
   run = Recording();
+  run.continuing = continuing;
+  run.continues = continues;
   run.targets = targets;
   run.started = clock();
   run.pending = true;
@@ -70,7 +73,7 @@ void HistoryRecorder::Begin(lanshu::RunKind kind) {
     const std::string settings = settingsSnapshot ? settingsSnapshot(kind) : std::string();
     const std::string columns =
         kind == lanshu::RunKind::kMine && miningColumns ? miningColumns() : std::string();
-    run.runId = store_->BeginRun(kind, run.targets, settings, run.started, columns);
+    run.runId = store_->BeginRun(kind, run.targets, settings, run.started, columns, run.continues);
     if (!run.runId) Fail(run, store_->LastError());
   } catch (const std::exception& e) {
     Fail(run, e.what());
@@ -92,15 +95,22 @@ void HistoryRecorder::PageEnded(lanshu::RunKind kind, const PageReport& report) 
   }
 }
 
+void HistoryRecorder::RunFailed(lanshu::RunKind kind, const std::string& reason) { Of(kind).failure = reason; }
+
 void HistoryRecorder::RunEnded(lanshu::RunKind kind, RunEnd how) {
   Begin(kind);
   Recording& run = Of(kind);
   if (!run.runId) return;
-  const Ending ending = how == RunEnd::kFinished  ? Ending::kFinished
-                        : how == RunEnd::kStopped ? Ending::kStopped
-                                                  : Ending::kBlocked;
+  Ending ending = Ending::kFinished;
+  switch (how) {
+    case RunEnd::kFinished: ending = Ending::kFinished; break;
+    case RunEnd::kStopped: ending = Ending::kStopped; break;
+    case RunEnd::kBlocked: ending = Ending::kBlocked; break;
+    case RunEnd::kFailed: ending = Ending::kFailed; break;
+  }
   try {
-    if (!store_->FinishRun(*run.runId, ending, clock())) Fail(run, store_->LastError());
+    if (!store_->FinishRun(*run.runId, ending, clock(), how == RunEnd::kFailed ? run.failure : std::string()))
+      Fail(run, store_->LastError());
   } catch (const std::exception& e) {
     Fail(run, e.what());
   }

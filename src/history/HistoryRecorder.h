@@ -36,15 +36,16 @@ class HistoryRecorder : public lanshu::RunListener {
   // Now, in UTC; tests give a fixed clock.
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
 
-  // The runs started until EndContinuing() go on with the kind's last run
-  // instead of beginning one: 重试失败页 asks a run's failed pages again, and
-  // they belong to that run.
+  // The runs started until EndContinuing() continue the kind's last run:
+  // 重试失败页 asks a run's failed pages again. Each is a run of its own that
+  // names the run it continues, whose ending stays as it was.
   void ContinueLastRun(lanshu::RunKind kind) { Of(kind).continuing = true; }
   void EndContinuing(lanshu::RunKind kind) { Of(kind).continuing = false; }
 
   void RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) override;
   void TargetStarted(lanshu::RunKind kind, const std::string& target, int index, int count) override;
   void PageEnded(lanshu::RunKind kind, const PageReport& report) override;
+  void RunFailed(lanshu::RunKind kind, const std::string& reason) override;
   void RunEnded(lanshu::RunKind kind, RunEnd how) override;
 
   // The store's id of the kind's current (or last) run; none when it is not
@@ -59,8 +60,10 @@ class HistoryRecorder : public lanshu::RunListener {
     bool pending = false;  // started, not yet begun in the store
     bool continuing = false;
     std::optional<std::int64_t> runId;
+    std::int64_t continues = 0;  // the run a retry continues
     std::vector<std::string> targets;
     QDateTime started;
+    std::string failure;  // why the run failed
   };
   Recording& Of(lanshu::RunKind kind) { return runs_[kind == lanshu::RunKind::kRank ? 0 : 1]; }
   const Recording& Of(lanshu::RunKind kind) const { return runs_[kind == lanshu::RunKind::kRank ? 0 : 1]; }

@@ -418,15 +418,17 @@ std::optional<std::int64_t> HistoryStore::Impl::InsertReturningId(QSqlQuery& q, 
 
 std::optional<std::int64_t> HistoryStore::BeginRun(RunKind kind, const std::vector<std::string>& targets,
                                                    const std::string& settings, const QDateTime& started,
-                                                   const std::string& columns) {
+                                                   const std::string& columns, std::int64_t continues) {
   if (!d_->Ready() || !d_->Begin()) return std::nullopt;
   QSqlQuery q(d_->Db());
-  q.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started) VALUES (?, ?, ?, ?, ?) RETURNING id"));
+  q.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started, continues) VALUES "
+                           "(?, ?, ?, ?, ?, COALESCE((SELECT c.uid FROM runs c WHERE c.id = ?), '')) RETURNING id"));
   q.addBindValue(QUuid::createUuid().toString(QUuid::WithoutBraces));
   q.addBindValue(QLatin1String(RunKindName(kind)));
   q.addBindValue(Q(settings));
   q.addBindValue(Q(columns));
   q.addBindValue(TimeText(started.isValid() ? started : QDateTime::currentDateTimeUtc()));
+  q.addBindValue(QVariant::fromValue<qint64>(continues));
   const std::optional<std::int64_t> id = d_->InsertReturningId(q, "cannot record the run");
   if (!id) return d_->Abort(), std::nullopt;
   QSqlQuery t(d_->Db());
@@ -577,12 +579,13 @@ bool HistoryStore::StorePage(std::int64_t runId, const PageRecord& page) {
   return d_->Commit();
 }
 
-bool HistoryStore::FinishRun(std::int64_t runId, Ending how, const QDateTime& finished) {
+bool HistoryStore::FinishRun(std::int64_t runId, Ending how, const QDateTime& finished, const std::string& reason) {
   if (!d_->Ready()) return false;
   QSqlQuery q(d_->Db());
-  q.prepare(QStringLiteral("UPDATE runs SET ending = ?, finished = ? WHERE id = ?"));
+  q.prepare(QStringLiteral("UPDATE runs SET ending = ?, finished = ?, reason = ? WHERE id = ?"));
   q.addBindValue(QLatin1String(EndingName(how)));
   q.addBindValue(TimeText(finished.isValid() ? finished : QDateTime::currentDateTimeUtc()));
+  q.addBindValue(QString::fromStdString(reason));
   q.addBindValue(QVariant::fromValue<qint64>(runId));
   if (!d_->Exec(q, "cannot record the end of the run")) return false;
   if (q.numRowsAffected() != 1) return d_->Fail("no run " + std::to_string(runId) + " in the history");
@@ -594,7 +597,8 @@ std::optional<std::vector<RunInfo>> HistoryStore::Impl::QueryRuns(const QString&
   QSqlQuery q(Db());
   q.setForwardOnly(true);
   q.prepare(QStringLiteral("SELECT r.id, r.uid, r.kind, r.columns, r.started, r.finished, r.ending, r.row_count, "
-                           "(SELECT COUNT(*) FROM pages p WHERE p.run_id = r.id AND p.outcome <> 'ok') "
+                           "(SELECT COUNT(*) FROM pages p WHERE p.run_id = r.id AND p.outcome <> 'ok'), r.reason, "
+                           "COALESCE((SELECT c.id FROM runs c WHERE r.continues <> '' AND c.uid = r.continues), 0) "
                            "FROM runs r ") +
             where + QStringLiteral(" ORDER BY ") + order);
   for (const QVariant& v : binds) q.addBindValue(v);
@@ -612,6 +616,8 @@ std::optional<std::vector<RunInfo>> HistoryStore::Impl::QueryRuns(const QString&
     FromName(q.value(6).toString(), kEndingNames, r.ending);
     r.rows = q.value(7).toLongLong();
     r.pagesNotOk = q.value(8).toLongLong();
+    r.reason = Utf8(q.value(9).toString());
+    r.continues = q.value(10).toLongLong();
     index[r.id] = runs.size();
     runs.push_back(std::move(r));
   }
@@ -824,8 +830,8 @@ bool HistoryStore::Impl::CopyRun(Impl& to, const QSqlQuery& run, std::optional<s
     if (!to.Exec(del, "cannot replace the run")) return to.Abort();
   }
   QSqlQuery ins(to.Db());
-  ins.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started, finished, ending, row_count) "
-                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+  ins.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started, finished, ending, row_count, "
+                             "reason, continues) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
   ins.addBindValue(run.value(1));
   ins.addBindValue(run.value(2));
   ins.addBindValue(run.value(3));
@@ -834,6 +840,8 @@ bool HistoryStore::Impl::CopyRun(Impl& to, const QSqlQuery& run, std::optional<s
   ins.addBindValue(TimeValue(ReadTime(run.value(6))));
   ins.addBindValue(run.value(7));
   ins.addBindValue(run.value(8));
+  ins.addBindValue(run.value(10));
+  ins.addBindValue(run.value(11));
   const std::optional<std::int64_t> runId = to.InsertReturningId(ins, "cannot copy the run");
   if (!runId) return to.Abort();
   const QVariant newRun = QVariant::fromValue<qint64>(*runId);
@@ -940,7 +948,7 @@ std::optional<CopyStats> HistoryStore::CopyTo(HistoryStore& other) {
   QSqlQuery runs(d_->Db());
   runs.setForwardOnly(true);
   if (!runs.exec(QStringLiteral("SELECT r.id, r.uid, r.kind, r.settings, r.columns, r.started, r.finished, ") + state +
-                 QStringLiteral(" FROM runs r ORDER BY r.id"))) {
+                 QStringLiteral(", r.reason, r.continues FROM runs r ORDER BY r.id"))) {
     d_->Fail("cannot list the runs", runs.lastError());
     return std::nullopt;
   }

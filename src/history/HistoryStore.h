@@ -57,6 +57,8 @@ struct RunInfo {
   std::string settings;  // filled in by Run() only
   QDateTime started, finished;  // UTC; finished is null until the run ends
   Ending ending = Ending::kUnfinished;
+  std::string reason;          // why it ended failed (short English); empty otherwise
+  std::int64_t continues = 0;  // the run whose failed pages it asked again; 0 when none
   std::int64_t rows = 0;
   std::int64_t pagesNotOk = 0;
 };
@@ -105,11 +107,13 @@ class HistoryStore {
   int SchemaVersion();
 
   // Writing, as the run goes. Each call is one transaction.
+  // `continues`: the run whose failed pages this one asks again (0: none).
   std::optional<std::int64_t> BeginRun(RunKind kind, const std::vector<std::string>& targets,
                                        const std::string& settings, const QDateTime& started,
-                                       const std::string& columns = std::string());
+                                       const std::string& columns = std::string(), std::int64_t continues = 0);
   bool StorePage(std::int64_t runId, const PageRecord& page);
-  bool FinishRun(std::int64_t runId, Ending how, const QDateTime& finished);
+  // `reason`: why a run ended failed (short English).
+  bool FinishRun(std::int64_t runId, Ending how, const QDateTime& finished, const std::string& reason = std::string());
 
   // Reading. Lists are newest first; the series is oldest first.
   std::optional<std::vector<RunInfo>> ListRuns();

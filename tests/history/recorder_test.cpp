@@ -92,7 +92,10 @@ TEST_F(RecorderTest, RetriedPagesAfterTheEndJoinTheRunTheyCameFrom) {
   EXPECT_EQ(store.Run(id)->pagesNotOk, 0);
 }
 
-TEST_F(RecorderTest, ARetryRunGoesOnWithTheRunItRetries) {
+// A retry of failed pages is a run of its own that names the run it
+// continues; the first run keeps its own ending (a run stopped at page 3 of 10
+// does not become finished because its failed pages were asked again).
+TEST_F(RecorderTest, ARetryIsARunOfItsOwnNamingTheRunItContinues) {
   HistoryRecorder rec = Recorder();
   rec.RunStarted(RunKind::kRank, {"a.example", "b.example"});
   rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 4));
@@ -103,16 +106,37 @@ TEST_F(RecorderTest, ARetryRunGoesOnWithTheRunItRetries) {
   rec.RunStarted(RunKind::kRank, {"b.example"});
   rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 3));
   rec.RunEnded(RunKind::kRank, RunEnd::kStopped);
+  const std::int64_t retry = *rec.RunId(RunKind::kRank);
+  // A retry of the retry continues the retry.
+  rec.RunStarted(RunKind::kRank, {"b.example"});
+  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  const std::int64_t again = *rec.RunId(RunKind::kRank);
   rec.EndContinuing(RunKind::kRank);
-  EXPECT_EQ(*rec.RunId(RunKind::kRank), id);
-  ASSERT_EQ(store.ListRuns()->size(), 1u);
-  EXPECT_EQ(store.Run(id)->rows, 7);
-  EXPECT_EQ(store.Run(id)->pagesNotOk, 0);
-  EXPECT_EQ(store.Run(id)->ending, Ending::kStopped);
-  // Once done, a start is a run of its own again.
+  EXPECT_NE(retry, id);
+  ASSERT_EQ(store.ListRuns()->size(), 3u);
+  EXPECT_EQ(store.Run(id)->rows, 4);
+  EXPECT_EQ(store.Run(id)->pagesNotOk, 1);
+  EXPECT_EQ(store.Run(id)->ending, Ending::kFinished);
+  EXPECT_EQ(store.Run(id)->continues, 0);
+  EXPECT_EQ(store.Run(retry)->rows, 3);
+  EXPECT_EQ(store.Run(retry)->ending, Ending::kStopped);
+  EXPECT_EQ(store.Run(retry)->continues, id);
+  EXPECT_EQ(store.Run(again)->continues, retry);
+  // Once done, a start continues nothing.
   rec.RunStarted(RunKind::kRank, {"a.example"});
-  EXPECT_NE(*rec.RunId(RunKind::kRank), id);
-  EXPECT_EQ(store.ListRuns()->size(), 2u);
+  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kRank))->continues, 0);
+}
+
+TEST_F(RecorderTest, ARunThatFailedKeepsItsReason) {
+  HistoryRecorder rec = Recorder();
+  rec.RunStarted(RunKind::kRank, {"a.example"});
+  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 2));
+  rec.RunFailed(RunKind::kRank, "cannot write /x/y.csv: no space left on device");
+  rec.RunEnded(RunKind::kRank, RunEnd::kFailed);
+  const auto run = store.Run(*rec.RunId(RunKind::kRank));
+  EXPECT_EQ(run->ending, Ending::kFailed);
+  EXPECT_EQ(run->reason, "cannot write /x/y.csv: no space left on device");
+  EXPECT_EQ(run->rows, 2);
 }
 
 TEST_F(RecorderTest, MiningRunTakesItsHeaderOnceTheFirstSeedStartsAndKeepsLinesAsWritten) {

@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, ::testing::Values("sqlite", "postgr
                          [](const auto& info) { return std::string(info.param); });
 
 TEST_P(StoreTest, SetsUpTheSchemaOnceAndKeepsDataAcrossOpenings) {
-  EXPECT_EQ(store.SchemaVersion(), 1);
+  EXPECT_EQ(store.SchemaVersion(), 2);
   auto id = store.BeginRun(RunKind::kRank, {"a.com"}, Gbk("[基本参数]\r\n域名=a.com"), kT0);
   ASSERT_TRUE(id);
   store.Close();
@@ -71,17 +71,17 @@ TEST_P(StoreTest, SetsUpTheSchemaOnceAndKeepsDataAcrossOpenings) {
   EXPECT_FALSE(store.LastError().empty());
 
   ASSERT_TRUE(store.Open(db.address)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 1);
+  EXPECT_EQ(store.SchemaVersion(), 2);
   auto run = store.Run(*id);
   ASSERT_TRUE(run) << store.LastError();
   EXPECT_EQ(run->settings, Gbk("[基本参数]\r\n域名=a.com"));
   EXPECT_EQ(run->started, kT0);
   EXPECT_EQ(run->ending, Ending::kUnfinished);
   auto plain = db.Plain();
-  EXPECT_EQ(plain->Column("SELECT version FROM schema_version"), std::vector<QString>{"1"});
+  EXPECT_EQ(plain->Column("SELECT version FROM schema_version"), (std::vector<QString>{"1", "2"}));
 }
 
-// A later program adds version 2: a step that adds a column and one that fills it.
+// A later program adds version 3: a step that adds a column and one that fills it.
 TEST_P(StoreTest, UpgradesToALaterVersionAndRefusesToGoBack) {
   auto id = store.BeginRun(RunKind::kMine, {Gbk("减肥")}, "", kT0);
   ASSERT_TRUE(id);
@@ -89,12 +89,12 @@ TEST_P(StoreTest, UpgradesToALaterVersionAndRefusesToGoBack) {
   const QString root = db.Folder() + "/sql";
   testing::CopyTree(":/history/sql", root);
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
-  testing::WriteFile(root + engine + "/2/upgrade_00_note.sql",
+  testing::WriteFile(root + engine + "/3/upgrade_00_note.sql",
                      "-- a note per run\nALTER TABLE runs ADD COLUMN note TEXT NOT NULL DEFAULT 'new';\n");
-  testing::WriteFile(root + engine + "/2/upgrade_01_fill.sql", "UPDATE runs SET note = 'upgraded';");
+  testing::WriteFile(root + engine + "/3/upgrade_01_fill.sql", "UPDATE runs SET note = 'upgraded';");
 
   ASSERT_TRUE(store.Open(db.address, root)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), 3);
   auto runs = store.ListRuns();
   ASSERT_TRUE(runs);
   ASSERT_EQ(runs->size(), 1u);
@@ -103,12 +103,12 @@ TEST_P(StoreTest, UpgradesToALaterVersionAndRefusesToGoBack) {
   {
     auto plain = db.Plain();
     EXPECT_EQ(plain->Column("SELECT note FROM runs"), std::vector<QString>{"upgraded"});
-    EXPECT_EQ(plain->Column("SELECT version FROM schema_version ORDER BY version"), (std::vector<QString>{"1", "2"}));
+    EXPECT_EQ(plain->Column("SELECT version FROM schema_version ORDER BY version"), (std::vector<QString>{"1", "2", "3"}));
   }
-  // Opening again at version 2 runs no step twice.
+  // Opening again at version 3 runs no step twice.
   ASSERT_TRUE(store.Open(db.address, root)) << store.LastError();
   store.Close();
-  EXPECT_FALSE(store.Open(db.address)) << "this program knows version 1 only";
+  EXPECT_FALSE(store.Open(db.address)) << "this program knows up to version 2";
   EXPECT_NE(store.LastError().find("newer"), std::string::npos) << store.LastError();
 }
 
@@ -118,13 +118,13 @@ TEST_P(StoreTest, AFailingUpgradeStepLeavesTheDatabaseAsItWas) {
   const QString root = db.Folder() + "/sql";
   testing::CopyTree(":/history/sql", root);
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
-  testing::WriteFile(root + engine + "/2/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
-  testing::WriteFile(root + engine + "/2/upgrade_01_broken.sql", "ALTER TABLE no_such_table ADD COLUMN x TEXT;");
+  testing::WriteFile(root + engine + "/3/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
+  testing::WriteFile(root + engine + "/3/upgrade_01_broken.sql", "ALTER TABLE no_such_table ADD COLUMN x TEXT;");
   EXPECT_FALSE(store.Open(db.address, root));
   EXPECT_NE(store.LastError().find("upgrade_01_broken.sql"), std::string::npos) << store.LastError();
 
   ASSERT_TRUE(store.Open(db.address)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 1);
+  EXPECT_EQ(store.SchemaVersion(), 2);
   store.Close();
   auto plain = db.Plain();
   EXPECT_FALSE(plain->Exec("SELECT note FROM runs")) << "the first step was rolled back with the second";
@@ -136,11 +136,59 @@ TEST_P(StoreTest, AnEmptyDatabaseIsSetUpAtTheNewestVersionThenUpgraded) {
   const QString root = fresh.Folder() + "/sql";
   testing::CopyTree(":/history/sql", root);
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
-  testing::WriteFile(root + engine + "/2/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
+  testing::WriteFile(root + engine + "/3/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
   ASSERT_TRUE(store.Open(fresh.address, root)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), 3);
   store.Close();
   EXPECT_TRUE(fresh.Plain()->Exec("SELECT note FROM runs"));
+}
+
+// A database written by the first version keeps its runs, pages and rows
+// through the upgrade; the new columns start empty.
+TEST_P(StoreTest, UpgradesAVersionOneDatabaseWithDataInIt) {
+  store.Close();
+  TestDatabase old(Pg());
+  const QString root = old.Folder() + "/sql";
+  testing::CopyTree(":/history/sql", root);
+  const QString engine = Pg() ? "/postgresql" : "/sqlite";
+  QDir(root + engine + "/2").removeRecursively();
+  ASSERT_TRUE(store.Open(old.address, root)) << store.LastError();
+  ASSERT_EQ(store.SchemaVersion(), 1);
+  store.Close();
+  {
+    // Written as the first version's program wrote it.
+    auto plain = old.Plain();
+    const QString started = Pg() ? "'2026-03-01T08:00:00Z'" : "'2026-03-01T08:00:00.000Z'";
+    for (const QString& sql :
+         {"INSERT INTO runs (uid, kind, started, finished, ending, row_count) VALUES ('u1', 'rank', " + started +
+              ", " + started + ", 'stopped', 3)",
+          QString("INSERT INTO run_targets (run_id, position, target) VALUES (1, 0, 'a.com')"),
+          "INSERT INTO pages (run_id, target, page, outcome, reason, attempts, row_count, stored) VALUES "
+          "(1, 'a.com', 1, 'ok', '', 1, 3, " + started + ")"})
+      ASSERT_TRUE(plain->Exec(sql)) << plain->error;
+    for (int r = 1; r <= 3; ++r)
+      ASSERT_TRUE(plain->Exec(QString("INSERT INTO rank_rows (run_id, page_id, serial, domain, keyword, rank_text, "
+                                      "volume, indexed_pages, title, link, position) VALUES "
+                                      "(1, 1, '%1', 'a.com', 'k%1', '%1', '', '', '', '', %1)").arg(r)))
+          << plain->error;
+  }
+  const std::int64_t id = 1;
+
+  ASSERT_TRUE(store.Open(old.address)) << store.LastError();
+  EXPECT_EQ(store.SchemaVersion(), 2);
+  const auto run = store.Run(id);
+  ASSERT_TRUE(run) << store.LastError();
+  EXPECT_EQ(run->ending, Ending::kStopped);
+  EXPECT_EQ(run->rows, 3);
+  EXPECT_EQ(run->reason, "");
+  EXPECT_EQ(run->continues, 0);
+  EXPECT_EQ(store.LoadRankRows(id)->size(), 3u);
+  // And the new columns work on it.
+  const auto retry = store.BeginRun(RunKind::kRank, {"a.com"}, "", kT0.addSecs(60), "", id);
+  ASSERT_TRUE(retry) << store.LastError();
+  ASSERT_TRUE(store.FinishRun(*retry, Ending::kFailed, kT0.addSecs(70), "cannot write x: error 5"));
+  EXPECT_EQ(store.Run(*retry)->continues, id);
+  EXPECT_EQ(store.Run(*retry)->reason, "cannot write x: error 5");
 }
 
 TEST_P(StoreTest, StoresPagesOutcomesAndRowsAsGiven) {
@@ -380,7 +428,7 @@ TEST_P(StoreTest, CopyToAddsEachRunOnce) {
 
   mined.page = 2;
   ASSERT_TRUE(local.StorePage(*going, mined));
-  ASSERT_TRUE(local.FinishRun(*going, Ending::kFinished, kT0.addSecs(180)));
+  ASSERT_TRUE(local.FinishRun(*going, Ending::kFailed, kT0.addSecs(180), "cannot write a.csv: error 5"));
   stats = local.CopyTo(store);
   ASSERT_TRUE(stats) << local.LastError();
   EXPECT_EQ(stats->replaced, 1);
@@ -399,11 +447,21 @@ TEST_P(StoreTest, CopyToAddsEachRunOnce) {
     EXPECT_EQ(t.started, o.started);
     EXPECT_EQ(t.finished, o.finished);
     EXPECT_EQ(t.ending, o.ending);
+    EXPECT_EQ(t.reason, o.reason);
     EXPECT_EQ(t.rows, o.rows);
     EXPECT_EQ(t.pagesNotOk, o.pagesNotOk);
     EXPECT_EQ(store.LoadPages(t.id)->size(), local.LoadPages(o.id)->size());
   }
   EXPECT_EQ(store.Run((*theirs)[1].id)->settings, Gbk("设置"));
+  EXPECT_EQ((*theirs)[0].reason, "cannot write a.csv: error 5");
+
+  // A retry copied keeps naming the run it continues, by that run's number here.
+  auto retry = local.BeginRun(RunKind::kRank, {"a.com"}, "", kT0.addSecs(240), "", *done);
+  ASSERT_TRUE(local.FinishRun(*retry, Ending::kFinished, kT0.addSecs(250)));
+  ASSERT_TRUE(local.CopyTo(store)) << local.LastError();
+  const auto copied = store.ListRuns();
+  ASSERT_EQ(copied->size(), 3u);
+  EXPECT_EQ(copied->front().continues, (*theirs)[1].id);
   EXPECT_EQ(*store.LoadRankRows((*theirs)[1].id), *local.LoadRankRows((*ours)[1].id));
   EXPECT_EQ(*store.LoadMiningLines((*theirs)[0].id), (std::vector<std::string>{Gbk("减肥茶,10"), Gbk("减肥茶,10")}));
   EXPECT_EQ(store.DomainSeries("a.com")->front().top10, 10);
