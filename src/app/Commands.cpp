@@ -121,7 +121,11 @@ void WindowCommands::ExportRankList() {
   const QString file = AskSaveFile(&w_, w_.通用对话框1);
   if (file.isEmpty()) return;
   const std::string text = BuildRankExport(list_, mode, ControlTextToGbk(w_.编辑框表达式->text()));
-  Inform(WriteFileAtomically(ToGbk(file), text) ? "导出完毕！" : "导出失败！");
+  int error = 0;
+  if (WriteFileAtomically(ToGbk(file), text, &error))
+    Inform("导出完毕！");
+  else
+    ShowMessageBox(ExportFailedText(ToGbk(file), error), kMbOk | kMbTaskModal, G("信息："));
 }
 
 void WindowCommands::CopyRankList() {
@@ -135,7 +139,11 @@ void WindowCommands::ExportMiningResults() {
   if (file.isEmpty()) return;
   const std::string name = ToGbk(file);
   const std::string text = MiningExportText(w_.编辑框结果关键词->GbkText(), mining_.state.csvHeader, name);
-  Inform(WriteFileAtomically(name, text) ? "导出成功！" : "导出失败！");
+  int error = 0;
+  if (WriteFileAtomically(name, text, &error))
+    Inform("导出成功！");
+  else
+    ShowMessageBox(ExportFailedText(name, error), kMbOk | kMbTaskModal, G("信息："));
 }
 
 void WindowCommands::CopyMiningResults() { ToClipboard(w_.编辑框结果关键词->GbkText()); }

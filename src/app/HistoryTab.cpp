@@ -25,6 +25,7 @@
 #include "rank/RankQuery.h"
 #include "results/Export.h"
 #include "text/MessageBox.h"
+#include "text/Reasons.h"
 
 namespace lanshu {
 namespace {
@@ -149,7 +150,7 @@ history::HistoryStore* HistoryTab::OpenStore() {
   }
   history::HistoryStore* store = history_.Open();
   if (!store || !store->IsOpen()) {
-    Say(QStringLiteral("历史记录无法打开：") + QString::fromStdString(history_.OpenError()));
+    Say(QStringLiteral("历史记录无法打开：") + QString::fromStdString(ChineseReason(history_.OpenError())));
     return nullptr;
   }
   return store;
@@ -162,7 +163,7 @@ void HistoryTab::Refresh() {
   if (!store) return;
   const auto runs = store->ListRuns();
   if (!runs) {
-    Say(QStringLiteral("历史记录无法读取：") + QString::fromStdString(store->LastError()));
+    Say(QStringLiteral("历史记录无法读取：") + QString::fromStdString(ChineseReason(store->LastError())));
     return;
   }
   const std::int64_t selected =
@@ -267,7 +268,7 @@ void HistoryTab::Compare() {
   const std::int64_t a = older_->currentData().toLongLong(), b = newer_->currentData().toLongLong();
   const auto rows = store->Compare(a, b, ToGbk(domains_->currentText()));
   if (!rows) {
-    Say(QStringLiteral("无法比较：") + QString::fromStdString(store->LastError()));
+    Say(QStringLiteral("无法比较：") + QString::fromStdString(ChineseReason(store->LastError())));
     return;
   }
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
@@ -284,8 +285,9 @@ void HistoryTab::ExportComparison() {
   const QString file = AskSaveFileName(&window_, spec);
   if (file.isEmpty()) return;
   // As the table shows it: in its current order.
-  if (!WriteFileAtomically(ToGbk(file), history::ComparisonCsv(model_->Rows())))
-    ShowMessageBox(G("无法写入文件：") + ToGbk(file), kMbOk, G("信息："));
+  int error = 0;
+  if (!WriteFileAtomically(ToGbk(file), history::ComparisonCsv(model_->Rows()), &error))
+    ShowMessageBox(ExportFailedText(ToGbk(file), error), kMbOk, G("信息："));
 }
 
 void HistoryTab::LoadIntoRankList() {
@@ -303,7 +305,7 @@ void HistoryTab::LoadIntoRankList() {
   const std::int64_t id = item->text(0).toLongLong();
   const auto rows = store->LoadRankRows(id);
   if (!rows) {
-    Say(QStringLiteral("无法载入：") + QString::fromStdString(store->LastError()));
+    Say(QStringLiteral("无法载入：") + QString::fromStdString(ChineseReason(store->LastError())));
     return;
   }
   list_.Clear();

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "app/DatabaseAddress.h"
+#include "history/DatabaseAddress.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/Settings.h"
@@ -18,6 +18,7 @@
 #include "rank/RankQuery.h"
 #include "results/Export.h"
 #include "store/ConfigStore.h"
+#include "text/Reasons.h"
 
 namespace lanshu {
 namespace {
@@ -40,8 +41,9 @@ HistorySettings HistoryOfSettingsFile(const CommandLine& options) {
   return ChosenHistory(options, store);
 }
 
+// A database as messages name it: never with its password.
 QString DatabaseName(const std::string& gbk) {
-  return gbk.empty() ? FromGbk(history::HistoryStore::DefaultPath()) : FromGbk(gbk);
+  return gbk.empty() ? FromGbk(history::HistoryStore::DefaultPath()) : AddressWithoutPassword(FromGbk(gbk));
 }
 
 }  // namespace
@@ -148,7 +150,7 @@ void HistoryWiring::Tell(const std::string& reason) {
     return;
   }
   if (!status_) return;
-  status_->setText(QStringLiteral("历史记录未保存：") + QString::fromStdString(reason));
+  status_->setText(QStringLiteral("历史记录未保存：") + QString::fromStdString(ChineseReason(reason)));
   status_->show();
 }
 
@@ -166,6 +168,8 @@ void HistoryWiring::PageEnded(RunKind kind, const PageReport& report) {
   recorder_->PageEnded(kind, report);
 }
 
+void HistoryWiring::RunFailed(RunKind kind, const std::string& reason) { recorder_->RunFailed(kind, reason); }
+
 void HistoryWiring::RunEnded(RunKind kind, RunEnd how) {
   recorder_->RunEnded(kind, how);
   emit runStored();
@@ -175,7 +179,7 @@ int RunHistoryCopy(const CommandLine& options) {
   const HistorySettings h = HistoryOfSettingsFile(options);
   history::HistoryStore local, team;
   const QString from = DatabaseName(h.database);
-  const QString to = QString::fromStdString(options.historyCopyTo);
+  const QString to = AddressWithoutPassword(QString::fromStdString(options.historyCopyTo));
   if (!local.Open(h.database)) {
     Say("cannot open the history " + from.toStdString() + ": " + local.LastError());
     return 1;

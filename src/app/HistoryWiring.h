@@ -56,6 +56,7 @@ class HistoryWiring : public QObject, public RunListener {
   void RunStarted(RunKind kind, const std::vector<std::string>& targets) override;
   void TargetStarted(RunKind kind, const std::string& target, int index, int count) override;
   void PageEnded(RunKind kind, const PageReport& report) override;
+  void RunFailed(RunKind kind, const std::string& reason) override;
   void RunEnded(RunKind kind, RunEnd how) override;
 
  signals:

@@ -16,6 +16,7 @@
 #include <QUrlQuery>
 #include <QUuid>
 
+#include "history/DatabaseAddress.h"
 #include "history/Schema.h"
 #include "text/Codec.h"
 
@@ -283,7 +284,7 @@ bool HistoryStore::Impl::OpenPostgresql(const QString& address) {
   if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
     return Fail("the PostgreSQL driver of Qt SQL is missing");
   const QUrl url(address, QUrl::StrictMode);
-  if (!url.isValid()) return Fail("not a database address: " + Utf8(address));
+  if (!url.isValid()) return Fail("not a database address: " + Utf8(AddressWithoutPassword(address)));
   const QUrlQuery query(url);
   QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
   // A socket folder goes in ?host=, as libpq takes it.

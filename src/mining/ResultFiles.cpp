@@ -8,6 +8,7 @@
 
 #include "text/Codec.h"
 #include "text/Entities.h"
+#include "text/Reasons.h"
 
 #ifdef _WIN32
 #include <direct.h>
@@ -75,43 +76,9 @@ int PrepareResultFolder(const std::string& dir) {
   return 0;
 }
 
-namespace {
+std::string FolderErrorText(int error) { return Utf8TextToGbk(FileErrorChinese(error)); }
 
-// The common reasons a folder cannot be used, for the window (UTF-8 here)
-// and for standard error.
-struct FolderError {
-  int error;
-  const char* chinese;
-  const char* english;
-};
-constexpr FolderError kFolderErrors[] = {
-    {EACCES, "没有写入权限", "permission denied"},
-    {EPERM, "没有写入权限", "permission denied"},
-    {ENOENT, "路径不存在", "no such file or directory"},
-    {ENOTDIR, "路径中有同名的文件", "a file stands in the path"},
-    {EEXIST, "路径中有同名的文件", "a file stands in the path"},
-    {EROFS, "磁盘只读", "read-only file system"},
-    {ENOSPC, "磁盘已满", "no space left on device"},
-    {ENAMETOOLONG, "路径太长", "path too long"},
-};
-
-const FolderError* FindFolderError(int error) {
-  for (const FolderError& known : kFolderErrors)
-    if (known.error == error) return &known;
-  return nullptr;
-}
-
-}  // namespace
-
-std::string FolderErrorText(int error) {
-  const FolderError* known = FindFolderError(error);
-  return known ? Utf8TextToGbk(known->chinese) : Utf8TextToGbk("错误代码 ") + std::to_string(error);
-}
-
-std::string FolderErrorTextEnglish(int error) {
-  const FolderError* known = FindFolderError(error);
-  return known ? std::string(known->english) : "error " + std::to_string(error);
-}
+std::string FolderErrorTextEnglish(int error) { return FileErrorEnglish(error); }
 
 std::string CleanFileName(const std::string& text) {
   std::string name = text;

@@ -1,5 +1,7 @@
 #include "results/Export.h"
 
+#include <cerrno>
+
 #include <cstring>
 #include <vector>
 
@@ -7,6 +9,7 @@
 #include "text/Codec.h"
 #include "text/Csv.h"
 #include "text/Events.h"
+#include "text/Reasons.h"
 
 namespace lanshu {
 namespace {
@@ -146,13 +149,20 @@ std::string MiningExportText(const std::string& resultText, const std::string& c
   return csv ? csvHeader + "\r\n" + resultText : resultText;
 }
 
-bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes) {
-  if (gbkPath.empty()) return false;
+bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes, int* error) {
+  if (gbkPath.empty()) {
+    if (error) *error = ENOENT;
+    return false;
+  }
   // The settings store replaces its file the same way; one implementation
   // serves both.
   ConfigStore file;
   file.SetAllText(bytes);
-  return file.SaveAs(gbkPath);
+  return file.SaveAs(gbkPath, error);
+}
+
+std::string ExportFailedText(const std::string& gbkPath, int error) {
+  return Utf8TextToGbk("导出失败：") + gbkPath + Utf8TextToGbk("：" + FileErrorChinese(error));
 }
 
 std::string SuggestedExportName(const std::string& subject, int year, int month, int day,

@@ -9,7 +9,6 @@ namespace lanshu {
 
 // Messages the window shows after an export or copy (GBK).
 inline constexpr char kExportDoneText[] = "\xB5\xBC\xB3\xF6\xCD\xEA\xB1\xCF\xA3\xA1";    // 导出完毕！
-inline constexpr char kExportFailedText[] = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC\xA3\xA1";  // 导出失败！
 inline constexpr char kExportSucceededText[] = "\xB5\xBC\xB3\xF6\xB3\xC9\xB9\xA6\xA3\xA1";  // 导出成功！
 // 已根据列组合表达式将列表复制到剪辑板！
 inline constexpr char kCopiedByTemplateText[] =
@@ -46,8 +45,12 @@ std::string MiningExportText(const std::string& resultText, const std::string& c
 // Replaces the file at gbkPath with bytes: written to a temporary file beside
 // it, flushed and renamed over it, so an existing file is either replaced
 // whole or left untouched. A symbolic link stays a link; its target is
-// replaced. False when anything fails (the temporary file is then removed).
-bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes);
+// replaced. False when anything fails (the temporary file is then removed),
+// with the system's error number in `error` when given.
+bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes, int* error = nullptr);
+
+// The notice of an export that failed: "导出失败：FILE：REASON" (GBK).
+std::string ExportFailedText(const std::string& gbkPath, int error);
 
 // The file name an export dialog suggests (GBK): what is exported (the
 // domains, or 关键词挖掘), the date as YYYY-MM-DD, and the extension; the

@@ -188,15 +188,28 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 // The file at path holds either its old content or exactly bytes afterwards.
-bool ReplaceFile(const fs::path& path, const std::string& bytes) {
+// On failure `error` (when given) receives the system's error number of the
+// step that failed (EIO when it gave none).
+bool ReplaceFile(const fs::path& path, const std::string& bytes, int* error = nullptr) {
+  const auto failed = [error](int number) {
+    if (error) *error = number != 0 ? number : EIO;
+    return false;
+  };
   const fs::path target = ReplaceTarget(path);
   fs::path temp;
+  errno = 0;
   int fd = CreateTempBeside(target, temp);
-  if (fd < 0) return false;
+  if (fd < 0) return failed(errno);
   CopyMode(fd, target);
+  errno = 0;
   bool ok = WriteAll(fd, bytes);
   ok = ok && !Fault(DiskStep::kSync) && SyncFile(fd) == 0;
-  ok = (CloseFile(fd) == 0) && ok;
+  int number = ok ? 0 : errno;
+  errno = 0;
+  if (CloseFile(fd) != 0 && ok) {
+    ok = false;
+    number = errno;
+  }
   std::error_code ec;
   if (ok && !Fault(DiskStep::kRename)) {
     fs::rename(temp, target, ec);
@@ -204,9 +217,10 @@ bool ReplaceFile(const fs::path& path, const std::string& bytes) {
       SyncDirectory(target.parent_path());
       return true;
     }
+    number = ec.value();
   }
   fs::remove(temp, ec);
-  return false;
+  return failed(number);
 }
 
 // True when a file can be replaced at path (its directory takes new files).
@@ -388,10 +402,13 @@ bool ConfigStore::Open(const std::string& storeName, std::int32_t mode) {
   return Load(storeName, mode == kMemoryMode || mode == kRegistryMode);
 }
 
-bool ConfigStore::SaveAs(const std::string& path) {
+bool ConfigStore::SaveAs(const std::string& path, int* error) {
   const std::string& target = path.empty() ? loadedPath_ : path;
-  if (target.empty()) return false;
-  return ReplaceFile(NativePath(target), content_);
+  if (target.empty()) {
+    if (error) *error = ENOENT;
+    return false;
+  }
+  return ReplaceFile(NativePath(target), content_, error);
 }
 
 void ConfigStore::Persist() {

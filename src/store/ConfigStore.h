@@ -80,7 +80,8 @@ class ConfigStore {
   // keeps the settings in memory too: see the source.
   bool Open(const std::string& storeName, std::int32_t mode = kFileMode);
   // Writes the content to path, or to the loaded path when path is empty.
-  bool SaveAs(const std::string& path = std::string());
+  // On failure `error` (when given) receives the system's error number.
+  bool SaveAs(const std::string& path = std::string(), int* error = nullptr);
   const std::string& FileName() const { return storeName_; }
   // False when the last change could not be written to disk (the file then
   // keeps its previous content; memory holds the change).

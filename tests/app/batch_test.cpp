@@ -2,6 +2,8 @@
 // started here: what it writes, how it fails, and what a killed mining run
 // leaves in its result file.
 #include <algorithm>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +22,7 @@
 #include "demo/DemoSite.h"
 #include "demo/DemoFaults.h"
 #include "TestSupport.h"
+#include "history/HistoryStore.h"
 #include "store/ConfigStore.h"
 #include "text/Csv.h"
 #include "text/Entities.h"
@@ -29,7 +32,7 @@ using namespace lanshu::testing;
 
 namespace {
 
-struct Outcome {
+struct Ran {
   bool finished = false;
   QProcess::ExitStatus status = QProcess::CrashExit;
   int code = -1;
@@ -38,11 +41,11 @@ struct Outcome {
 
 // Runs the program to its end. The demo site answers on threads of its own,
 // so this thread may block.
-Outcome RunProgram(const QStringList& arguments) {
+Ran RunProgram(const QStringList& arguments) {
   QProcess p;
   p.setProcessEnvironment(ChildEnvironment());
   p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), arguments);
-  Outcome o;
+  Ran o;
   if (!p.waitForStarted(60000)) return o;
   o.finished = p.waitForFinished(600000);
   if (!o.finished) p.kill(), p.waitForFinished(10000);
@@ -171,7 +174,7 @@ class BatchTest : public QObject {
         .Check("自动过滤重复关键字", false)
         .Check("转换百度链接", false);
     const QString out = Path(QStringLiteral("rank.csv"));
-    const Outcome o = RunProgram(Batch("rank", settings, out));
+    const Ran o = RunProgram(Batch("rank", settings, out));
     QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
 
     std::string expected = G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接");
@@ -190,7 +193,16 @@ class BatchTest : public QObject {
     QVERIFY(ReadCsv(expected, records));
     QCOMPARE(records.size(), size_t(21));
     for (const auto& record : records) QCOMPARE(record.size(), size_t(8));
-    QVERIFY(o.err.contains(QStringLiteral("查询完成！")));
+    // Standard error holds the program's own lines only, the summary last.
+    const QStringList lines = o.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines) QVERIFY2(line.startsWith(QStringLiteral("lanshu-collector: ")), qPrintable(o.err));
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith(QStringLiteral("lanshu-collector: wrote ")), qPrintable(o.err));
+    QVERIFY2(QRegularExpression(QStringLiteral("^lanshu-collector: done: rank 20 rows, 4 pages \\(0 failed, 0 blocked\\) "
+                                               "in \\d\\d:\\d\\d:\\d\\d$"))
+                 .match(lines[1])
+                 .hasMatch(),
+             qPrintable(o.err));
   }
 
   void rankRunExportsThroughTheColumnTemplate() {
@@ -207,7 +219,7 @@ class BatchTest : public QObject {
         .Check("自动过滤重复关键字", false)
         .Check("转换百度链接", false);
     const QString out = Path(QStringLiteral("template.txt"));
-    const Outcome o = RunProgram(Batch("rank", settings, out));
+    const Ran o = RunProgram(Batch("rank", settings, out));
     QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
 
     std::string expected;
@@ -225,7 +237,8 @@ class BatchTest : public QObject {
     // The blank line is no seed.
     Settings(settings).Mining(QStringLiteral("减肥\n \n丰胸"), Path(QStringLiteral("unused")), false);
     const QString out = Path(QStringLiteral("mine.csv"));
-    const Outcome o = RunProgram(Batch("mine", settings, out));
+    // --verbose brings back the window's notices and status texts.
+    const Ran o = RunProgram(Batch("mine", settings, out) << QStringLiteral("--verbose"));
     QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
 
     std::string expected = G("关键词,搜索量,收录量,优化难度") + "\r\n";
@@ -234,6 +247,8 @@ class BatchTest : public QObject {
     COMPARE_GBK(ReadFileOrEmpty(out).toStdString(), expected);
     QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 32 个关键词！")));
     QVERIFY(o.err.contains(QStringLiteral("关键词：丰胸  当前页：2  总：2")));
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: done: mine 32 rows, 4 pages (0 failed, 0 blocked) in ")),
+             qPrintable(o.err));
   }
 
   void badArgumentsExitWithStatusTwo() {
@@ -246,7 +261,7 @@ class BatchTest : public QObject {
         {{QStringLiteral("--batch"), QStringLiteral("mine"), QStringLiteral("--settings")}, QStringLiteral("missing value after --settings")},
     };
     for (const auto& [arguments, why] : cases) {
-      const Outcome o = RunProgram(arguments);
+      const Ran o = RunProgram(arguments);
       QVERIFY2(o.finished && o.status == QProcess::NormalExit, qPrintable(arguments.join(' ')));
       QCOMPARE(o.code, 2);
       QVERIFY2(o.err.contains(why) && o.err.contains(QStringLiteral("usage:")), qPrintable(o.err));
@@ -258,7 +273,7 @@ class BatchTest : public QObject {
     const QString out = Path(QStringLiteral("nosettings.csv"));
     QVERIFY(QDir().mkpath(Path(QStringLiteral("settings-dir.ini"))));
     for (const QString& settings : {Path(QStringLiteral("missing.ini")), Path(QStringLiteral("settings-dir.ini"))}) {
-      const Outcome o = RunProgram(Batch("mine", settings, out));
+      const Ran o = RunProgram(Batch("mine", settings, out));
       QVERIFY(o.finished && o.status == QProcess::NormalExit);
       QVERIFY2(o.code != 0, qPrintable(o.err));
       QVERIFY2(o.err.contains(QStringLiteral("settings file")), qPrintable(o.err));
@@ -278,7 +293,7 @@ class BatchTest : public QObject {
         {QStringLiteral("/proc/lanshu-out.csv"), QStringLiteral("cannot be written")},
     };
     for (const auto& [out, why] : cases) {
-      const Outcome o = RunProgram(Batch("mine", settings, out));
+      const Ran o = RunProgram(Batch("mine", settings, out));
       QVERIFY(o.finished && o.status == QProcess::NormalExit);
       QVERIFY2(o.code != 0, qPrintable(out));
       QVERIFY2(o.err.contains(QStringLiteral("cannot write ") + out) && o.err.contains(why), qPrintable(o.err));
@@ -292,7 +307,7 @@ class BatchTest : public QObject {
     const QString settings = Path(QStringLiteral("badfolder.ini"));
     Settings(settings).Mining(QStringLiteral("减肥"), folder, true);
     const QString out = Path(QStringLiteral("badfolder.csv"));
-    const Outcome o = RunProgram(Batch("mine", settings, out));
+    const Ran o = RunProgram(Batch("mine", settings, out));
     QVERIFY(o.finished && o.status == QProcess::NormalExit);
     QCOMPARE(o.code, 1);
     QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: cannot use result folder ") + folder +
@@ -315,11 +330,13 @@ class BatchTest : public QObject {
 
     const QString mined = Path(QStringLiteral("unreachable.csv"));
     const QStringList fast{QStringLiteral("--retries"), QStringLiteral("0")};
-    Outcome o = RunProgram(QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"),
+    Ran o = RunProgram(QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"),
                                         QStringLiteral("mine"), QStringLiteral("--out"), mined}) + sites + fast);
     QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 3, qPrintable(o.err));
     COMPARE_GBK(ReadFileOrEmpty(mined).toStdString(), G("关键词,搜索量,收录量,优化难度") + "\r\n");
-    QVERIFY(o.err.contains(QStringLiteral("获取完成！总共 0 个关键词！\r\n未成功 2 页：失败 2 页")));
+    QVERIFY(!o.err.contains(QStringLiteral("获取完成")));  // quiet without --verbose
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: done: mine 0 rows, 2 pages (2 failed, 0 blocked) in ")),
+             qPrintable(o.err));
     QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: failed: mine 减肥 page 1: connection refused\n")), qPrintable(o.err));
     QVERIFY(o.err.contains(QStringLiteral("lanshu-collector: failed: mine 丰胸 page 1: connection refused\n")));
 
@@ -330,6 +347,48 @@ class BatchTest : public QObject {
     // An empty list exports its header line alone.
     COMPARE_GBK(ReadFileOrEmpty(ranked).toStdString(), G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接") + "\r\n");
     QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: failed: rank a.test page 1: connection refused\n")), qPrintable(o.err));
+  }
+
+  // A result folder on a disk that fills up: the run stops at the first line
+  // that cannot be saved, FILE still gets every line collected, the history
+  // keeps the run as failed with the reason, and the exit status is 1.
+  void aFullDiskStopsTheRunWithStatusOne() {
+    if (geteuid() != 0) QSKIP("mounting a file system needs root");
+    const QString folder = Path(QStringLiteral("tiny"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(::mount("tmpfs", folder.toUtf8().constData(), "tmpfs", 0, "size=16k") == 0);
+    struct Unmount {
+      QString folder;
+      ~Unmount() { ::umount(folder.toUtf8().constData()); }
+    } unmount{folder};
+    site_.UpdateOptions([](demo::Options& o) {
+      o.keywordPages = 3;
+      o.keywordRowsPerPage = 150;
+    });
+    const QString settings = Path(QStringLiteral("full.ini"));
+    Settings(settings).Mining(QStringLiteral("减肥\n丰胸"), folder, true);
+    const QString out = Path(QStringLiteral("full.csv"));
+    const QString db = Path(QStringLiteral("full.sqlite"));
+    const Ran o = RunProgram(Batch("mine", settings, out) << QStringLiteral("--history") << db);
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 1, qPrintable(o.err));
+    const QStringList files = QDir(folder).entryList({QStringLiteral("全部结果_*.csv")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString file = folder + QLatin1Char('/') + files[0];
+    const QString why = QStringLiteral("lanshu-collector: cannot write %1: no space left on device\n").arg(file);
+    QVERIFY2(o.err.contains(why), qPrintable(o.err));
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: wrote ") + out), qPrintable(o.err));
+    // FILE has every line shown; the result file holds a prefix of them.
+    const QByteArray all = ReadFileOrEmpty(out);
+    const QByteArray saved = ReadFileOrEmpty(file);
+    QVERIFY(all.startsWith(G("关键词,搜索量,收录量,优化难度\r\n").c_str()));
+    QVERIFY(saved.size() < all.size());
+    QVERIFY(all.mid(all.indexOf('\n') + 1).startsWith(saved.left(saved.lastIndexOf('\n') + 1)));
+    history::HistoryStore store;
+    QVERIFY(store.Open(ToGbk(db)));
+    const auto runs = store.ListRuns();
+    QVERIFY(runs && runs->size() == 1);
+    QCOMPARE(history::EndingName(runs->front().ending), "failed");
+    QCOMPARE(QString::fromStdString(runs->front().reason) + QLatin1Char('\n'), why.mid(18));
   }
 
   // --help and --version answer on standard output with or without a
@@ -358,12 +417,13 @@ class BatchTest : public QObject {
     const QString out = Path(QStringLiteral("nothing.csv"));
     const QString noSeeds = Path(QStringLiteral("noseeds.ini"));
     Settings(noSeeds).Mining(QString(), Path(QStringLiteral("unused")), false).Set("基本参数", "域名", QString());
-    Outcome o = RunProgram(Batch("mine", noSeeds, out));
+    Ran o = RunProgram(Batch("mine", noSeeds, out));
     QVERIFY2(o.finished && o.code == 1, qPrintable(o.err));
-    QVERIFY(o.err.contains(QStringLiteral("请先输入要挖掘的关键词列表！")));
-    o = RunProgram(Batch("rank", noSeeds, out));
+    QCOMPARE(o.err, QStringLiteral("lanshu-collector: nothing to collect: the settings name no seed\n"));
+    o = RunProgram(Batch("rank", noSeeds, out) << QStringLiteral("--verbose"));
     QVERIFY2(o.finished && o.code == 1, qPrintable(o.err));
     QVERIFY(o.err.contains(QStringLiteral("请先输入要查询站点的域名！")));
+    QVERIFY(o.err.contains(QStringLiteral("lanshu-collector: nothing to collect: the settings name no domain\n")));
     QVERIFY(!QFile::exists(out));
 
     // Random bytes are no settings file: nothing is mined with built-in seeds.
@@ -432,7 +492,7 @@ class BatchTest : public QObject {
         }
         const QString out = Path(QStringLiteral("matrix.csv"));
         const QString report = Path(QStringLiteral("matrix.json"));
-        const Outcome o = RunProgram(Batch(kind, settings, out) +
+        const Ran o = RunProgram(Batch(kind, settings, out) +
                                      QStringList({QStringLiteral("--retries"), QStringLiteral("0"),
                                                   QStringLiteral("--report"), report}));
         const QString what = QStringLiteral("%1 %2: ").arg(QLatin1String(kind), QLatin1String(c.fault));
@@ -495,7 +555,7 @@ class BatchTest : public QObject {
 
     QProcess p;
     p.setProcessEnvironment(ChildEnvironment());
-    p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), Batch("mine", settings, Path(QStringLiteral("kill.csv"))));
+    p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), Batch("mine", settings, Path(QStringLiteral("kill.csv"))) << QStringLiteral("--verbose"));
     QVERIFY(p.waitForStarted(60000));
     // Seed 丙's page 1 is in: every line of 甲 and 乙 has been written.
     QString err;

@@ -164,7 +164,7 @@ class CommandsTest : public QObject {
     QVERIFY(messages_.isEmpty());
     nextSaveName_ = dir_.path() + QStringLiteral("/no/such/dir/x.txt");
     W().按钮导出->click();
-    QCOMPARE(messages_.last(), QStringLiteral("信息：|8192|导出失败！"));
+    QCOMPARE(messages_.last(), QStringLiteral("信息：|8192|导出失败：") + nextSaveName_ + QStringLiteral("：路径不存在"));
     QCOMPARE(W().通用对话框1.filterIndex, 1);  // stays at the csv entry
   }
 

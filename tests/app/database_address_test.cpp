@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/DatabaseAddress.h"
+#include "history/DatabaseAddress.h"
 #include "app/HistoryWiring.h"
 #include "app/QtText.h"
 #include "store/ConfigStore.h"

@@ -404,7 +404,8 @@ class HistoryBatchTest : public QObject {
     const QString settings = RankSettings(QStringLiteral("kill.ini"), QStringLiteral("k.test|l.test"));
     QProcess p;
     p.setProcessEnvironment(ChildEnvironment());
-    p.start(QStringLiteral(LANSHU_COLLECTOR_EXE), Rank(settings, Path(QStringLiteral("kill.csv")), {QStringLiteral("--history"), db}));
+    p.start(QStringLiteral(LANSHU_COLLECTOR_EXE),
+            Rank(settings, Path(QStringLiteral("kill.csv")), {QStringLiteral("--history"), db, QStringLiteral("--verbose")}));
     QVERIFY(p.waitForStarted(60000));
     // Page 4 of k.test requested: pages 1 to 3 have been parsed.
     QString err;

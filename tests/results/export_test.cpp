@@ -1,6 +1,8 @@
 #include "results/Export.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -173,7 +175,9 @@ TEST(MiningExport, HeaderOnlyForCsvNamesInAnyCase) {
 
 TEST(ExportTexts, MessagesAreTheirGbkTexts) {
   EXPECT_EQ(kExportDoneText, G("导出完毕！"));
-  EXPECT_EQ(kExportFailedText, G("导出失败！"));
+  // A failed export names the file and why.
+  EXPECT_EQ(ExportFailedText(G("/导出/结果.csv"), ENOSPC), G("导出失败：/导出/结果.csv：磁盘已满"));
+  EXPECT_EQ(ExportFailedText("x.csv", EIO), G("导出失败：x.csv：错误代码 ") + std::to_string(EIO));
   EXPECT_EQ(kExportSucceededText, G("导出成功！"));
   EXPECT_EQ(kCopiedByTemplateText, G("已根据列组合表达式将列表复制到剪辑板！"));
 }

@@ -1,4 +1,4 @@
-#include "app/DatabaseAddress.h"
+#include "history/DatabaseAddress.h"
 
 #include <QStringView>
 
