@@ -95,10 +95,53 @@ TEST(BatchReportTest, LinesStatusAndJson) {
             "\"attempts\": 1, \"rows\": 0}]}\n");
   EXPECT_EQ(JsonString(std::string("\x01\\\n", 3)), "\"\\u0001\\\\\\n\"");
 
+  EXPECT_EQ(reporter.SummaryLine().substr(0, 70),
+            "lanshu-collector: done: mine 8 rows, 3 pages (1 failed, 1 blocked) in ");
+
   // A new run starts from nothing.
   reporter.RunStarted(RunKind::kRank, {"a.com"});
   EXPECT_EQ(reporter.Status(), kBatchOk);
   EXPECT_EQ(reporter.Rows(), 0);
+
+  // A run that could not go on says why and exits 1, whatever its pages did.
+  reporter.PageEnded(RunKind::kRank, Report("a.com", 1, PageOutcome::Failed("time-out"), 3, 0));
+  reporter.RunFailed(RunKind::kRank, "cannot write /r/x.csv: no space left on device");
+  reporter.RunEnded(RunKind::kRank, RunEnd::kFailed);
+  EXPECT_EQ(said.back(), "lanshu-collector: cannot write /r/x.csv: no space left on device");
+  EXPECT_EQ(reporter.Status(), kBatchCannotRun);
+  EXPECT_EQ(ElapsedText(3 * 3600 + 25 * 60 + 7), "03:25:07");
+  EXPECT_EQ(ElapsedText(100 * 3600), "100:00:00");
+}
+
+// On a terminal the progress line is redrawn in place, padded over a longer
+// one, and cleared before any other line; elsewhere it never appears.
+TEST(BatchReportTest, ProgressLineOnlyOnATerminalAndClearedFirst) {
+  std::string screen;
+  BatchConsole console([&](const std::string& bytes) { screen += bytes; }, true);
+  BatchProgress progress(console);
+  progress.RunStarted(RunKind::kRank, {"a.com", G("例子.cn")});
+  progress.TargetStarted(RunKind::kRank, G("例子.cn"), 2, 2);
+  progress.PageRequested(RunKind::kRank, G("例子.cn"), 3, 1, 10);
+  progress.PageEnded(RunKind::kRank, Report("例子.cn", 3, PageOutcome(), 1, 20));
+  EXPECT_EQ(progress.Text(), "rank 2/2 例子.cn page 3/10, 20 rows, 00:00:00");
+  screen.clear();
+  console.Progress("abc");  // shorter than the line shown: blanked out
+  const std::size_t shown = std::string("rank 2/2 例子.cn page 3/10, 20 rows, 00:00:00").size() - 4;  // 2 chars of 3 bytes
+  EXPECT_EQ(screen, "\rabc" + std::string(shown - 3, ' ') + "\rabc");
+  screen.clear();
+  console.Line("lanshu-collector: failed: rank a.com page 1: time-out");
+  EXPECT_EQ(screen, "\r   \rlanshu-collector: failed: rank a.com page 1: time-out\n");
+  screen.clear();
+  progress.RunEnded(RunKind::kRank, RunEnd::kFinished);  // nothing shown: nothing to clear
+  EXPECT_EQ(screen, "");
+
+  std::string file;
+  BatchConsole pipe([&](const std::string& bytes) { file += bytes; }, false);
+  BatchProgress quiet(pipe);
+  quiet.RunStarted(RunKind::kMine, {"x"});
+  quiet.PageEnded(RunKind::kMine, Report("x", 1, PageOutcome(), 1, 2));
+  pipe.Line("lanshu-collector: wrote out.csv (10 bytes)");
+  EXPECT_EQ(file, "lanshu-collector: wrote out.csv (10 bytes)\n");
 }
 
 }  // namespace
