@@ -347,12 +347,11 @@ class HistoryWindowTest : public QObject {
     auto* note = Child<QLabel>(w, "历史状态");
     QVERIFY(note && note->isVisible());
     // The program's own words in Chinese; the driver's text after 原因.
-    QVERIFY2(note->text().startsWith(QStringLiteral("历史记录未保存：无法使用 ") + junk.fileName() + QStringLiteral("，原因：")),
-             qPrintable(note->text()));
+    QVERIFY2(note->text().startsWith(QStringLiteral("历史记录未保存：无法读取数据库，原因：")), qPrintable(note->text()));
     // The tab says why it shows nothing.
     w.选择夹->SetCurrentIndex(4);
     QCOMPARE(Child<QTreeWidget>(w, "列表框历史")->topLevelItemCount(), 0);
-    QVERIFY(Child<QLabel>(w, "标签历史提示")->text().startsWith(QStringLiteral("历史记录无法打开：无法使用 ")));
+    QVERIFY(Child<QLabel>(w, "标签历史提示")->text().startsWith(QStringLiteral("历史记录无法打开：无法读取数据库，原因：")));
 
     // The file gone, the next run opens a new one and is kept.
     QVERIFY(QFile::remove(junk.fileName()));
