@@ -9,7 +9,7 @@
 #include <string>
 
 #include "demo/DemoContent.h"
-#include "rank/PageOutcome.h"
+#include "run/PageOutcome.h"
 #include "text/Codec.h"
 
 namespace {

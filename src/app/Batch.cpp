@@ -22,7 +22,7 @@
 #include "app/ResultListModel.h"
 #include "mining/Mining.h"
 #include "mining/ResultFiles.h"
-#include "rank/BatchReport.h"
+#include "run/BatchReport.h"
 #include "store/ConfigStore.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"

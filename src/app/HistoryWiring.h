@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
-#include "rank/RunEvents.h"
+#include "run/RunEvents.h"
 
 class QLabel;
 

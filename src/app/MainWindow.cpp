@@ -12,7 +12,7 @@
 #include "app/QtText.h"
 #include "app/Widgets.h"
 #include "web/Coding.h"
-#include "rank/PumpedWait.h"
+#include "run/PumpedWait.h"
 #include "text/Events.h"
 
 namespace lanshu {

@@ -3,7 +3,7 @@
 // section and key, loaded when the window is created and saved on every close.
 #include <string>
 
-#include "rank/RunEvents.h"
+#include "run/RunEvents.h"
 
 namespace lanshu {
 

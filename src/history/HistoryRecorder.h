@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "history/HistoryStore.h"
-#include "rank/RunEvents.h"
+#include "run/RunEvents.h"
 
 namespace lanshu::history {
 

@@ -20,7 +20,7 @@
 #include <QString>
 
 #include "history/Comparison.h"
-#include "rank/RunEvents.h"
+#include "run/RunEvents.h"
 
 namespace lanshu::history {
 

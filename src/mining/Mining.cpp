@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "rank/PageOutcome.h"
-#include "rank/PumpedWait.h"
+#include "run/PageOutcome.h"
+#include "run/PumpedWait.h"
 #include "rank/RankQuery.h"
 #include "text/Codec.h"
 #include "text/Csv.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "mining/ResultFiles.h"
-#include "rank/PageRun.h"
-#include "rank/RunEvents.h"
+#include "run/PageRun.h"
+#include "run/RunEvents.h"
 #include "rank/RankQuery.h"
 
 namespace lanshu {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <deque>
 
-#include "rank/PumpedWait.h"
+#include "run/PumpedWait.h"
 #include "text/Codec.h"
 #include "text/Entities.h"
 #include "text/Events.h"

@@ -8,9 +8,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "rank/PageOutcome.h"
-#include "rank/PageRun.h"
-#include "rank/RunEvents.h"
+#include "run/PageOutcome.h"
+#include "run/PageRun.h"
+#include "run/RunEvents.h"
 #include "results/ResultTable.h"
 
 namespace lanshu {

@@ -1,4 +1,4 @@
-#include "rank/PageOutcome.h"
+#include "run/PageOutcome.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "rank/PumpedWait.h"
+#include "run/PumpedWait.h"
 
 #include <algorithm>
 #include <chrono>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rank/RunEvents.h"
+#include "run/RunEvents.h"
 
 namespace lanshu {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rank/PageOutcome.h"
+#include "run/PageOutcome.h"
 
 namespace lanshu {
 

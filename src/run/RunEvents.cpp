@@ -1,4 +1,4 @@
-#include "rank/RunEvents.h"
+#include "run/RunEvents.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "rank/PageOutcome.h"
-#include "rank/RunEvents.h"
+#include "run/PageOutcome.h"
+#include "run/RunEvents.h"
 
 namespace lanshu {
 

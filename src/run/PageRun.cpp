@@ -1,4 +1,4 @@
-#include "rank/PageRun.h"
+#include "run/PageRun.h"
 
 #include <algorithm>
 

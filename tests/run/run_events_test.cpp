@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "rank/BatchReport.h"
-#include "rank/RunEvents.h"
+#include "run/BatchReport.h"
+#include "run/RunEvents.h"
 #include "text/Codec.h"
 
 namespace lanshu {

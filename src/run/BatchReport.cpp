@@ -1,4 +1,4 @@
-#include "rank/BatchReport.h"
+#include "run/BatchReport.h"
 
 #include <cstdio>
 
