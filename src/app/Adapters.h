@@ -19,6 +19,8 @@ class RankWindowUi : public RankUi {
   void SetStatusText(const std::string& t) override { w_.SetStatusText(FromGbk(t)); }
   bool FilterDuplicates() const override { return w_.选择框自动过滤重复关键字->isChecked(); }
   bool ConvertLinks() const override { return w_.选择框转换百度链接->isChecked(); }
+  int ExportMode() const override { return w_.组合框导出模式->currentIndex(); }
+  std::string ExportTemplate() const override { return ControlTextToGbk(w_.编辑框表达式->text()); }
   ResultTable& List() override { return list_; }
 
  private:

@@ -222,6 +222,8 @@ void Application::CreateWindow() {
     return ResolveRedirectLinks(links, 8, stopped);
   };
   mining_ = std::make_unique<KeywordMining>(*miningUi_, sites_.keywordSite);
+  rank_->SetKeywordSite(sites_.keywordSite);
+  mining_->SetOtherSites(sites_.rankSite, sites_.searchSite);
   mining_->fetch = [this](const std::string& url) { return http_->Request(url); };
   mining_->fetchPage = [this](const std::string& url, const std::function<bool()>& stopped) {
     const HttpResult r = http_->Get(url, mining_->reliability.timeoutSeconds, stopped);

@@ -107,6 +107,9 @@ HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, 
     return window_ ? RunSettingsText(*window_, kind) : std::string();
   };
   recorder_->miningColumns = [this] { return mining_.state.csvHeader; };
+  recorder_->planSnapshot = [this](RunKind kind) {
+    return kind == RunKind::kRank ? rank_.Plan().ToJson() : mining_.Plan().ToJson();
+  };
   rank_.listeners.Add(this);
   mining_.listeners.Add(this);
   // A retry of failed pages runs to its end inside the call.

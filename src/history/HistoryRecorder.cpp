@@ -73,7 +73,8 @@ void HistoryRecorder::Begin(lanshu::RunKind kind) {
     const std::string settings = settingsSnapshot ? settingsSnapshot(kind) : std::string();
     const std::string columns =
         kind == lanshu::RunKind::kMine && miningColumns ? miningColumns() : std::string();
-    run.runId = store_->BeginRun(kind, run.targets, settings, run.started, columns, run.continues);
+    const std::string plan = planSnapshot ? planSnapshot(kind) : std::string();
+    run.runId = store_->BeginRun(kind, run.targets, settings, run.started, columns, run.continues, plan);
     if (!run.runId) Fail(run, store_->LastError());
   } catch (const std::exception& e) {
     Fail(run, e.what());

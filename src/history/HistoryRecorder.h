@@ -30,6 +30,8 @@ class HistoryRecorder : public lanshu::RunListener {
 
   // The settings of a run as kept with it (GBK); empty when not given.
   std::function<std::string(lanshu::RunKind)> settingsSnapshot;
+  // The plan of the kind's run as JSON (UTF-8); empty when not given.
+  std::function<std::string(lanshu::RunKind)> planSnapshot;
   // The mining run's CSV header (GBK). Mining knows it only once its first
   // seed starts, so a mining run is begun in the store then.
   std::function<std::string()> miningColumns;

@@ -419,17 +419,19 @@ std::optional<std::int64_t> HistoryStore::Impl::InsertReturningId(QSqlQuery& q, 
 
 std::optional<std::int64_t> HistoryStore::BeginRun(RunKind kind, const std::vector<std::string>& targets,
                                                    const std::string& settings, const QDateTime& started,
-                                                   const std::string& columns, std::int64_t continues) {
+                                                   const std::string& columns, std::int64_t continues,
+                                                   const std::string& plan) {
   if (!d_->Ready() || !d_->Begin()) return std::nullopt;
   QSqlQuery q(d_->Db());
-  q.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started, continues) VALUES "
-                           "(?, ?, ?, ?, ?, COALESCE((SELECT c.uid FROM runs c WHERE c.id = ?), '')) RETURNING id"));
+  q.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started, continues, plan) VALUES "
+                           "(?, ?, ?, ?, ?, COALESCE((SELECT c.uid FROM runs c WHERE c.id = ?), ''), ?) RETURNING id"));
   q.addBindValue(QUuid::createUuid().toString(QUuid::WithoutBraces));
   q.addBindValue(QLatin1String(RunKindName(kind)));
   q.addBindValue(Q(settings));
   q.addBindValue(Q(columns));
   q.addBindValue(TimeText(started.isValid() ? started : QDateTime::currentDateTimeUtc()));
   q.addBindValue(QVariant::fromValue<qint64>(continues));
+  q.addBindValue(QString::fromStdString(plan));
   const std::optional<std::int64_t> id = d_->InsertReturningId(q, "cannot record the run");
   if (!id) return d_->Abort(), std::nullopt;
   QSqlQuery t(d_->Db());
@@ -655,11 +657,12 @@ std::optional<RunInfo> HistoryStore::Run(std::int64_t runId) {
     return std::nullopt;
   }
   QSqlQuery q(d_->Db());
-  q.prepare(QStringLiteral("SELECT settings FROM runs WHERE id = ?"));
+  q.prepare(QStringLiteral("SELECT settings, plan FROM runs WHERE id = ?"));
   q.addBindValue(QVariant::fromValue<qint64>(runId));
   if (!d_->Exec(q, "cannot read the run") || !q.next()) return std::nullopt;
   RunInfo run = std::move(runs->front());
   run.settings = G(q.value(0));
+  run.plan = Utf8(q.value(1).toString());
   return run;
 }
 
@@ -832,7 +835,7 @@ bool HistoryStore::Impl::CopyRun(Impl& to, const QSqlQuery& run, std::optional<s
   }
   QSqlQuery ins(to.Db());
   ins.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started, finished, ending, row_count, "
-                             "reason, continues) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+                             "reason, continues, plan) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
   ins.addBindValue(run.value(1));
   ins.addBindValue(run.value(2));
   ins.addBindValue(run.value(3));
@@ -843,6 +846,7 @@ bool HistoryStore::Impl::CopyRun(Impl& to, const QSqlQuery& run, std::optional<s
   ins.addBindValue(run.value(8));
   ins.addBindValue(run.value(10));
   ins.addBindValue(run.value(11));
+  ins.addBindValue(run.value(12));
   const std::optional<std::int64_t> runId = to.InsertReturningId(ins, "cannot copy the run");
   if (!runId) return to.Abort();
   const QVariant newRun = QVariant::fromValue<qint64>(*runId);
@@ -949,7 +953,7 @@ std::optional<CopyStats> HistoryStore::CopyTo(HistoryStore& other) {
   QSqlQuery runs(d_->Db());
   runs.setForwardOnly(true);
   if (!runs.exec(QStringLiteral("SELECT r.id, r.uid, r.kind, r.settings, r.columns, r.started, r.finished, ") + state +
-                 QStringLiteral(", r.reason, r.continues FROM runs r ORDER BY r.id"))) {
+                 QStringLiteral(", r.reason, r.continues, r.plan FROM runs r ORDER BY r.id"))) {
     d_->Fail("cannot list the runs", runs.lastError());
     return std::nullopt;
   }

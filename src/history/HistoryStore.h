@@ -55,6 +55,7 @@ struct RunInfo {
   std::vector<std::string> targets;
   std::string columns;   // mining: the run's CSV header; rank: empty
   std::string settings;  // filled in by Run() only
+  std::string plan;      // the run's plan as JSON (UTF-8); filled in by Run() only
   QDateTime started, finished;  // UTC; finished is null until the run ends
   Ending ending = Ending::kUnfinished;
   std::string reason;          // why it ended failed (short English); empty otherwise
@@ -107,10 +108,12 @@ class HistoryStore {
   int SchemaVersion();
 
   // Writing, as the run goes. Each call is one transaction.
-  // `continues`: the run whose failed pages this one asks again (0: none).
+  // `continues`: the run whose failed pages this one asks again (0: none);
+  // `plan`: the run's plan as JSON (UTF-8).
   std::optional<std::int64_t> BeginRun(RunKind kind, const std::vector<std::string>& targets,
                                        const std::string& settings, const QDateTime& started,
-                                       const std::string& columns = std::string(), std::int64_t continues = 0);
+                                       const std::string& columns = std::string(), std::int64_t continues = 0,
+                                       const std::string& plan = std::string());
   bool StorePage(std::int64_t runId, const PageRecord& page);
   // `reason`: why a run ended failed (short English).
   bool FinishRun(std::int64_t runId, Ending how, const QDateTime& finished, const std::string& reason = std::string());

@@ -96,11 +96,13 @@ void KeywordMining::StartOrStopMining() {
     ShowMessageBox(Utf8TextToGbk("关键词含有GBK无法表示的字符：") + unwritable, kMbOk | kMbTaskModal, T().info);
     return;
   }
-  std::string dir = ui_.DirectoryText();
-  if (dir.empty() || dir.back() != kPathSeparator) dir.push_back(kPathSeparator);
+  // Every input of the run, now: a control changed during the run affects
+  // the next one only.
+  const RunPlan plan = CapturePlan(seeds);
+  const std::string& dir = plan.resultFolder;
   // Lines that cannot be saved would be lost without a word: with saving on,
   // the folder must take files before anything is fetched.
-  if (ui_.AutoSaveChecked()) {
+  if (plan.autoSave) {
     if (const int error = PrepareResultFolder(dir)) {
       refusal = {StartRefusal::kResultFolder, dir, error};
       ShowMessageBox(Utf8TextToGbk("无法写入结果目录：") + dir + "\r\n" + FolderErrorText(error),
@@ -108,6 +110,8 @@ void KeywordMining::StartOrStopMining() {
       return;
     }
   }
+  plan_ = plan;
+  active_ = plan_.reliability;
   state.stopRequested = false;
   userStopped_ = blockedStopped_ = failed_ = false;
   writeFailure = ResultFileFailure();
@@ -117,39 +121,32 @@ void KeywordMining::StartOrStopMining() {
 
   ui_.ClearResults();
   state.resultTotal = 0;
-
-  std::string header = Utf8TextToGbk("关键词");
-  if (ui_.VolumeChecked()) header += Utf8TextToGbk(",搜索量");
-  if (ui_.IndexedChecked()) header += Utf8TextToGbk(",收录量");
-  if (ui_.FirstSiteChecked()) header += Utf8TextToGbk(",第一位");
-  if (ui_.SecondSiteChecked()) header += Utf8TextToGbk(",第二位");
-  if (ui_.DifficultyChecked()) header += Utf8TextToGbk(",优化难度");
-  state.csvHeader = header;
+  state.csvHeader = plan_.MiningHeader();
 
   MakeDirectoryPath(dir);
 
   seedFiles_.clear();
   openedFile_.clear();
-  if (ui_.AutoSaveChecked() && !ui_.SeparateFilesChecked())
-    OpenResultFile(FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), ui_.ExtensionText()));
+  if (plan_.autoSave && !plan_.separateFiles)
+    OpenResultFile(FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), plan_.extension));
 
   int index = 0;
   for (const std::string& seed : seeds) {
     if (failed_) break;  // the run's result file could not be opened
     state.currentKeyword = seed;
     listeners.TargetStarted(RunKind::kMine, seed, ++index, static_cast<int>(seeds.size()));
-    if (ui_.AutoSaveChecked() && ui_.SeparateFilesChecked() &&
+    if (plan_.autoSave && plan_.separateFiles &&
         !OpenResultFile(FreeResultFileName(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()),
-                                           ui_.ExtensionText())))
+                                           plan_.extension)))
       break;
-    if (ui_.AutoSaveChecked()) seedFiles_[seed] = openedFile_;
+    if (plan_.autoSave) seedFiles_[seed] = openedFile_;
     state.keywordResultCount = 0;
     MineKeyword();
-    if (ui_.SeparateFilesChecked()) ResultFileOk(state.outputFile.Close());
+    if (plan_.separateFiles) ResultFileOk(state.outputFile.Close());
     if (state.stopRequested) break;
-    ClockedWait(SecondsToMilliseconds(ui_.KeywordIntervalText()), state.stopRequested);
+    ClockedWait(plan_.keywordIntervalMs, state.stopRequested);
   }
-  if (!ui_.SeparateFilesChecked()) ResultFileOk(state.outputFile.Close());
+  if (!plan_.separateFiles) ResultFileOk(state.outputFile.Close());
   EndRun();
 }
 
@@ -195,9 +192,8 @@ void KeywordMining::MineKeyword() {
     const LoadedPage loaded = state.currentPage == 1 ? first : CollectPage(state.currentPage, last);
     if (loaded.stopped) break;
     FinishPage(state.currentPage, loaded);
-    ClockedWait(SecondsToMilliseconds(ui_.PageIntervalText()), state.stopRequested);
-    const int limit = ToInteger(ui_.LimitText());
-    if (limit > 0 && state.keywordResultCount >= limit) break;
+    ClockedWait(plan_.pageIntervalMs, state.stopRequested);
+    if (plan_.limit > 0 && state.keywordResultCount >= plan_.limit) break;
     ProcessPendingEvents();
     if (state.currentPage >= last) break;
   }
@@ -211,6 +207,7 @@ void KeywordMining::RetryFailedPages() {
   state.stopRequested = false;
   userStopped_ = blockedStopped_ = failed_ = false;
   writeFailure = ResultFileFailure();
+  active_ = plan_.reliability;  // the pages are asked as the run they failed in asked them
   ui_.SetStartCaption(T().running);
   listeners.RunStarted(RunKind::kMine, TargetsOf(pages));
   for (const PageReport& failed : pages) {
@@ -263,7 +260,7 @@ KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
   LoadedPage loaded;
   int failures = 0;
   for (;;) {
-    if (failures > 0) ClockedWait(reliability.RetryWaitMs(failures + 1), state.stopRequested);
+    if (failures > 0) ClockedWait(active_.RetryWaitMs(failures + 1), state.stopRequested);
     // Page 1 of a seed is asked for even with a stop pending, as a seed
     // always starts; later pages and further attempts are not.
     if (state.stopRequested && (n != 1 || loaded.attempts > 0)) {
@@ -296,7 +293,34 @@ KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
 }
 
 void KeywordMining::ParseMiningPage(const std::string& page, const std::string& seed) {
+  // A page parsed on its own goes by the controls as they are.
+  plan_ = CapturePlan(plan_.targets);
   if (!FindResultsBlock(page).empty()) ParseMiningRows(page, seed);
+}
+
+RunPlan KeywordMining::CapturePlan(const std::vector<std::string>& seeds) const {
+  RunPlan plan;
+  plan.kind = RunKind::kMine;
+  plan.targets = seeds;
+  plan.volume = ui_.VolumeChecked();
+  plan.indexed = ui_.IndexedChecked();
+  plan.firstSite = ui_.FirstSiteChecked();
+  plan.secondSite = ui_.SecondSiteChecked();
+  plan.difficulty = ui_.DifficultyChecked();
+  plan.limit = ToInteger(ui_.LimitText());
+  plan.keepSeed = ui_.KeepSeedChecked();
+  plan.pageIntervalMs = SecondsToMilliseconds(ui_.PageIntervalText());
+  plan.keywordIntervalMs = SecondsToMilliseconds(ui_.KeywordIntervalText());
+  plan.autoSave = ui_.AutoSaveChecked();
+  plan.separateFiles = ui_.SeparateFilesChecked();
+  plan.resultFolder = ui_.DirectoryText();
+  if (plan.resultFolder.empty() || plan.resultFolder.back() != kPathSeparator) plan.resultFolder.push_back(kPathSeparator);
+  plan.extension = ui_.ExtensionText();
+  plan.reliability = reliability;
+  plan.rankSite = rankSite_;
+  plan.keywordSite = keywordSite_;
+  plan.searchSite = searchSite_;
+  return plan;
 }
 
 void KeywordMining::ParseMiningRows(const std::string& page, const std::string& seed) {
@@ -336,7 +360,7 @@ void KeywordMining::ParseMiningRows(const std::string& page, const std::string& 
     std::string keyword = clean(cell(2));
     // The seed stands in for a keyword-less row of its page 1 once: a page
     // of empty rows must not repeat it.
-    if (keyword.empty() && ui_.KeepSeedChecked() && !seed.empty() && !seedKept) {
+    if (keyword.empty() && plan_.keepSeed && !seed.empty() && !seedKept) {
       keyword = seed;
       seedKept = true;
     }
@@ -347,20 +371,19 @@ void KeywordMining::ParseMiningRows(const std::string& page, const std::string& 
     // Every cell is quoted where it holds a comma, quote or line break, so a
     // line always has one column per ticked box.
     std::vector<std::string> cells{keyword};
-    if (ui_.VolumeChecked()) cells.push_back(clean(cell(3)));
-    if (ui_.IndexedChecked()) cells.push_back(clean(cell(4)));
-    if (ui_.FirstSiteChecked()) cells.push_back(site(5));
-    if (ui_.SecondSiteChecked()) cells.push_back(site(6));
-    if (ui_.DifficultyChecked()) cells.push_back(TextBetween(cell(7), "images/keyword/l", "."));
+    if (plan_.volume) cells.push_back(clean(cell(3)));
+    if (plan_.indexed) cells.push_back(clean(cell(4)));
+    if (plan_.firstSite) cells.push_back(site(5));
+    if (plan_.secondSite) cells.push_back(site(6));
+    if (plan_.difficulty) cells.push_back(TextBetween(cell(7), "images/keyword/l", "."));
     const std::string line = CsvLine(cells) + "\r\n";
     pageCells_.push_back(std::move(cells));
     ui_.AppendResult(line);
-    const bool saved = !ui_.AutoSaveChecked() || ResultFileOk(state.outputFile.Write(line));
+    const bool saved = !plan_.autoSave || ResultFileOk(state.outputFile.Write(line));
     ++state.resultTotal;
     ++state.keywordResultCount;
     if (!saved) return;
-    const int limit = ToInteger(ui_.LimitText());
-    if (limit > 0 && state.keywordResultCount >= limit) return;
+    if (plan_.limit > 0 && state.keywordResultCount >= plan_.limit) return;
     ProcessPendingEvents();
   }
 }

@@ -12,6 +12,7 @@
 #include "mining/ResultFiles.h"
 #include "run/PageRun.h"
 #include "run/RunEvents.h"
+#include "run/RunPlan.h"
 #include "rank/RankQuery.h"
 
 namespace lanshu {
@@ -87,6 +88,16 @@ class KeywordMining : public PageRun {
   // Stop, as a click during the run: the run ends stopped.
   void RequestStop();
   void SetKeywordSite(std::string keywordSite) { keywordSite_ = std::move(keywordSite); }
+  // The other two sites, for the plans of runs only.
+  void SetOtherSites(std::string rankSite, std::string searchSite) {
+    rankSite_ = std::move(rankSite);
+    searchSite_ = std::move(searchSite);
+  }
+
+  // Every input of a run of `seeds`, from the controls and settings now.
+  RunPlan CapturePlan(const std::vector<std::string>& seeds) const;
+  // The plan of the current or last run: a run reads nothing else.
+  const RunPlan& Plan() const { return plan_; }
   std::string PageAddress(int n) const;
 
   // GET of an address (UTF-8 body, empty on failure); the program's HTTP
@@ -137,6 +148,8 @@ class KeywordMining : public PageRun {
 
   MiningUi& ui_;
   std::string keywordSite_;
+  std::string rankSite_, searchSite_;
+  RunPlan plan_;
 };
 
 }  // namespace lanshu

@@ -154,6 +154,22 @@ bool RankQuery::StopRequested() const { return ui_.StartCaption() != Gbk(kRunnin
 
 bool RankQuery::Running() const { return ui_.StartCaption() != Gbk(kIdle); }
 
+RunPlan RankQuery::CapturePlan(const std::vector<std::string>& targets) const {
+  RunPlan plan;
+  plan.kind = RunKind::kRank;
+  plan.targets = targets;
+  plan.sortIndex = ui_.SortIndex();
+  plan.filterDuplicates = ui_.FilterDuplicates();
+  plan.convertLinks = ui_.ConvertLinks();
+  plan.exportMode = ui_.ExportMode();
+  plan.exportTemplate = ui_.ExportTemplate();
+  plan.reliability = reliability;
+  plan.rankSite = rankSite_;
+  plan.keywordSite = keywordSite_;
+  plan.searchSite = searchSite_;
+  return plan;
+}
+
 void RankQuery::RequestStop() {
   if (!Running()) return;
   // The run shows its one notice when it has ended.
@@ -182,6 +198,8 @@ void RankQuery::StartStopRankQuery() {
     return;
   }
   userStopped_ = blockedStopped_ = false;
+  plan_ = CapturePlan(pieces);
+  active_ = plan_.reliability;
   ui_.SetStartCaption(Gbk(kRunning));
   ui_.SetStatusText(Gbk("开始采集.."));
   listeners.RunStarted(RunKind::kRank, pieces);
@@ -212,7 +230,7 @@ void RankQuery::QueryDomain() {
     FinishPage(1, first);
     return;
   }
-  const int total = DetectLastPage(first.html, PageLinkForm::kRank, SortWord(ui_.SortIndex()));
+  const int total = DetectLastPage(first.html, PageLinkForm::kRank, SortWord(plan_.sortIndex));
   currentPage = 0;
   do {
     if (StopRequested()) return;
@@ -256,7 +274,7 @@ RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
   for (;;) {
     if (failures > 0) {
       // Waits that double, cut short by Stop.
-      const int waitMs = reliability.RetryWaitMs(failures + 1);
+      const int waitMs = active_.RetryWaitMs(failures + 1);
       for (int waited = 0; waited < waitMs && !StopRequested(); waited += 100) PumpedWait(100);
     }
     if (StopRequested()) {
@@ -288,6 +306,7 @@ void RankQuery::RetryFailedPages() {
   // count what fails again.
   const std::vector<PageReport> pages = ledger_.NotOk();
   userStopped_ = blockedStopped_ = false;
+  active_ = plan_.reliability;  // the pages are asked as the run they failed in asked them
   ui_.SetStartCaption(Gbk(kRunning));
   listeners.RunStarted(RunKind::kRank, TargetsOf(pages));
   for (const PageReport& failed : pages) {
@@ -312,7 +331,7 @@ void RankQuery::RetryFailedPages() {
 
 std::string RankQuery::PageAddress(int page) const {
   return rankSite_ + "/baidu/" + currentDomain + "/" + std::to_string(page) + "/" +
-         SortWord(ui_.SortIndex()) + "/";
+         SortWord(plan_.sortIndex) + "/";
 }
 
 void RankQuery::ShowPageStatus(int total) {
@@ -343,7 +362,11 @@ bool RankQuery::SeenBefore(const std::string& keyword) {
   return false;
 }
 
-void RankQuery::ParseRankPage(const std::string& html) { ParseRankBlock(FindResultsBlock(html)); }
+void RankQuery::ParseRankPage(const std::string& html) {
+  // A page parsed on its own goes by the controls as they are.
+  plan_ = CapturePlan(plan_.targets);
+  ParseRankBlock(FindResultsBlock(html));
+}
 
 void RankQuery::ParseRankBlock(const std::string& body) {
   HtmlElementFinder finder;
@@ -380,7 +403,7 @@ void RankQuery::ParseRankBlock(const std::string& body) {
         continue;
       }
       // Compared as the list shows it, so padding cannot make a duplicate new.
-      if (ui_.FilterDuplicates() && SeenBefore(keyword)) continue;
+      if (plan_.filterDuplicates && SeenBefore(keyword)) continue;
 
       Pending p;
       p.cells[0] = serial;
@@ -397,7 +420,7 @@ void RankQuery::ParseRankBlock(const std::string& body) {
       ReplaceList(title, ",", Gbk("，"), true);
       p.cells[6] = title;
       p.cells[7] = HtmlElementFinder::GetAttribute(titleCell, "href");
-      p.convert = ui_.ConvertLinks() && GbkFind(p.cells[7], redirectPrefix) != std::string::npos &&
+      p.convert = plan_.convertLinks && GbkFind(p.cells[7], redirectPrefix) != std::string::npos &&
                   (resolveLink || resolveLinks);
       rows.push_back(std::move(p));
     }

@@ -11,6 +11,7 @@
 #include "run/PageOutcome.h"
 #include "run/PageRun.h"
 #include "run/RunEvents.h"
+#include "run/RunPlan.h"
 #include "results/ResultTable.h"
 
 namespace lanshu {
@@ -45,6 +46,9 @@ class RankUi {
   virtual void SetStatusText(const std::string& text) = 0;
   virtual bool FilterDuplicates() const = 0;  // 选择框自动过滤重复关键字
   virtual bool ConvertLinks() const = 0;      // 选择框转换百度链接
+  // The export mode and column template, kept in a run's plan.
+  virtual int ExportMode() const { return 0; }
+  virtual std::string ExportTemplate() const { return std::string(); }
   virtual ResultTable& List() = 0;
 };
 
@@ -108,6 +112,13 @@ class RankQuery : public PageRun {
   // Stop, as a click during the run: the run ends stopped.
   void RequestStop();
   void SetSites(std::string rankSite, std::string searchSite);
+  // The keyword site, for the plans of runs only.
+  void SetKeywordSite(std::string keywordSite) { keywordSite_ = std::move(keywordSite); }
+
+  // Every input of a run of `targets`, from the controls and settings now.
+  RunPlan CapturePlan(const std::vector<std::string>& targets) const;
+  // The plan of the current or last run: a run reads nothing else.
+  const RunPlan& Plan() const { return plan_; }
 
   // Resolves a search-engine redirect link; the program installs its link
   // resolver here. Without one, links are listed as found.
@@ -148,6 +159,8 @@ class RankQuery : public PageRun {
   PageLoader& loader_;
   std::string rankSite_;
   std::string searchSite_;
+  std::string keywordSite_;
+  RunPlan plan_;
   std::unordered_set<std::string> seenIndex_;  // mirrors seenKeywords for fast lookup
 };
 

@@ -23,7 +23,7 @@ PageRun::Next PageRun::Judge(LoadedPage& loaded, const PageFetch& fetch, const P
     if (choice == BlockedChoice::kStop) blockedStopped_ = true;
     return Next::kDone;
   }
-  if (loaded.outcome.Ok() || failures >= reliability.retries) return Next::kDone;
+  if (loaded.outcome.Ok() || failures >= active_.retries) return Next::kDone;
   ++failures;
   return Next::kAgain;
 }

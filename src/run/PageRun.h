@@ -17,7 +17,8 @@ class PageRun {
   // Told of the run's events (the window's progress, the batch reporter, the
   // history store); the run's own ledger of pages not ok listens first.
   RunListeners listeners;
-  // How often a failed page is asked for again, and after what waits.
+  // How often a failed page is asked for again, and after what waits: the
+  // settings; a run goes by the copy in its plan.
   Reliability reliability;
   // Asked when a page wants a login or verification; without it such a page
   // counts as blocked and the run goes on.
@@ -59,6 +60,7 @@ class PageRun {
   std::string Notice(const std::string& done, const std::string& stopped) const;
 
   PageLedger ledger_;
+  Reliability active_;           // the running run's, from its plan
   bool userStopped_ = false;     // Stop was clicked during the run
   bool blockedStopped_ = false;  // a blocked page ended the run
   bool failed_ = false;          // the run could not go on (see RunFailed)

@@ -7,6 +7,7 @@
 
 #include "HistoryTestSupport.h"
 #include "history/HistoryRecorder.h"
+#include "run/RunPlan.h"
 
 namespace lanshu::testing {
 namespace {
@@ -236,3 +237,30 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
+
+namespace lanshu::testing {
+namespace {
+
+// The run's plan is kept whole beside the settings, and reads back the same.
+TEST_F(RecorderTest, ThePlanIsKeptWholeAndReadsBackTheSame) {
+  HistoryRecorder rec = Recorder();
+  RunPlan plan;
+  plan.kind = RunKind::kMine;
+  plan.targets = {Gbk("减肥"), Gbk("丰胸")};
+  plan.volume = plan.keepSeed = true;
+  plan.limit = 40;
+  plan.resultFolder = Gbk("/数据/");
+  plan.reliability = {4, 1, 20};
+  rec.planSnapshot = [&plan](lanshu::RunKind) { return plan.ToJson(); };
+  rec.RunStarted(RunKind::kMine, plan.targets);
+  rec.TargetStarted(RunKind::kMine, plan.targets[0], 1, 2);
+  rec.RunEnded(RunKind::kMine, RunEnd::kFinished);
+  const auto run = store.Run(*rec.RunId(RunKind::kMine));
+  ASSERT_TRUE(run) << store.LastError();
+  const auto back = RunPlan::FromJson(run->plan);
+  ASSERT_TRUE(back) << run->plan;
+  EXPECT_EQ(*back, plan);
+}
+
+}  // namespace
+}  // namespace lanshu::testing

@@ -457,3 +457,42 @@ TEST_F(Fixture, AResultFileThatCannotBeOpenedStopsTheRunBeforeAnyRequest) {
   EXPECT_EQ(messages[0], "信息：|8192|无法写入结果文件：" + stem + ".csv：路径不存在");
   std::filesystem::remove_all(dir);
 }
+
+// The run goes by what the controls said when it started: ticking a metric,
+// changing the limit, the pauses or the result folder during the run changes
+// nothing of its lines, its header or its files.
+TEST_F(Fixture, ControlsChangedDuringARunChangeNothingOfIt) {
+  const std::string dir = std::filesystem::temp_directory_path() / ("lanshu-plan-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  ui.keywords = G("减肥\r\n丰胸");
+  ui.volume = true;
+  ui.limit = "0";
+  ui.pageInterval = ui.keywordInterval = "0";
+  ui.autoSave = true;
+  ui.dir = dir;
+  pages[kJianFei1] = KeywordPage(KeywordRow("瘦身", "a", "b", 3), "<a href=\"/z/2/\">2</a>");
+  pages[kJianFei2] = KeywordPage(KeywordRow("减肥茶", "c", "d", 5) + KeywordRow("减肥药", "e", "f", 2));
+  pages["http://kw.test/%E4%B8%B0%E8%83%B8/1/"] = KeywordPage(KeywordRow("丰胸操", "g", "h", 1));
+  onPump = [&] {
+    if (fetched.empty()) return;
+    ui.volume = false;
+    ui.indexed = ui.first = ui.second = ui.difficulty = true;
+    ui.limit = "1";
+    ui.keepSeed = false;
+    ui.pageInterval = ui.keywordInterval = "5";
+    ui.dir = "/nonexistent-lanshu";
+    ui.separate = true;
+    ui.ext = "txt";
+  };
+  mining.StartOrStopMining();
+  EXPECT_EQ(Results(), "瘦身,120\r\n减肥茶,120\r\n减肥药,120\r\n丰胸操,120\r\n");
+  EXPECT_EQ(GbkToUtf8Text(mining.state.csvHeader), "关键词,搜索量");
+  EXPECT_EQ(fetched.size(), 3u);
+  std::vector<std::string> files;
+  for (const auto& f : std::filesystem::directory_iterator(dir)) files.push_back(f.path().string());
+  ASSERT_EQ(files.size(), 1u);  // one file for the run, as it started
+  EXPECT_EQ(GbkToUtf8Text(lanshu::testing::FileBytes(files[0])), Results());
+  EXPECT_EQ(mining.Plan().limit, 0);
+  EXPECT_TRUE(mining.Plan().volume);
+  std::filesystem::remove_all(dir);
+}

@@ -510,3 +510,38 @@ TEST_F(Fixture, LoginAndVerificationPagesAskTheUser) {
 
 }  // namespace
 }  // namespace lanshu
+
+namespace lanshu {
+namespace {
+
+// The run goes by what the controls said when it started: a sort, filter or
+// link choice changed during the run changes nothing of its pages or rows.
+TEST_F(Fixture, ControlsChangedDuringARunChangeNothingOfIt) {
+  ui.domains = "a|b";
+  const std::string rows = Row("1", "k1", "1", "1", "1", "t", "http://se.test/link?url=1") +
+                           Row("2", "k1", "2", "1", "1", "t", "http://se.test/link?url=2");
+  loader.pages["http://rank.test/baidu/a/1/position/"] = Page(rows, "<a href=\"/baidu/a/2/position/\">2</a>");
+  loader.pages["http://rank.test/baidu/a/2/position/"] = Page(rows);
+  loader.pages["http://rank.test/baidu/b/1/position/"] = Page(rows);
+  int resolved = 0;
+  query.resolveLink = [&](const std::string& link) {
+    ++resolved;
+    return link;
+  };
+  onPump = [&] {
+    if (loader.navigated.empty()) return;
+    ui.sort = 2;
+    ui.filter = ui.convert = true;
+  };
+  query.StartStopRankQuery();
+  EXPECT_EQ(loader.navigated,
+            (std::vector<std::string>{"http://rank.test/baidu/a/1/position/", "http://rank.test/baidu/a/2/position/",
+                                      "http://rank.test/baidu/b/1/position/"}));
+  EXPECT_EQ(ui.table.RowCount(), 6);  // no duplicate filtered
+  EXPECT_EQ(resolved, 0);             // no link converted
+  EXPECT_EQ(query.Plan().sortIndex, 0);
+  EXPECT_EQ(query.Plan().targets, (std::vector<std::string>{"a", "b"}));
+}
+
+}  // namespace
+}  // namespace lanshu
