@@ -1,11 +1,11 @@
 #include "app/Batch.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTest>
 #include <QWebEngineView>
 #include <algorithm>
 #include <cstdio>
@@ -26,6 +26,7 @@
 #include "store/ConfigStore.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
+#include "text/Events.h"
 #include "text/MessageBox.h"
 
 namespace lanshu {
@@ -84,7 +85,7 @@ void LoadUserPageFirst(MainWindow& w) {
   w.LoadUserPage();  // stops 时钟1, so it does not fire during the run
   QElapsedTimer t;
   t.start();
-  while (!loaded && t.elapsed() < 15000) QTest::qWait(20);
+  while (!loaded && t.elapsed() < 15000) WaitProcessingEvents(20);
   QObject::disconnect(c);
 }
 
