@@ -152,7 +152,7 @@ void ProgressView::Show() {
 BlockedChoice AskAtBlockedPage(MainWindow& window, RunKind kind, const PageReport& report,
                                const std::function<bool()>& stopped) {
   QPointer<MainWindow> w(&window);
-  const bool login = report.outcome.reason == "login page";
+  const bool login = report.outcome.wall == Wall::kLogin;
   window.拦截提示文字->setText(login ? QStringLiteral("览数要求登录：请在“登录览数”页登录后点“继续”。")
                                      : QStringLiteral("览数要求验证：请在“登录览数”页完成验证后点“继续”。"));
   window.拦截提示条->show();

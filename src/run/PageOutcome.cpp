@@ -115,10 +115,10 @@ PageOutcome ClassifyPageWithoutResults(const std::string& html) {
   const Texts& texts = GbkTexts();
   if (ContainsAny(html, texts.noData)) return PageOutcome();
   const std::string lower = GbkToLowerAscii(html);
-  if (HasPasswordField(lower)) return PageOutcome::Blocked("login page");
-  if (ContainsAny(html, texts.verification)) return PageOutcome::Blocked("verification page");
+  if (HasPasswordField(lower)) return PageOutcome::Blocked(Wall::kLogin);
+  if (ContainsAny(html, texts.verification)) return PageOutcome::Blocked(Wall::kVerification);
   for (const char* markup : kVerificationMarkup)
-    if (lower.find(markup) != std::string::npos) return PageOutcome::Blocked("verification page");
+    if (lower.find(markup) != std::string::npos) return PageOutcome::Blocked(Wall::kVerification);
   return PageOutcome::Failed("no results block");
 }
 

@@ -11,16 +11,23 @@ namespace lanshu {
 
 enum class Outcome { kOk, kFailed, kBlocked };
 
+// What a blocked page asks of the user.
+enum class Wall { kNone, kLogin, kVerification };
+
 // "ok", "failed", "blocked".
 const char* OutcomeName(Outcome outcome);
 
 struct PageOutcome {
   Outcome outcome = Outcome::kOk;
   std::string reason;  // short English; empty for a results page
+  Wall wall = Wall::kNone;  // of a blocked page
 
   bool Ok() const { return outcome == Outcome::kOk; }
-  static PageOutcome Failed(std::string why) { return {Outcome::kFailed, std::move(why)}; }
-  static PageOutcome Blocked(std::string why) { return {Outcome::kBlocked, std::move(why)}; }
+  static PageOutcome Failed(std::string why) { return {Outcome::kFailed, std::move(why), Wall::kNone}; }
+  // "login page" or "verification page".
+  static PageOutcome Blocked(Wall wall) {
+    return {Outcome::kBlocked, wall == Wall::kLogin ? "login page" : "verification page", wall};
+  }
 };
 
 // More rows than this on one page is garbage, not a listing.

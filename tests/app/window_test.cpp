@@ -451,7 +451,7 @@ class WindowTest : public QObject {
     PageReport wall;
     wall.target = "a.test";
     wall.page = 2;
-    wall.outcome = PageOutcome::Blocked("login page");
+    wall.outcome = PageOutcome::Blocked(Wall::kLogin);
     QString pausedFormat, minedFormat;
     int pausedValue = -1, minedValue = -1;
     QTimer::singleShot(1200, [&] {  // after a tick of the view's clock

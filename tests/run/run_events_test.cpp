@@ -45,7 +45,7 @@ TEST(RunEventsTest, LedgerCountsWhatWasNotOkRunByRun) {
   fan.RunStarted(RunKind::kRank, {"a.com", "b.com"});
   fan.PageEnded(RunKind::kRank, Report("a.com", 1, PageOutcome(), 1, 10));
   fan.PageEnded(RunKind::kRank, Report("a.com", 2, PageOutcome::Failed("HTTP 500"), 3, 0));
-  fan.PageEnded(RunKind::kRank, Report("b.com", 1, PageOutcome::Blocked("login page"), 1, 0));
+  fan.PageEnded(RunKind::kRank, Report("b.com", 1, PageOutcome::Blocked(Wall::kLogin), 1, 0));
   fan.PageEnded(RunKind::kRank, Report("b.com", 2, PageOutcome::Failed("time-out"), 3, 0));
   fan.RunEnded(RunKind::kRank, RunEnd::kStopped);
   EXPECT_EQ(ledger.Pages(), 4);
@@ -80,7 +80,7 @@ TEST(BatchReportTest, LinesStatusAndJson) {
   EXPECT_TRUE(said.empty());
   reporter.PageEnded(RunKind::kMine, Report("减肥", 2, PageOutcome::Failed("HTTP 500"), 3, 0));
   EXPECT_EQ(reporter.Status(), kBatchPagesFailed);
-  reporter.PageEnded(RunKind::kMine, Report("a\"b", 1, PageOutcome::Blocked("verification page"), 1, 0));
+  reporter.PageEnded(RunKind::kMine, Report("a\"b", 1, PageOutcome::Blocked(Wall::kVerification), 1, 0));
   reporter.RunEnded(RunKind::kMine, RunEnd::kBlocked);
   EXPECT_EQ(reporter.Status(), kBatchBlocked);
   EXPECT_EQ(said, (std::vector<std::string>{"lanshu-collector: failed: mine 减肥 page 2: HTTP 500",
