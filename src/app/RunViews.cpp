@@ -12,7 +12,8 @@
 
 namespace lanshu {
 
-ProgressView::ProgressView(MainWindow& window, QObject* parent) : QObject(parent), window_(&window) {
+ProgressView::ProgressView(MainWindow& window, QObject* parent)
+    : QObject(parent), bar_(window.进度条), text_(window.进度文字), wall_(window.拦截提示条) {
   tick_.setInterval(1000);
   connect(&tick_, &QTimer::timeout, this, &ProgressView::Show);
   barFormat_ = window.进度条->format();
@@ -53,9 +54,9 @@ void ProgressView::RunStarted(RunKind kind, const std::vector<std::string>& targ
   kind_ = kind;
   ++running_;
   tick_.start();
-  if (window_) {
-    window_->进度条->show();
-    window_->进度文字->show();
+  if (bar_ && text_) {
+    bar_->show();
+    text_->show();
   }
   Show();
 }
@@ -105,15 +106,15 @@ void ProgressView::RunEnded(RunKind kind, RunEnd) {
   }
   running_ = 0;
   tick_.stop();
-  if (window_) {
-    window_->进度条->setFormat(barFormat_);
-    window_->进度条->hide();
-    window_->进度文字->hide();
+  if (bar_ && text_) {
+    bar_->setFormat(barFormat_);
+    bar_->hide();
+    text_->hide();
   }
 }
 
 bool ProgressView::eventFilter(QObject* watched, QEvent* event) {
-  if (window_ && watched == window_->拦截提示条) {
+  if (wall_ && watched == wall_) {
     if (event->type() == QEvent::ShowToParent) {
       // The run at the wall is the one whose page was asked for last.
       Place& p = Of(kind_);
@@ -131,7 +132,7 @@ bool ProgressView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ProgressView::Show() {
-  if (!window_ || running_ == 0) return;
+  if (!bar_ || !text_ || running_ == 0) return;
   const Place& p = Of(kind_);
   const qint64 s = p.clock.isValid() ? p.clock.elapsed() / 1000 : 0;
   const QString elapsed = QStringLiteral("%1:%2:%3")
@@ -142,8 +143,8 @@ void ProgressView::Show() {
   text += p.knownPages > 0 ? QStringLiteral("  第 %1/%2 页").arg(p.page).arg(p.knownPages) : QStringLiteral("  第 %1 页").arg(p.page);
   if (p.attempt > 1) text += QStringLiteral("（重试 %1）").arg(p.attempt - 1);
   text += QStringLiteral("  %1 行  %2").arg(p.rows).arg(elapsed);
-  window_->进度文字->setText(text);
-  QProgressBar* bar = window_->进度条;
+  text_->setText(text);
+  QProgressBar* bar = bar_;
   bar->setRange(0, kBarRange);
   bar->setFormat(p.paused ? QStringLiteral("已暂停") : barFormat_);
   bar->setValue(p.paused ? p.pausedShare : p.Share());

@@ -2,7 +2,9 @@
 // The window's side of a run's events: the progress beside the status text,
 // and the bar that asks the user what to do at a login or verification page.
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QObject>
+#include <QProgressBar>
 #include <QPointer>
 #include <QTimer>
 #include <functional>
@@ -58,7 +60,11 @@ class ProgressView : public QObject, public RunListener {
   Place& Of(RunKind kind) { return places_[kind == RunKind::kRank ? 0 : 1]; }
   void Show();
 
-  QPointer<MainWindow> window_;
+  // The window's pieces, never the window itself: the bar's events still
+  // come while the window is being destroyed, when it is no MainWindow any more.
+  QPointer<QProgressBar> bar_;
+  QPointer<QLabel> text_;
+  QPointer<QWidget> wall_;
   QTimer tick_;
   RunKind kind_ = RunKind::kRank;  // the kind shown: that of the latest event
   Place places_[2];
