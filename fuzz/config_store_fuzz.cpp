@@ -1,6 +1,9 @@
 // Arbitrary settings-file bytes, then a few typed and raw writes: every write
-// must read back as written, later writes must not disturb earlier ones, and
-// in file mode the disk must hold exactly the memory content.
+// must read back as written, later writes must not disturb earlier ones. In
+// file mode the loaded content follows the file's encoding (GBK as it is,
+// UTF-8 converted to GBK, neither: not read), and afterwards the disk holds
+// exactly the memory content, or the untouched bytes of a file in neither
+// encoding.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -15,6 +18,7 @@
 #include <unistd.h>
 
 #include "store/ConfigStore.h"
+#include "text/Codec.h"
 
 using namespace lanshu;
 
@@ -85,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string file = fdp.ConsumeRandomLengthString(2048);
 
   ConfigStore store;
+  const FileEncoding encoding = DetectFileEncoding(file);
   // tmpfs when there is one: a disk sync there costs nothing.
   static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   const std::string path = dir + "/config_store_fuzz." + std::to_string(getpid()) + ".ini";
@@ -94,7 +99,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::fclose(f);
     }
     Check(store.Load(path), "load");
-    Check(store.GetAllText() == file, "loaded content");
+    Check(store.LoadedEncoding() == encoding, "loaded encoding");
+    switch (encoding) {
+      case FileEncoding::kGbk:
+        Check(store.GetAllText() == file, "loaded GBK content");
+        break;
+      case FileEncoding::kUtf8: {
+        const bool mark = file.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        Check(store.GetAllText() == Utf8TextToGbk(mark ? file.substr(3) : file), "loaded UTF-8 content");
+        break;
+      }
+      case FileEncoding::kNeither:
+        Check(store.GetAllText().empty(), "a file in neither encoding is not read");
+        break;
+    }
   } else {
     store.SetAllText(file);
   }
@@ -160,7 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (fileMode) {
     Check(store.LastWriteReachedDisk(), "disk write");
-    Check(ReadFile(path) == store.GetAllText(), "disk content");
+    // The writes above replaced a GBK or UTF-8 file with the memory content
+    // (GBK); a file in neither encoding is never written.
+    Check(ReadFile(path) == (encoding == FileEncoding::kNeither ? file : store.GetAllText()), "disk content");
     std::remove(path.c_str());
   }
   return 0;
