@@ -303,19 +303,10 @@ bool ConfigStore::Load(const std::string& path, bool inMemory) {
   std::string bytes;
   ReadStatus status = ReadWholeFile(native, bytes);
   if (status == ReadStatus::kError) return false;
-  loadedEncoding_ = DetectFileEncoding(bytes);
-  if (loadedEncoding_ == FileEncoding::kNeither) {
-    // Nobody can tell what the file says: it is neither read nor written.
-    content_.clear();
-    inMemory_ = true;
+  if (!TakeFileBytes(std::move(bytes))) {
     attached_ = true;
     return true;
   }
-  if (loadedEncoding_ == FileEncoding::kUtf8) {
-    const bool mark = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    bytes = Utf8TextToGbk(mark ? bytes.substr(3) : bytes);
-  }
-  content_ = std::move(bytes);
   if (inMemory) {
     attached_ = true;
   } else {
@@ -386,11 +377,29 @@ FileEncoding DetectFileEncoding(const std::string& bytes) {
   return utf8 ? FileEncoding::kUtf8 : FileEncoding::kNeither;
 }
 
+bool ConfigStore::TakeFileBytes(std::string bytes) {
+  loadedEncoding_ = DetectFileEncoding(bytes);
+  if (loadedEncoding_ == FileEncoding::kNeither) {
+    // Nobody can tell what the file says: it is neither read nor written.
+    content_.clear();
+    inMemory_ = true;
+    return false;
+  }
+  if (loadedEncoding_ == FileEncoding::kUtf8) {
+    const bool mark = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    bytes = Utf8TextToGbk(mark ? bytes.substr(3) : bytes);
+  }
+  content_ = std::move(bytes);
+  return true;
+}
+
 bool ConfigStore::Reload() {
   if (loadedPath_.empty()) return false;
   std::string bytes;
   if (ReadWholeFile(NativePath(loadedPath_), bytes) != ReadStatus::kOk) return false;
-  content_ = std::move(bytes);
+  // Read by the same rules as at Load: UTF-8 becomes GBK, a file in neither
+  // encoding is left unread.
+  TakeFileBytes(std::move(bytes));
   return true;
 }
 
@@ -406,6 +415,11 @@ bool ConfigStore::SaveAs(const std::string& path, int* error) {
   const std::string& target = path.empty() ? loadedPath_ : path;
   if (target.empty()) {
     if (error) *error = ENOENT;
+    return false;
+  }
+  // A loaded file in neither encoding is never written over.
+  if (path.empty() && loadedEncoding_ == FileEncoding::kNeither) {
+    if (error) *error = EPERM;
     return false;
   }
   return ReplaceFile(NativePath(target), content_, error);

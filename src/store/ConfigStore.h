@@ -73,8 +73,8 @@ class ConfigStore {
   bool Load(const std::string& path, bool inMemory = false);
   // How the file read by the last Load was encoded.
   FileEncoding LoadedEncoding() const { return loadedEncoding_; }
-  // Reads the content again from the loaded path; on failure the content is
-  // kept and the result is false.
+  // Reads the content again from the loaded path, by the rules of Load; on
+  // failure the content is kept and the result is false.
   bool Reload();
   // Stores the name and mode and loads the file (mode 1 in memory). Mode 2
   // keeps the settings in memory too: see the source.
@@ -161,6 +161,9 @@ class ConfigStore {
   static bool TextToDateTime(const std::string& text, std::tm& out);
 
  private:
+  // Takes a file's bytes as content by their encoding; false (and no
+  // content, kept in memory only) for a file in neither GBK nor UTF-8.
+  bool TakeFileBytes(std::string bytes);
   struct Header {
     std::size_t start;  // index of "["
     std::size_t close;  // index of "]"

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -404,4 +406,16 @@ TEST_F(ConfigStoreTest, AFileInNeitherEncodingIsLeftUntouched) {
   store_.WriteValue("s", "k", "v");
   EXPECT_EQ(store_.ReadValue("s", "k"), "v");  // kept in memory
   EXPECT_EQ(lanshu::testing::FileBytes(path_), bytes);
+  // Neither a save to the loaded path nor a reload reads or writes it.
+  int error = 0;
+  EXPECT_FALSE(store_.SaveAs(std::string(), &error));
+  EXPECT_EQ(error, EPERM);
+  EXPECT_TRUE(store_.Reload());
+  EXPECT_EQ(store_.GetAllText(), "");
+  EXPECT_EQ(lanshu::testing::FileBytes(path_), bytes);
+  // A reload of a file that became UTF-8 reads it as Load would.
+  PutFile(path_, "\xEF\xBB\xBF[s]\r\nk=\xE7\x94\xB2");
+  EXPECT_TRUE(store_.Reload());
+  EXPECT_EQ(store_.LoadedEncoding(), FileEncoding::kUtf8);
+  EXPECT_EQ(store_.GetAllText(), "[s]\r\nk=\xBC\xD7");
 }
