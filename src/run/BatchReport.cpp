@@ -93,10 +93,13 @@ void BatchConsole::Line(const std::string& text) {
 
 void BatchConsole::Progress(const std::string& text) {
   if (!terminal_) return;
-  // Characters, not bytes, decide how much of the old line to blank out.
+  // Columns on screen, not bytes, decide how much of the old line to blank
+  // out: a character of three or four UTF-8 bytes (Chinese) takes two.
   std::size_t width = 0;
-  for (const char c : text)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
+  for (const char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if ((b & 0xC0) != 0x80) width += b >= 0xE0 ? 2 : 1;
+  }
   std::string line = "\r" + text;
   if (width < shown_) line += std::string(shown_ - width, ' ') + "\r" + text;
   shown_ = width;

@@ -86,7 +86,7 @@ class BatchConsole {
  private:
   std::function<void(const std::string&)> write_;
   bool terminal_;
-  std::size_t shown_ = 0;  // characters of the progress line on screen
+  std::size_t shown_ = 0;  // columns of the progress line on screen
 };
 
 // Keeps the progress line of a batch run: target k/n, page, rows, time.

@@ -126,7 +126,8 @@ TEST(BatchReportTest, ProgressLineOnlyOnATerminalAndClearedFirst) {
   EXPECT_EQ(progress.Text(), "rank 2/2 例子.cn page 3/10, 20 rows, 00:00:00");
   screen.clear();
   console.Progress("abc");  // shorter than the line shown: blanked out
-  const std::size_t shown = std::string("rank 2/2 例子.cn page 3/10, 20 rows, 00:00:00").size() - 4;  // 2 chars of 3 bytes
+  // Two Chinese characters: six bytes, four columns.
+  const std::size_t shown = std::string("rank 2/2 例子.cn page 3/10, 20 rows, 00:00:00").size() - 2;
   EXPECT_EQ(screen, "\rabc" + std::string(shown - 3, ' ') + "\rabc");
   screen.clear();
   console.Line("lanshu-collector: failed: rank a.com page 1: time-out");
