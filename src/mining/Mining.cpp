@@ -299,9 +299,7 @@ void KeywordMining::ParseMiningPage(const std::string& page, const std::string& 
 }
 
 RunPlan KeywordMining::CapturePlan(const std::vector<std::string>& seeds) const {
-  RunPlan plan;
-  plan.kind = RunKind::kMine;
-  plan.targets = seeds;
+  RunPlan plan = RunPlan::For(RunKind::kMine, seeds, reliability, rankSite_, keywordSite_, searchSite_);
   plan.volume = ui_.VolumeChecked();
   plan.indexed = ui_.IndexedChecked();
   plan.firstSite = ui_.FirstSiteChecked();
@@ -316,10 +314,6 @@ RunPlan KeywordMining::CapturePlan(const std::vector<std::string>& seeds) const 
   plan.resultFolder = ui_.DirectoryText();
   if (plan.resultFolder.empty() || plan.resultFolder.back() != kPathSeparator) plan.resultFolder.push_back(kPathSeparator);
   plan.extension = ui_.ExtensionText();
-  plan.reliability = reliability;
-  plan.rankSite = rankSite_;
-  plan.keywordSite = keywordSite_;
-  plan.searchSite = searchSite_;
   return plan;
 }
 

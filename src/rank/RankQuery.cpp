@@ -155,18 +155,12 @@ bool RankQuery::StopRequested() const { return ui_.StartCaption() != Gbk(kRunnin
 bool RankQuery::Running() const { return ui_.StartCaption() != Gbk(kIdle); }
 
 RunPlan RankQuery::CapturePlan(const std::vector<std::string>& targets) const {
-  RunPlan plan;
-  plan.kind = RunKind::kRank;
-  plan.targets = targets;
+  RunPlan plan = RunPlan::For(RunKind::kRank, targets, reliability, rankSite_, keywordSite_, searchSite_);
   plan.sortIndex = ui_.SortIndex();
   plan.filterDuplicates = ui_.FilterDuplicates();
   plan.convertLinks = ui_.ConvertLinks();
   plan.exportMode = ui_.ExportMode();
   plan.exportTemplate = ui_.ExportTemplate();
-  plan.reliability = reliability;
-  plan.rankSite = rankSite_;
-  plan.keywordSite = keywordSite_;
-  plan.searchSite = searchSite_;
   return plan;
 }
 

@@ -24,6 +24,18 @@ auto Fields(const RunPlan& p) {
 
 }  // namespace
 
+RunPlan RunPlan::For(RunKind kind, std::vector<std::string> targets, const Reliability& reliability,
+                     std::string rankSite, std::string keywordSite, std::string searchSite) {
+  RunPlan plan;
+  plan.kind = kind;
+  plan.targets = std::move(targets);
+  plan.reliability = reliability;
+  plan.rankSite = std::move(rankSite);
+  plan.keywordSite = std::move(keywordSite);
+  plan.searchSite = std::move(searchSite);
+  return plan;
+}
+
 std::string RunPlan::MiningHeader() const {
   std::string header = "关键词";
   if (volume) header += ",搜索量";

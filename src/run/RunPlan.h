@@ -37,6 +37,11 @@ struct RunPlan {
   Reliability reliability;
   std::string rankSite, keywordSite, searchSite;
 
+  // A plan of `kind` for `targets`, with the inputs both kinds share; the
+  // kind's own fields keep their defaults.
+  static RunPlan For(RunKind kind, std::vector<std::string> targets, const Reliability& reliability,
+                     std::string rankSite, std::string keywordSite, std::string searchSite);
+
   // The mining run's CSV header ("关键词,搜索量,..."; GBK).
   std::string MiningHeader() const;
 
