@@ -2,7 +2,7 @@
 
 #include <QStringView>
 
-#include "app/QtText.h"
+#include "text/Codec.h"
 
 namespace lanshu {
 namespace {
@@ -62,9 +62,9 @@ QString AddressWithoutPassword(const QString& address) {
 }
 
 std::string DatabaseSettingToSave(const std::string& gbk) {
-  const QString address = FromGbk(gbk);
+  const QString address = QString::fromStdU16String(GbkToU16(gbk));
   const QString kept = AddressWithoutPassword(address);
-  return kept == address ? gbk : ToGbk(kept);
+  return kept == address ? gbk : U16ToGbk(kept.toStdU16String());
 }
 
 }  // namespace lanshu

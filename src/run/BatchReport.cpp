@@ -40,7 +40,6 @@ void BatchReporter::RunStarted(RunKind kind, const std::vector<std::string>&) {
   started_ = true;
   pages_.clear();
   rows_ = 0;
-  failed_ = blocked_ = false;
   failedPages_ = blockedPages_ = 0;
   end_ = RunEnd::kFinished;
   startedAt_ = endedAt_ = std::chrono::steady_clock::now();
@@ -51,9 +50,7 @@ void BatchReporter::PageEnded(RunKind kind, const PageReport& report) {
                     report.outcome.reason, report.attempts, report.rows});
   rows_ += report.rows;
   if (report.outcome.Ok()) return;
-  const bool blocked = report.outcome.outcome == Outcome::kBlocked;
-  (blocked ? blocked_ : failed_) = true;
-  ++(blocked ? blockedPages_ : failedPages_);
+  ++(report.outcome.outcome == Outcome::kBlocked ? blockedPages_ : failedPages_);
   if (say_) say_(Line(kind, report));
 }
 
@@ -156,8 +153,8 @@ void BatchProgress::Show() { console_.Progress(Text()); }
 
 int BatchReporter::Status() const {
   if (end_ == RunEnd::kFailed) return kBatchCannotRun;
-  if (end_ == RunEnd::kBlocked || blocked_) return kBatchBlocked;
-  if (failed_) return kBatchPagesFailed;
+  if (end_ == RunEnd::kBlocked || blockedPages_ > 0) return kBatchBlocked;
+  if (failedPages_ > 0) return kBatchPagesFailed;
   return kBatchOk;
 }
 

@@ -59,7 +59,7 @@ class BatchReporter : public RunListener {
   RunKind kind_ = RunKind::kRank;
   std::vector<Page> pages_;
   int rows_ = 0;
-  bool failed_ = false, blocked_ = false, started_ = false;
+  bool started_ = false;
   int failedPages_ = 0, blockedPages_ = 0;
   RunEnd end_ = RunEnd::kFinished;
   std::chrono::steady_clock::time_point startedAt_, endedAt_;
