@@ -1,16 +1,15 @@
 #include "mining/Mining.h"
 
 #include <cstdlib>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "run/PageOutcome.h"
-#include "run/PumpedWait.h"
 #include "rank/RankQuery.h"
 #include "text/Codec.h"
 #include "text/Csv.h"
 #include "text/Entities.h"
-#include "text/Events.h"
 #include "text/HtmlElementFinder.h"
 #include "text/InputText.h"
 #include "text/MessageBox.h"
@@ -51,9 +50,7 @@ std::tm LocalNow() {
 std::u16string MiningUi::KeywordListWide() const { return GbkToU16(KeywordListText()); }
 
 KeywordMining::KeywordMining(MiningUi& ui, std::string keywordSite)
-    : now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {}
-
-bool KeywordMining::Running() const { return ui_.StartCaption() != T().idle; }
+    : Runner(RunKind::kMine), now(LocalNow), ui_(ui), keywordSite_(std::move(keywordSite)) {}
 
 bool KeywordMining::OpenResultFile(const std::string& name) {
   openedFile_ = name;
@@ -62,18 +59,16 @@ bool KeywordMining::OpenResultFile(const std::string& name) {
 
 bool KeywordMining::ResultFileOk(bool ok) {
   if (ok) return true;
-  if (!failed_) writeFailure = {openedFile_, state.outputFile.Error()};
-  failed_ = true;
-  state.stopRequested = true;
-  ui_.SetStartCaption(T().stopping);
+  if (!RunFailed()) {
+    writeFailure = {openedFile_, state.outputFile.Error()};
+    FailRun("cannot write " + GbkToUtf8Text(writeFailure.file) + ": " + FolderErrorTextEnglish(writeFailure.error));
+  }
   return false;
 }
 
-void KeywordMining::RequestStop() {
-  if (!Running()) return;
+void KeywordMining::ShowStopping() {
   ui_.SetStartCaption(T().stopping);
   state.stopRequested = true;
-  userStopped_ = true;
 }
 
 void KeywordMining::StartOrStopMining() {
@@ -98,7 +93,7 @@ void KeywordMining::StartOrStopMining() {
   }
   // Every input of the run, now: a control changed during the run affects
   // the next one only.
-  const RunPlan plan = CapturePlan(seeds);
+  RunPlan plan = CapturePlan(seeds);
   const std::string& dir = plan.resultFolder;
   // Lines that cannot be saved would be lost without a word: with saving on,
   // the folder must take files before anything is fetched.
@@ -110,66 +105,69 @@ void KeywordMining::StartOrStopMining() {
       return;
     }
   }
-  plan_ = plan;
-  active_ = plan_.reliability;
   state.stopRequested = false;
-  userStopped_ = blockedStopped_ = failed_ = false;
   writeFailure = ResultFileFailure();
   ui_.SetStartCaption(T().running);
   ui_.SetStatusText(Utf8TextToGbk("开始挖掘.."));
-  listeners.RunStarted(RunKind::kMine, seeds);
+  Run(std::move(plan), std::make_unique<FreshPages>(seeds));
+}
 
+void KeywordMining::OnRunStarted() {
+  if (InRetry()) return;
   ui_.ClearResults();
   state.resultTotal = 0;
   state.csvHeader = plan_.MiningHeader();
-
+  const std::string& dir = plan_.resultFolder;
   MakeDirectoryPath(dir);
-
   seedFiles_.clear();
   openedFile_.clear();
   if (plan_.autoSave && !plan_.separateFiles)
     OpenResultFile(FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), plan_.extension));
-
-  int index = 0;
-  for (const std::string& seed : seeds) {
-    if (failed_) break;  // the run's result file could not be opened
-    state.currentKeyword = seed;
-    listeners.TargetStarted(RunKind::kMine, seed, ++index, static_cast<int>(seeds.size()));
-    if (plan_.autoSave && plan_.separateFiles &&
-        !OpenResultFile(FreeResultFileName(dir + CleanFileName(state.currentKeyword) + "_" + DateTimeText(now()),
-                                           plan_.extension)))
-      break;
-    if (plan_.autoSave) seedFiles_[seed] = openedFile_;
-    state.keywordResultCount = 0;
-    MineKeyword();
-    if (plan_.separateFiles) ResultFileOk(state.outputFile.Close());
-    if (state.stopRequested) break;
-    ClockedWait(plan_.keywordIntervalMs, state.stopRequested);
-  }
-  if (!plan_.separateFiles) ResultFileOk(state.outputFile.Close());
-  EndRun();
 }
 
-void KeywordMining::EndRun() {
+bool KeywordMining::BeginTarget(const PageTask& task) {
+  state.currentKeyword = task.target;
+  state.keywordResultCount = 0;
+  if (InRetry()) {
+    // The lines go to the end of the file the seed's lines went to.
+    state.currentPage = task.page;
+    auto file = seedFiles_.find(task.target);
+    if (file == seedFiles_.end()) return true;
+    openedFile_ = file->second;
+    return ResultFileOk(state.outputFile.OpenForAppend(file->second));
+  }
+  if (plan_.autoSave && plan_.separateFiles &&
+      !OpenResultFile(FreeResultFileName(plan_.resultFolder + CleanFileName(task.target) + "_" + DateTimeText(now()),
+                                         plan_.extension)))
+    return false;
+  if (plan_.autoSave) seedFiles_[task.target] = openedFile_;
+  return true;
+}
+
+void KeywordMining::EndTarget() {
+  if (InRetry() || plan_.separateFiles) ResultFileOk(state.outputFile.Close());
+}
+
+void KeywordMining::OnRunEnding() {
+  if (!InRetry() && !plan_.separateFiles && !RunFailed()) ResultFileOk(state.outputFile.Close());
   state.outputFile.Close();  // a run stopped by a failed file leaves it open
   ui_.SetStartCaption(T().idle);
-  if (failed_) {
-    listeners.RunFailed(RunKind::kMine, "cannot write " + GbkToUtf8Text(writeFailure.file) + ": " +
-                                            FolderErrorTextEnglish(writeFailure.error));
-    listeners.RunEnded(RunKind::kMine, Ending());
+}
+
+void KeywordMining::OnRunEnded() {
+  if (RunFailed()) {
     ShowMessageBox(Utf8TextToGbk("无法写入结果文件：") + writeFailure.file + Utf8TextToGbk("：") +
                        FolderErrorText(writeFailure.error),
                    kMbOk | kMbTaskModal, T().info);
     return;
   }
-  listeners.RunEnded(RunKind::kMine, Ending());
   const std::string total = std::to_string(state.resultTotal) + Utf8TextToGbk(" 个关键词！");
   ShowMessageBox(Notice(Utf8TextToGbk("获取完成！总共 ") + total, Utf8TextToGbk("获取已停止！总共 ") + total),
                  kMbOk | kMbTaskModal, T().info);
 }
 
-std::string KeywordMining::PageAddress(int n) const {
-  return keywordSite_ + UrlEncodeUtf8(state.currentKeyword) + "/" + std::to_string(n) + "/";
+std::string KeywordMining::PageAddress(const std::string& seed, int n) const {
+  return keywordSite_ + UrlEncodeUtf8(seed) + "/" + std::to_string(n) + "/";
 }
 
 std::string KeywordMining::FetchMiningPage(int n) {
@@ -177,119 +175,52 @@ std::string KeywordMining::FetchMiningPage(int n) {
   return Utf8ToGbk(body);
 }
 
-void KeywordMining::MineKeyword() {
-  const LoadedPage first = CollectPage(1, 0);
-  if (blockedStopped_ && !first.stopped) {  // the wall ended the run: its page is still told
-    state.currentPage = 1;
-    FinishPage(1, first);
-    return;
-  }
-  const int last = DetectLastPage(first.html, PageLinkForm::kMining);
-  state.currentPage = 0;
-  while (!state.stopRequested) {
-    ++state.currentPage;
-    ShowPageStatus(last);
-    const LoadedPage loaded = state.currentPage == 1 ? first : CollectPage(state.currentPage, last);
-    if (loaded.stopped) break;
-    FinishPage(state.currentPage, loaded);
-    ClockedWait(plan_.pageIntervalMs, state.stopRequested);
-    if (plan_.limit > 0 && state.keywordResultCount >= plan_.limit) break;
-    ProcessPendingEvents();
-    if (state.currentPage >= last) break;
-  }
+void KeywordMining::FetchPage(const std::string& address, std::function<bool()> stopped, FetchDone done) {
+  auto got = std::make_shared<Fetched>();
+  InBackground(
+      [got, address, stopped, fetchPage = fetchPage, fetch = fetch] {
+        if (fetchPage) {
+          *got = fetchPage(address, stopped);
+        } else {
+          got->body = fetch ? fetch(address) : std::string();
+          if (got->body.empty()) got->fetch.error = "no answer";
+        }
+        got->body = Utf8ToGbk(got->body);
+      },
+      [got, done] { done(std::move(got->body), got->fetch); });
+}
+
+int KeywordMining::TotalPages(const std::string& firstPage) const {
+  return DetectLastPage(firstPage, PageLinkForm::kMining);
 }
 
 void KeywordMining::RetryFailedPages() {
   if (Running() || ledger_.NotOk().empty()) return;
-  // A run of its own, of just those pages: its listeners and its message
-  // count what fails again.
-  const std::vector<PageReport> pages = ledger_.NotOk();
+  // A run of its own, of just those pages, asked as the run they failed in
+  // asked them: its listeners and its message count what fails again.
   state.stopRequested = false;
-  userStopped_ = blockedStopped_ = failed_ = false;
   writeFailure = ResultFileFailure();
-  active_ = plan_.reliability;  // the pages are asked as the run they failed in asked them
   ui_.SetStartCaption(T().running);
-  listeners.RunStarted(RunKind::kMine, TargetsOf(pages));
-  for (const PageReport& failed : pages) {
-    if (state.stopRequested) break;
-    state.currentKeyword = failed.target;
-    state.currentPage = failed.page;
-    state.keywordResultCount = 0;
-    auto file = seedFiles_.find(failed.target);
-    if (file != seedFiles_.end()) {
-      openedFile_ = file->second;
-      if (!ResultFileOk(state.outputFile.OpenForAppend(file->second))) break;
-    }
-    ShowPageStatus(state.currentPage);
-    const LoadedPage loaded = CollectPage(failed.page, 0);
-    if (!loaded.stopped) FinishPage(failed.page, loaded);
-    ResultFileOk(state.outputFile.Close());
-    if (loaded.stopped || failed_) break;
-    ProcessPendingEvents();
-  }
-  EndRun();
+  Run(plan_, std::make_unique<RetryPages>(ledger_.NotOk()));
 }
 
-void KeywordMining::ShowPageStatus(int total) {
+void KeywordMining::ShowPageStatus(const std::string& seed, int page, int total) {
+  state.currentKeyword = seed;
+  state.currentPage = page;
   ui_.SetStatusText(Utf8TextToGbk("关键词：") + state.currentKeyword + Utf8TextToGbk("  当前页：") +
                     std::to_string(state.currentPage) + Utf8TextToGbk("  总：") + std::to_string(total));
 }
 
-void KeywordMining::FinishPage(int n, const LoadedPage& loaded) {
+void KeywordMining::ReadPage(const PageTask& task, const LoadedPage& loaded, std::function<void(PageRows)> done) {
   pageCells_.clear();
   const int before = state.resultTotal;
   if (loaded.outcome.Ok() && !loaded.block.empty())
-    ParseMiningRows(loaded.html, n == 1 ? state.currentKeyword : std::string());
-  PageReport report;
-  report.target = state.currentKeyword;
-  report.page = n;
-  report.address = PageAddress(n);
-  report.outcome = loaded.outcome;
-  report.attempts = loaded.attempts;
-  report.rows = state.resultTotal - before;
-  report.cells = std::move(pageCells_);
+    ParseMiningRows(loaded.html, task.page == 1 ? task.target : std::string());
+  PageRows added;
+  added.rows = state.resultTotal - before;
+  added.cells = std::move(pageCells_);
   pageCells_.clear();
-  listeners.PageEnded(RunKind::kMine, report);
-}
-
-KeywordMining::LoadedPage KeywordMining::CollectPage(int n, int knownPages) {
-  PageReport asked;
-  asked.target = state.currentKeyword;
-  asked.page = n;
-  asked.address = PageAddress(n);
-  LoadedPage loaded;
-  int failures = 0;
-  for (;;) {
-    if (failures > 0) ClockedWait(active_.RetryWaitMs(failures + 1), state.stopRequested);
-    // Page 1 of a seed is asked for even with a stop pending, as a seed
-    // always starts; later pages and further attempts are not.
-    if (state.stopRequested && (n != 1 || loaded.attempts > 0)) {
-      loaded.stopped = true;
-      return loaded;
-    }
-    ++loaded.attempts;
-    listeners.PageRequested(RunKind::kMine, state.currentKeyword, n, loaded.attempts, knownPages);
-    Fetched got;
-    if (fetchPage) {
-      // A Stop that comes while the request waits ends it at once.
-      const bool stopBefore = state.stopRequested;
-      got = fetchPage(asked.address, [this, stopBefore] { return !stopBefore && state.stopRequested; });
-    } else {
-      got.body = fetch ? fetch(asked.address) : std::string();
-      if (got.body.empty()) got.fetch.error = "no answer";
-    }
-    loaded.html = Utf8ToGbk(got.body);
-    if (state.stopRequested) {  // nothing of a stopped run's page is listed
-      loaded.stopped = true;
-      return loaded;
-    }
-    if (Judge(loaded, got.fetch, asked, failures) == Next::kDone) break;
-  }
-  if (blockedStopped_) {
-    state.stopRequested = true;
-    ui_.SetStartCaption(T().stopping);
-  }
-  return loaded;
+  done(std::move(added));
 }
 
 void KeywordMining::ParseMiningPage(const std::string& page, const std::string& seed) {
@@ -347,10 +278,7 @@ void KeywordMining::ParseMiningRows(const std::string& page, const std::string& 
     if (state.stopRequested) return;
     if (i == 1) continue;  // the header row
     row = finder.GetElement(i);
-    if (row.empty()) {
-      ProcessPendingEvents();
-      continue;
-    }
+    if (row.empty()) continue;
     std::string keyword = clean(cell(2));
     // The seed stands in for a keyword-less row of its page 1 once: a page
     // of empty rows must not repeat it.
@@ -358,10 +286,7 @@ void KeywordMining::ParseMiningRows(const std::string& page, const std::string& 
       keyword = seed;
       seedKept = true;
     }
-    if (keyword.empty()) {  // no keyword, no line
-      ProcessPendingEvents();
-      continue;
-    }
+    if (keyword.empty()) continue;  // no keyword, no line
     // Every cell is quoted where it holds a comma, quote or line break, so a
     // line always has one column per ticked box.
     std::vector<std::string> cells{keyword};
@@ -378,7 +303,6 @@ void KeywordMining::ParseMiningRows(const std::string& page, const std::string& 
     ++state.keywordResultCount;
     if (!saved) return;
     if (plan_.limit > 0 && state.keywordResultCount >= plan_.limit) return;
-    ProcessPendingEvents();
   }
 }
 

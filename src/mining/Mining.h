@@ -1,8 +1,8 @@
 #pragma once
 // Keyword mining: for each seed keyword, fetch the keyword site's related-
-// keyword pages over HTTP and write one line per related keyword. Runs on the
-// GUI thread inside the start button's click handler; a second click asks
-// the run to stop.
+// keyword pages over HTTP and write one line per related keyword. A run of
+// its own (see Runner) started by the start button; a second click asks it
+// to stop. Requests go out away from the window's thread.
 #include <ctime>
 #include <functional>
 #include <map>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "mining/ResultFiles.h"
-#include "run/PageRun.h"
+#include "run/Runner.h"
 #include "run/RunEvents.h"
 #include "run/RunPlan.h"
 #include "rank/RankQuery.h"
@@ -66,15 +66,14 @@ struct MiningState {
   int currentPage = 0;
 };
 
-class KeywordMining : public PageRun {
+class KeywordMining : public Runner {
  public:
   // keywordSite: root address of the keyword site, ending in "/".
   KeywordMining(MiningUi& ui, std::string keywordSite);
 
-  // Click handler of the start button.
+  // Click handler of the start button: starts a run, or stops the one
+  // going.
   void StartOrStopMining();
-  // Walks the pages of state.currentKeyword.
-  void MineKeyword();
   // Fetches page n of the current seed; GBK HTML, empty on failure.
   std::string FetchMiningPage(int n);
   // Writes one line per related keyword of a page; seed is the seed keyword
@@ -84,9 +83,6 @@ class KeywordMining : public PageRun {
   // read from the whole page, as the site nests them.
   void ParseMiningRows(const std::string& page, const std::string& seed);
 
-  bool Running() const;
-  // Stop, as a click during the run: the run ends stopped.
-  void RequestStop();
   void SetKeywordSite(std::string keywordSite) { keywordSite_ = std::move(keywordSite); }
   // The other two sites, for the plans of runs only.
   void SetOtherSites(std::string rankSite, std::string searchSite) {
@@ -96,12 +92,12 @@ class KeywordMining : public PageRun {
 
   // Every input of a run of `seeds`, from the controls and settings now.
   RunPlan CapturePlan(const std::vector<std::string>& seeds) const;
-  // The plan of the current or last run: a run reads nothing else.
-  const RunPlan& Plan() const { return plan_; }
-  std::string PageAddress(int n) const;
+  std::string PageAddress(int n) const { return PageAddress(state.currentKeyword, n); }
+  std::string PageAddress(const std::string& seed, int n) const override;
 
   // GET of an address (UTF-8 body, empty on failure); the program's HTTP
-  // engine unless a test installs another.
+  // engine unless a test installs another. Both fetches are called away
+  // from the window's thread when a scheduler is set.
   std::function<std::string(const std::string& url)> fetch;
   // The same GET telling its status and what went wrong; `stopped`, asked
   // while it waits, ends it at once. Used instead of `fetch` when installed.
@@ -116,9 +112,6 @@ class KeywordMining : public PageRun {
   // (the popup command 重试失败页).
   void RetryFailedPages();
 
-  // Fetches page n of the current seed until it is ok, blocked or out of
-  // retries; `knownPages` is how many pages the seed is known to have.
-  LoadedPage CollectPage(int n, int knownPages);
   // The local time (a test may install a fixed clock).
   std::function<std::tm()> now;
 
@@ -133,12 +126,21 @@ class KeywordMining : public PageRun {
   // Passes `ok` through; a result file that failed (lines that would be
   // lost without a word) stops the run, which then ends failed.
   bool ResultFileOk(bool ok);
-  // Ends a run: events, caption and the final message.
-  void EndRun();
-  // Parses an ok page and reports it with the lines it added.
-  void FinishPage(int n, const LoadedPage& loaded);
-  // The status text of page state.currentPage of the current seed.
-  void ShowPageStatus(int total);
+
+  void FetchPage(const std::string& address, std::function<bool()> stopped, FetchDone done) override;
+  int TotalPages(const std::string& firstPage) const override;
+  void ReadPage(const PageTask& task, const LoadedPage& loaded, std::function<void(PageRows)> done) override;
+  void ShowPageStatus(const std::string& seed, int page, int total) override;
+  void ShowStopping() override;
+  void OnRunStarted() override;
+  bool BeginTarget(const PageTask& task) override;
+  void EndTarget() override;
+  bool TargetFull() const override { return plan_.limit > 0 && state.keywordResultCount >= plan_.limit; }
+  bool FirstPageDespiteStop() const override { return true; }
+  int PageIntervalMs() const override { return InRetry() ? 0 : plan_.pageIntervalMs; }
+  int TargetIntervalMs() const override { return plan_.keywordIntervalMs; }
+  void OnRunEnding() override;
+  void OnRunEnded() override;
 
   // The result file each seed's lines went to in the last run.
   std::map<std::string, std::string> seedFiles_;
@@ -149,7 +151,6 @@ class KeywordMining : public PageRun {
   MiningUi& ui_;
   std::string keywordSite_;
   std::string rankSite_, searchSite_;
-  RunPlan plan_;
 };
 
 }  // namespace lanshu

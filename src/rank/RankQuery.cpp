@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 
-#include "run/PumpedWait.h"
 #include "text/Codec.h"
 #include "text/Entities.h"
-#include "text/Events.h"
 #include "text/HtmlElementFinder.h"
 #include "text/InputText.h"
 #include "text/MessageBox.h"
@@ -140,7 +139,8 @@ std::string SortWord(int sortIndex) {
 }
 
 RankQuery::RankQuery(RankUi& ui, PageLoader& loader, std::string rankSite, std::string searchSite)
-    : ui_(ui),
+    : Runner(RunKind::kRank),
+      ui_(ui),
       loader_(loader),
       rankSite_(std::move(rankSite)),
       searchSite_(std::move(searchSite)) {}
@@ -150,10 +150,6 @@ void RankQuery::SetSites(std::string rankSite, std::string searchSite) {
   searchSite_ = std::move(searchSite);
 }
 
-bool RankQuery::StopRequested() const { return ui_.StartCaption() != Gbk(kRunning); }
-
-bool RankQuery::Running() const { return ui_.StartCaption() != Gbk(kIdle); }
-
 RunPlan RankQuery::CapturePlan(const std::vector<std::string>& targets) const {
   RunPlan plan = RunPlan::For(RunKind::kRank, targets, reliability, rankSite_, keywordSite_, searchSite_);
   plan.sortIndex = ui_.SortIndex();
@@ -162,13 +158,6 @@ RunPlan RankQuery::CapturePlan(const std::vector<std::string>& targets) const {
   plan.exportMode = ui_.ExportMode();
   plan.exportTemplate = ui_.ExportTemplate();
   return plan;
-}
-
-void RankQuery::RequestStop() {
-  if (!Running()) return;
-  // The run shows its one notice when it has ended.
-  ui_.SetStartCaption(Gbk(kStopping));
-  userStopped_ = true;
 }
 
 void RankQuery::StartStopRankQuery() {
@@ -191,161 +180,118 @@ void RankQuery::StartStopRankQuery() {
     ShowMessageBox(Gbk("域名含有GBK无法表示的字符：") + unwritable, kMbOk, Gbk("信息："));
     return;
   }
-  userStopped_ = blockedStopped_ = false;
-  plan_ = CapturePlan(pieces);
-  active_ = plan_.reliability;
+  RunPlan plan = CapturePlan(pieces);
   ui_.SetStartCaption(Gbk(kRunning));
   ui_.SetStatusText(Gbk("开始采集.."));
-  listeners.RunStarted(RunKind::kRank, pieces);
-
-  ui_.List().Clear();
-  int index = 0;
-  for (const std::string& piece : pieces) {
-    currentDomain = piece;
-    seenKeywords.clear();
-    seenIndex_.clear();
-    listeners.TargetStarted(RunKind::kRank, piece, ++index, static_cast<int>(pieces.size()));
-    QueryDomain();
-    if (StopRequested()) break;
-  }
-  EndRun();
+  Run(std::move(plan), std::make_unique<FreshPages>(pieces));
 }
 
-void RankQuery::EndRun() {
-  ui_.SetStartCaption(Gbk(kIdle));
-  listeners.RunEnded(RunKind::kRank, Ending());
-  ShowNotice(Notice(Gbk("查询完成！"), Gbk("查询已停止！")));
+void RankQuery::OnRunStarted() {
+  if (!InRetry()) ui_.List().Clear();
 }
 
-void RankQuery::QueryDomain() {
-  const LoadedPage first = CollectPage(1, 0);
-  if (blockedStopped_ && !first.stopped) {  // the wall ended the run: its page is still told
-    currentPage = 1;
-    FinishPage(1, first);
-    return;
-  }
-  const int total = DetectLastPage(first.html, PageLinkForm::kRank, SortWord(plan_.sortIndex));
-  currentPage = 0;
-  do {
-    if (StopRequested()) return;
-    ++currentPage;
-    ShowPageStatus(total);
-    const LoadedPage loaded = currentPage == 1 ? first : CollectPage(currentPage, total);
-    if (loaded.stopped) return;
-    FinishPage(currentPage, loaded);
-    ResultTable& list = ui_.List();
-    list.ScrollToRow(list.RowCount() - 1);
-    ProcessPendingEvents();
-  } while (currentPage < total);
-}
-
-void RankQuery::FinishPage(int page, const LoadedPage& loaded) {
-  ResultTable& list = ui_.List();
-  const int before = list.RowCount();
-  if (loaded.outcome.Ok()) ParseRankBlock(loaded.block);
-  PageReport report;
-  report.target = currentDomain;
-  report.page = page;
-  report.address = PageAddress(page);
-  report.outcome = loaded.outcome;
-  report.attempts = loaded.attempts;
-  report.rows = list.RowCount() - before;
-  for (int r = before; r < list.RowCount(); ++r) {
-    std::vector<std::string> cells;
-    for (int c = 0; c < list.ColumnCount(); ++c) cells.push_back(list.CellText(r, c));
-    report.cells.push_back(std::move(cells));
-  }
-  listeners.PageEnded(RunKind::kRank, report);
-}
-
-RankQuery::LoadedPage RankQuery::CollectPage(int page, int knownPages) {
-  PageReport asked;
-  asked.target = currentDomain;
-  asked.page = page;
-  asked.address = PageAddress(page);
-  LoadedPage loaded;
-  int failures = 0;
-  for (;;) {
-    if (failures > 0) {
-      // Waits that double, cut short by Stop.
-      const int waitMs = active_.RetryWaitMs(failures + 1);
-      for (int waited = 0; waited < waitMs && !StopRequested(); waited += 100) PumpedWait(100);
-    }
-    if (StopRequested()) {
-      loaded.stopped = true;
-      return loaded;
-    }
-    ++loaded.attempts;
-    listeners.PageRequested(RunKind::kRank, currentDomain, page, loaded.attempts, knownPages);
-    const bool ready = LoadRankPage(page);
-    loaded.html = ready || StopRequested() ? loader_.DocumentHtml() : std::string();
-    if (StopRequested()) {
-      loaded.stopped = true;
-      return loaded;
-    }
-    PageFetch fetch = ready ? loader_.LastFetch() : PageFetch{0, "time-out"};
-    if (Judge(loaded, fetch, asked, failures) == Next::kDone) break;
-    if (StopRequested()) {  // Stop clicked while the run waited at a wall
-      loaded.stopped = true;
-      return loaded;
-    }
-  }
-  if (blockedStopped_) ui_.SetStartCaption(Gbk(kStopping));
-  return loaded;
-}
-
-void RankQuery::RetryFailedPages() {
-  if (Running() || ledger_.NotOk().empty()) return;
-  // A run of its own, of just those pages: its listeners and its notice
-  // count what fails again.
-  const std::vector<PageReport> pages = ledger_.NotOk();
-  userStopped_ = blockedStopped_ = false;
-  active_ = plan_.reliability;  // the pages are asked as the run they failed in asked them
-  ui_.SetStartCaption(Gbk(kRunning));
-  listeners.RunStarted(RunKind::kRank, TargetsOf(pages));
-  for (const PageReport& failed : pages) {
-    if (StopRequested()) break;
-    currentDomain = failed.target;
-    currentPage = failed.page;
-    // The duplicate filter goes on from what the list holds of the domain.
-    seenKeywords.clear();
-    seenIndex_.clear();
+bool RankQuery::BeginTarget(const PageTask& task) {
+  currentDomain = task.target;
+  seenKeywords.clear();
+  seenIndex_.clear();
+  // A page asked again: the duplicate filter goes on from what the list
+  // holds of the domain.
+  if (InRetry()) {
     ResultTable& list = ui_.List();
     for (int r = 0; r < list.RowCount(); ++r)
       if (list.CellText(r, 1) == currentDomain) SeenBefore(list.CellText(r, 2));
-    ShowPageStatus(currentPage);
-    const LoadedPage loaded = CollectPage(failed.page, 0);
-    if (loaded.stopped) break;
-    FinishPage(failed.page, loaded);
-    list.ScrollToRow(list.RowCount() - 1);
-    ProcessPendingEvents();
   }
-  EndRun();
+  return true;
 }
 
-std::string RankQuery::PageAddress(int page) const {
-  return rankSite_ + "/baidu/" + currentDomain + "/" + std::to_string(page) + "/" +
-         SortWord(plan_.sortIndex) + "/";
+void RankQuery::ShowStopping() { ui_.SetStartCaption(Gbk(kStopping)); }
+
+void RankQuery::OnRunEnding() { ui_.SetStartCaption(Gbk(kIdle)); }
+
+void RankQuery::OnRunEnded() { ShowNotice(Notice(Gbk("查询完成！"), Gbk("查询已停止！"))); }
+
+int RankQuery::TotalPages(const std::string& firstPage) const {
+  return DetectLastPage(firstPage, PageLinkForm::kRank, SortWord(plan_.sortIndex));
 }
 
-void RankQuery::ShowPageStatus(int total) {
+void RankQuery::ReadPage(const PageTask&, const LoadedPage& loaded, std::function<void(PageRows)> done) {
+  if (!loaded.outcome.Ok()) {
+    done(PageRows());
+    return;
+  }
+  const int before = ui_.List().RowCount();
+  auto finish = [this, before, done](const std::vector<PendingRow>& rows, const std::vector<std::string>& resolved) {
+    ListRankRows(rows, resolved);
+    ResultTable& list = ui_.List();
+    PageRows added;
+    added.rows = list.RowCount() - before;
+    for (int r = before; r < list.RowCount(); ++r) {
+      std::vector<std::string> cells;
+      for (int c = 0; c < list.ColumnCount(); ++c) cells.push_back(list.CellText(r, c));
+      added.cells.push_back(std::move(cells));
+    }
+    list.ScrollToRow(list.RowCount() - 1);
+    done(std::move(added));
+  };
+  auto links = std::make_shared<std::vector<std::string>>();
+  auto rows = std::make_shared<std::vector<PendingRow>>(ReadRankRows(loaded.block, *links));
+  if (links->empty() || !resolveLinks) {
+    std::vector<std::string> resolved;
+    for (const std::string& link : *links) resolved.push_back(resolveLink(link));
+    finish(*rows, resolved);
+    return;
+  }
+  // The redirect links of a page are asked for together, away from the
+  // window's thread; Stop gives them up.
+  auto resolved = std::make_shared<std::vector<std::string>>();
+  std::function<bool()> stopped = [this] { return StopRequested(); };
+  InBackground([resolve = resolveLinks, links, resolved, stopped] { *resolved = resolve(*links, stopped); },
+               [finish, rows, resolved] { finish(*rows, *resolved); });
+}
+
+std::string RankQuery::PageAddress(const std::string& domain, int page) const {
+  return rankSite_ + "/baidu/" + domain + "/" + std::to_string(page) + "/" + SortWord(plan_.sortIndex) + "/";
+}
+
+void RankQuery::ShowPageStatus(const std::string& domain, int page, int total) {
+  currentDomain = domain;
+  currentPage = page;
   ui_.SetStatusText(Gbk("域名：") + currentDomain + Gbk("  当前页：") + std::to_string(currentPage) +
                     Gbk("  总：") + std::to_string(total));
 }
 
-bool RankQuery::LoadRankPage(int page) {
-  const std::string address = PageAddress(page);
+void RankQuery::FetchPage(const std::string& address, std::function<bool()>, FetchDone done) {
   documentReady = false;
   loader_.Navigate(address);
-  PumpedWait(500);
-  // Not ready after about ten seconds: the attempt failed, and the caller
-  // decides whether to ask again.
-  for (int polls = 0; !documentReady; ++polls) {
-    if (StopRequested() || polls >= 100) break;
-    PumpedWait(100);
-    ProcessPendingEvents();
+  // A page not ready within the request time-out failed, as a request does.
+  const int maxPolls = std::max(0, (plan_.reliability.timeoutSeconds * 1000 - 500 + 99) / 100);
+  AfterMs(500, [this, maxPolls, done] { PollDocument(0, maxPolls, done); });
+}
+
+void RankQuery::PollDocument(int polls, int maxPolls, FetchDone done) {
+  if (documentReady) {
+    // The browser may answer after the run is gone: only a live run hears it.
+    auto html = std::make_shared<std::string>();
+    std::function<void()> deliver = Guarded([this, html, done] { done(std::move(*html), loader_.LastFetch()); });
+    loader_.ReadDocument([html, deliver](std::string text) {
+      *html = std::move(text);
+      deliver();
+    });
+    return;
   }
-  return documentReady;
+  if (StopRequested() || polls >= maxPolls) {
+    done(std::string(), PageFetch{0, "time-out"});
+    return;
+  }
+  AfterMs(100, [this, polls, maxPolls, done] { PollDocument(polls + 1, maxPolls, done); });
+}
+
+void RankQuery::RetryFailedPages() {
+  if (Running() || ledger_.NotOk().empty()) return;
+  // A run of its own, of just those pages, asked as the run they failed in
+  // asked them: its listeners and its notice count what fails again.
+  ui_.SetStartCaption(Gbk(kRunning));
+  Run(plan_, std::make_unique<RetryPages>(ledger_.NotOk()));
 }
 
 bool RankQuery::SeenBefore(const std::string& keyword) {
@@ -363,78 +309,75 @@ void RankQuery::ParseRankPage(const std::string& html) {
 }
 
 void RankQuery::ParseRankBlock(const std::string& body) {
-  HtmlElementFinder finder;
-  RegexObject hint;
-  RegexLite tags;
-  RegexGbk blanks;
-
-  hint.Compile(Gbk("此关键词包含:.+"));
-  if (body.empty()) return;
-  tags.Create("<[\\s\\S]+?>|\r\n|\r|\n", true, true, true);
-
-  const int n = std::atoi(finder.FindElements(body, "tr", {}, {}, std::string(), false, false, -1).c_str());
-  const std::string redirectPrefix = searchSite_ + "/link?url=";
-  // The rows are read first and listed once their links are resolved: the
-  // redirect links of a page are asked for together, not one after another.
-  struct Pending {
-    std::string cells[8];
-    bool convert = false;
-  };
-  std::vector<Pending> rows;
-  for (int i = 1; i <= n; ++i) {
-    if (StopRequested()) break;
-    if (i == 1) continue;  // the header row
-    const std::string row = finder.GetElement(i);
-    if (!row.empty()) {
-      int position = 0;
-      const std::string serial = TextBetween(row, "<td>", "</td>", position);
-      std::string keyword = finder.FindElements(row, "td", {"class"}, {"blue t_l word"});
-      keyword = ShownCellText(
-          TrimBlank(hint.Replace(tags.Replace(keyword, std::string()), std::string()), 2, blanks));
-      // A row without a keyword (an empty <tr>, a spacer) is no result.
-      if (keyword.empty()) {
-        ProcessPendingEvents();
-        continue;
-      }
-      // Compared as the list shows it, so padding cannot make a duplicate new.
-      if (plan_.filterDuplicates && SeenBefore(keyword)) continue;
-
-      Pending p;
-      p.cells[0] = serial;
-      p.cells[1] = currentDomain;
-      p.cells[2] = keyword;
-      p.cells[3] = tags.Replace(finder.FindElements(row, "td", {"class"}, {"blue"}), std::string());
-      p.cells[4] = DecodeEntities(tags.Replace(finder.FindElements(row, "td", {"align"}, {"right"}), std::string()));
-      p.cells[5] = DecodeEntities(tags.Replace(
-          finder.FindElements(row, "td", {"align"}, {"right"}, std::string(), false, false, 2), std::string()));
-      const std::string titleCell = finder.FindElements(row, "td", {"class"}, {"blue t_l"});
-      // Decoded like the counts; its commas, decoded ones included, become
-      // full-width so that they never split a line of comma-separated text.
-      std::string title = DecodeEntities(tags.Replace(titleCell, std::string()));
-      ReplaceList(title, ",", Gbk("，"), true);
-      p.cells[6] = title;
-      p.cells[7] = HtmlElementFinder::GetAttribute(titleCell, "href");
-      p.convert = plan_.convertLinks && GbkFind(p.cells[7], redirectPrefix) != std::string::npos &&
-                  (resolveLink || resolveLinks);
-      rows.push_back(std::move(p));
-    }
-    ProcessPendingEvents();
-  }
-
   std::vector<std::string> links;
-  for (const Pending& p : rows)
-    if (p.convert) links.push_back(p.cells[7]);
+  const std::vector<PendingRow> rows = ReadRankRows(body, links);
   std::vector<std::string> resolved;
   if (resolveLinks && !links.empty()) {
     resolved = resolveLinks(links, [this] { return StopRequested(); });
   } else {
     for (const std::string& link : links) resolved.push_back(resolveLink(link));
   }
-  resolved.resize(links.size());
+  ListRankRows(rows, resolved);
+}
 
+std::vector<RankQuery::PendingRow> RankQuery::ReadRankRows(const std::string& body, std::vector<std::string>& links) {
+  HtmlElementFinder finder;
+  RegexObject hint;
+  RegexLite tags;
+  RegexGbk blanks;
+
+  hint.Compile(Gbk("此关键词包含:.+"));
+  std::vector<PendingRow> rows;
+  if (body.empty()) return rows;
+  tags.Create("<[\\s\\S]+?>|\r\n|\r|\n", true, true, true);
+
+  const int n = std::atoi(finder.FindElements(body, "tr", {}, {}, std::string(), false, false, -1).c_str());
+  const std::string redirectPrefix = searchSite_ + "/link?url=";
+  for (int i = 1; i <= n; ++i) {
+    if (StopRequested()) break;
+    if (i == 1) continue;  // the header row
+    const std::string row = finder.GetElement(i);
+    if (row.empty()) continue;
+    int position = 0;
+    const std::string serial = TextBetween(row, "<td>", "</td>", position);
+    std::string keyword = finder.FindElements(row, "td", {"class"}, {"blue t_l word"});
+    keyword = ShownCellText(TrimBlank(hint.Replace(tags.Replace(keyword, std::string()), std::string()), 2, blanks));
+    // A row without a keyword (an empty <tr>, a spacer) is no result.
+    if (keyword.empty()) continue;
+    // Compared as the list shows it, so padding cannot make a duplicate new.
+    if (plan_.filterDuplicates && SeenBefore(keyword)) continue;
+
+    PendingRow p;
+    p.cells[0] = serial;
+    p.cells[1] = currentDomain;
+    p.cells[2] = keyword;
+    p.cells[3] = tags.Replace(finder.FindElements(row, "td", {"class"}, {"blue"}), std::string());
+    p.cells[4] = DecodeEntities(tags.Replace(finder.FindElements(row, "td", {"align"}, {"right"}), std::string()));
+    p.cells[5] = DecodeEntities(tags.Replace(
+        finder.FindElements(row, "td", {"align"}, {"right"}, std::string(), false, false, 2), std::string()));
+    const std::string titleCell = finder.FindElements(row, "td", {"class"}, {"blue t_l"});
+    // Decoded like the counts; its commas, decoded ones included, become
+    // full-width so that they never split a line of comma-separated text.
+    std::string title = DecodeEntities(tags.Replace(titleCell, std::string()));
+    ReplaceList(title, ",", Gbk("，"), true);
+    p.cells[6] = title;
+    p.cells[7] = HtmlElementFinder::GetAttribute(titleCell, "href");
+    p.convert = plan_.convertLinks && GbkFind(p.cells[7], redirectPrefix) != std::string::npos &&
+                (resolveLink || resolveLinks);
+    if (p.convert) links.push_back(p.cells[7]);
+    rows.push_back(std::move(p));
+  }
+  return rows;
+}
+
+void RankQuery::ListRankRows(const std::vector<PendingRow>& rows, const std::vector<std::string>& answers) {
+  std::vector<std::string> resolved = answers;
+  std::size_t asked = 0;
+  for (const PendingRow& p : rows) asked += p.convert ? 1 : 0;
+  resolved.resize(asked);
   std::size_t next = 0;
   ResultTable& list = ui_.List();
-  for (const Pending& p : rows) {
+  for (const PendingRow& p : rows) {
     if (StopRequested()) break;
     std::string link = p.cells[7];
     if (p.convert) {
@@ -445,7 +388,6 @@ void RankQuery::ParseRankBlock(const std::string& body) {
     currentRow = list.AppendRow(p.cells[0]);
     for (int c = 1; c < 7; ++c) SetRankCell(c, p.cells[c]);
     SetRankCell(7, link);
-    ProcessPendingEvents();
   }
 }
 

@@ -1,15 +1,15 @@
 #pragma once
 // The rank query: for each domain, walk the site's ranking pages in the
-// embedded browser and list every ranking keyword. Runs on the GUI thread
-// inside the start button's click handler; the button's caption is the run
-// state ("开始采集" idle, "停止" running, "停止中" stopping).
+// embedded browser and list every ranking keyword. A run of its own (see
+// Runner) started by the start button, whose caption shows its state
+// ("开始采集" idle, "停止" running, "停止中" stopping).
 #include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "run/PageOutcome.h"
-#include "run/PageRun.h"
+#include "run/Runner.h"
 #include "run/RunEvents.h"
 #include "run/RunPlan.h"
 #include "results/ResultTable.h"
@@ -27,6 +27,9 @@ class PageLoader {
   // Outer HTML of the current document's root element as GBK; empty when
   // there is no document.
   virtual std::string DocumentHtml() = 0;
+  // The same, handed to done when the browser has it (at once unless the
+  // loader must ask the browser and wait).
+  virtual void ReadDocument(std::function<void(std::string)> done) { done(DocumentHtml()); }
   // How the last navigation's load ended, as far as the loader can tell
   // (status 0 and no error: unknown, taken as a document).
   virtual PageFetch LastFetch() { return PageFetch(); }
@@ -82,20 +85,16 @@ int ShowNotice(const std::string& text, int flags = 0, const std::string& title 
 // fallback without a valid selection).
 std::string SortWord(int sortIndex);
 
-class RankQuery : public PageRun {
+class RankQuery : public Runner {
  public:
   // rankSite: scheme and host of the ranking pages; searchSite: scheme and
   // host of the search engine (its redirect links start with searchSite +
   // "/link?url=").
   RankQuery(RankUi& ui, PageLoader& loader, std::string rankSite, std::string searchSite);
 
-  // Click handler of the start button.
+  // Click handler of the start button: starts a run, or stops the one
+  // going.
   void StartStopRankQuery();
-  // Collects all pages of currentDomain.
-  void QueryDomain();
-  // Loads one ranking page in the browser (its HTML is then the loader's
-  // document); false when it was not ready within about ten seconds.
-  bool LoadRankPage(int page);
   // Appends the rows of one ranking page to the list.
   void ParseRankPage(const std::string& html);
   // Appends the rows of a page's results block (FindResultsBlock), the one
@@ -105,21 +104,16 @@ class RankQuery : public PageRun {
   void SetRankCell(int column, const std::string& text);
   // The browser's document-ready event.
   void OnDocumentReady() { documentReady = true; }
-  // Address of a ranking page of currentDomain under the current sort.
-  std::string PageAddress(int page) const;
+  // Address of a ranking page of currentDomain under the run's sort.
+  std::string PageAddress(int page) const { return PageAddress(currentDomain, page); }
+  std::string PageAddress(const std::string& domain, int page) const override;
 
-  bool Running() const;
-  // Stop, as a click during the run: the run ends stopped.
-  void RequestStop();
   void SetSites(std::string rankSite, std::string searchSite);
   // The keyword site, for the plans of runs only.
   void SetKeywordSite(std::string keywordSite) { keywordSite_ = std::move(keywordSite); }
 
   // Every input of a run of `targets`, from the controls and settings now.
   RunPlan CapturePlan(const std::vector<std::string>& targets) const;
-  // The plan of the current or last run: a run reads nothing else.
-  const RunPlan& Plan() const { return plan_; }
-
   // Resolves a search-engine redirect link; the program installs its link
   // resolver here. Without one, links are listed as found.
   std::function<std::string(const std::string&)> resolveLink;
@@ -133,10 +127,6 @@ class RankQuery : public PageRun {
   // their rows at the end of the list (the popup command 重试失败页).
   void RetryFailedPages();
 
-  // Loads page `page` of currentDomain until it is ok, blocked or out of
-  // retries; `knownPages` is how many pages the domain is known to have.
-  LoadedPage CollectPage(int page, int knownPages);
-
   // Query state, one set per program.
   std::string currentDomain;
   int currentPage = 0;
@@ -146,21 +136,36 @@ class RankQuery : public PageRun {
   StartRefusal refusal;  // of the last start click
 
  private:
-  bool StopRequested() const;
+  // A row read from a page, listed once its link is resolved.
+  struct PendingRow {
+    std::string cells[8];
+    bool convert = false;
+  };
+  // The rows of a results block that go into the list (the duplicate
+  // filter applied), and the links among them to resolve.
+  std::vector<PendingRow> ReadRankRows(const std::string& body, std::vector<std::string>& links);
+  // Lists the rows, with the resolved links in the order asked.
+  void ListRankRows(const std::vector<PendingRow>& rows, const std::vector<std::string>& resolved);
   bool SeenBefore(const std::string& keyword);
-  // The status text of page currentPage of currentDomain.
-  void ShowPageStatus(int total);
-  // Parses an ok page and reports it with the rows it added.
-  void FinishPage(int page, const LoadedPage& loaded);
-  // Ends the run: events, caption and the final notice.
-  void EndRun();
+
+  void FetchPage(const std::string& address, std::function<bool()> stopped, FetchDone done) override;
+  // Polls the browser until its document is ready, as the first check
+  // comes 500 ms after the navigation and each further one 100 ms later.
+  void PollDocument(int polls, int maxPolls, FetchDone done);
+  int TotalPages(const std::string& firstPage) const override;
+  void ReadPage(const PageTask& task, const LoadedPage& loaded, std::function<void(PageRows)> done) override;
+  void ShowPageStatus(const std::string& domain, int page, int total) override;
+  void ShowStopping() override;
+  void OnRunStarted() override;
+  bool BeginTarget(const PageTask& task) override;
+  void OnRunEnding() override;
+  void OnRunEnded() override;
 
   RankUi& ui_;
   PageLoader& loader_;
   std::string rankSite_;
   std::string searchSite_;
   std::string keywordSite_;
-  RunPlan plan_;
   std::unordered_set<std::string> seenIndex_;  // mirrors seenKeywords for fast lookup
 };
 

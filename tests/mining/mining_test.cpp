@@ -143,7 +143,9 @@ TEST_F(Fixture, LimitStopsTheSeedAfterThePageThatReachedIt) {
   EXPECT_EQ(Results(), "k0\r\nk1\r\nk2\r\nk3\r\nk4\r\n");
 }
 
-TEST_F(Fixture, StopDuringASeedEndsTheRunAfterTheCurrentRow) {
+// A page is listed whole or not at all: a Stop that comes while its lines
+// are written takes effect after them.
+TEST_F(Fixture, StopDuringASeedEndsTheRunAfterTheCurrentPage) {
   ui.keywords = G("减肥\r\nb");
   pages[kJianFei1] = KeywordPage(KeywordRow("k1", "", "", 1) + KeywordRow("k2", "", "", 1),
                                  "<a href=\"/z/2/\">2</a>");
@@ -151,11 +153,12 @@ TEST_F(Fixture, StopDuringASeedEndsTheRunAfterTheCurrentRow) {
     if (ui.results.size() > 0 && ui.caption == G("停止挖掘")) mining.StartOrStopMining();
   };
   mining.StartOrStopMining();
-  EXPECT_EQ(Results(), "k1\r\n");
+  EXPECT_EQ(Results(), "k1\r\nk2\r\n");
   EXPECT_EQ(fetched.size(), 1u);
   EXPECT_EQ(ui.caption, G("开始挖掘"));
   // One notice, and it says the run was stopped.
-  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取已停止！总共 1 个关键词！"}));
+  EXPECT_EQ(messages, (std::vector<std::string>{"信息：|8192|获取已停止！总共 2 个关键词！"}));
+  ASSERT_EQ(mining.Ledger().Pages(), 1);
 }
 
 TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {

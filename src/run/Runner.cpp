@@ -1,0 +1,347 @@
+#include "run/Runner.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace lanshu {
+
+bool FreshPages::Next(PageTask& task) {
+  task = PageTask();
+  if (index_ > 0 && page_ < total_) {
+    task.target = targets_[index_ - 1];
+    task.page = ++page_;
+    task.knownPages = task.shownTotal = total_;
+    return true;
+  }
+  if (index_ >= targets_.size()) return false;
+  task.target = targets_[index_++];
+  task.page = page_ = 1;
+  total_ = 0;
+  task.startsTarget = task.reveals = true;
+  task.targetIndex = static_cast<int>(index_);
+  task.targetCount = static_cast<int>(targets_.size());
+  return true;
+}
+
+void FreshPages::Revealed(const std::string& target, int total) {
+  if (index_ > 0 && targets_[index_ - 1] == target) total_ = total;
+}
+
+void FreshPages::Drop(const std::string& target) {
+  if (index_ > 0 && targets_[index_ - 1] == target) total_ = page_;
+}
+
+std::vector<std::string> RetryPages::Targets() const {
+  std::vector<std::string> targets;
+  for (const PageReport& page : pages_)
+    if (std::find(targets.begin(), targets.end(), page.target) == targets.end()) targets.push_back(page.target);
+  return targets;
+}
+
+bool RetryPages::Next(PageTask& task) {
+  if (index_ >= pages_.size()) return false;
+  const PageReport& page = pages_[index_++];
+  task = PageTask();
+  task.target = page.target;
+  task.page = task.shownTotal = page.page;
+  task.startsTarget = true;  // each page begins and ends on its own
+  return true;
+}
+
+Runner::Runner(RunKind kind) : kind_(kind) { listeners.Add(&ledger_); }
+
+Runner::~Runner() { *alive_ = false; }
+
+std::function<void()> Runner::Guarded(std::function<void()> fn) {
+  std::weak_ptr<bool> alive = alive_;
+  const unsigned serial = serial_;
+  return [this, alive, serial, fn = std::move(fn)] {
+    const std::shared_ptr<bool> still = alive.lock();
+    if (still && *still && serial == serial_ && running_) fn();
+  };
+}
+
+void Runner::Run(RunPlan plan, std::unique_ptr<PageSource> source) {
+  plan_ = std::move(plan);
+  active_ = plan_.reliability;
+  source_ = std::move(source);
+  ++serial_;
+  running_ = true;
+  inTarget_ = false;
+  *stop_ = false;
+  userStopped_ = blockedStopped_ = failed_ = false;
+  failure_.clear();
+  waiting_ = nullptr;
+  if (scheduler_) {
+    listeners.RunStarted(kind_, source_->Targets());
+    OnRunStarted();
+    Step();
+    return;
+  }
+  SteppedScheduler own;
+  scheduler_ = &own;
+  listeners.RunStarted(kind_, source_->Targets());
+  OnRunStarted();
+  Step();
+  own.RunWhile([this] { return running_; });
+  scheduler_ = nullptr;
+}
+
+void Runner::RequestStop() {
+  if (!running_) return;
+  // The run shows its one notice when it has ended.
+  ShowStopping();
+  *stop_ = true;
+  userStopped_ = true;
+  if (waiting_) {
+    std::function<void()> then = std::move(waiting_);
+    waiting_ = nullptr;
+    ++waitSerial_;
+    scheduler_->After(0, Guarded(std::move(then)));
+  }
+}
+
+void Runner::FailRun(const std::string& reason) {
+  if (!failed_) failure_ = reason;
+  failed_ = true;
+  *stop_ = true;
+  ShowStopping();
+}
+
+void Runner::AfterMs(int ms, std::function<void()> fn) { scheduler_->After(ms, Guarded(std::move(fn))); }
+
+void Runner::InBackground(std::function<void()> work, std::function<void()> then) {
+  scheduler_->Background(std::move(work), Guarded(std::move(then)));
+}
+
+void Runner::Wait(int ms, std::function<void()> then) {
+  if (ms <= 0 || *stop_) {
+    then();
+    return;
+  }
+  waiting_ = std::move(then);
+  const unsigned serial = ++waitSerial_;
+  scheduler_->After(ms, Guarded([this, serial] {
+    if (serial != waitSerial_ || !waiting_) return;
+    std::function<void()> then = std::move(waiting_);
+    waiting_ = nullptr;
+    then();
+  }));
+}
+
+// The next page: a new target first ends the one before it.
+void Runner::Step() {
+  PageTask task;
+  const bool more = source_->Next(task);
+  if (inTarget_ && (!more || task.startsTarget)) {
+    EndTargetThen(more ? &task : nullptr);
+    return;
+  }
+  if (!more) {
+    Finish();
+    return;
+  }
+  if (task.startsTarget) {
+    StartTarget(task);
+    return;
+  }
+  if (*stop_) {  // no further page of a stopped run
+    EndTargetThen(nullptr);
+    return;
+  }
+  ShowPageStatus(task.target, task.page, task.shownTotal);
+  CollectAndFinish(task);
+}
+
+void Runner::StartTarget(const PageTask& task) {
+  if (failed_) {
+    Finish();
+    return;
+  }
+  inTarget_ = true;
+  if (!InRetry()) listeners.TargetStarted(kind_, task.target, task.targetIndex, task.targetCount);
+  if (!BeginTarget(task)) {
+    inTarget_ = false;
+    Finish();
+    return;
+  }
+  if (!task.reveals) {
+    ShowPageStatus(task.target, task.page, task.shownTotal);
+    CollectAndFinish(task);
+    return;
+  }
+  Collect(task, [this, task](LoadedPage loaded) { FirstPageIn(task, loaded); });
+}
+
+void Runner::FirstPageIn(const PageTask& task, const LoadedPage& loaded) {
+  if (blockedStopped_ && !loaded.stopped) {  // the wall ended the run: its page is still told
+    FinishPage(task, loaded, [this] { EndTargetThen(nullptr); });
+    return;
+  }
+  const int total = TotalPages(loaded.html);
+  source_->Revealed(task.target, total);
+  if (*stop_ || loaded.stopped) {
+    EndTargetThen(nullptr);
+    return;
+  }
+  PageTask first = task;
+  first.shownTotal = total;
+  ShowPageStatus(task.target, 1, total);
+  FinishPage(first, loaded, [this, first] { AfterPage(first); });
+}
+
+void Runner::CollectAndFinish(const PageTask& task) {
+  Collect(task, [this, task](LoadedPage loaded) {
+    if (loaded.stopped) {
+      EndTargetThen(nullptr);
+      return;
+    }
+    FinishPage(task, loaded, [this, task] {
+      if (InRetry())
+        Step();
+      else
+        AfterPage(task);
+    });
+  });
+}
+
+void Runner::AfterPage(const PageTask& task) {
+  Wait(PageIntervalMs(), [this, task] {
+    if (TargetFull()) source_->Drop(task.target);
+    Step();
+  });
+}
+
+void Runner::EndTargetThen(const PageTask* next) {
+  inTarget_ = false;
+  EndTarget();
+  if (*stop_ || failed_ || (InRetry() && !next)) {
+    Finish();
+    return;
+  }
+  // A fresh run waits between targets, after the last one as well.
+  std::shared_ptr<PageTask> pending = next ? std::make_shared<PageTask>(*next) : nullptr;
+  Wait(InRetry() ? 0 : TargetIntervalMs(), [this, pending] {
+    if (pending)
+      StartTarget(*pending);
+    else
+      Finish();
+  });
+}
+
+void Runner::Finish() {
+  running_ = false;
+  waiting_ = nullptr;
+  OnRunEnding();
+  if (failed_) listeners.RunFailed(kind_, failure_);
+  listeners.RunEnded(kind_, Ending());
+  OnRunEnded();
+  if (onIdle) onIdle();
+}
+
+struct Collecting {
+  PageTask task;
+  PageReport asked;
+  Runner::LoadedPage loaded;
+  int failures = 0;
+  std::function<void(Runner::LoadedPage)> done;
+};
+
+void Runner::Collect(const PageTask& task, std::function<void(LoadedPage)> done) {
+  auto c = std::make_shared<Collecting>();
+  c->task = task;
+  c->asked.target = task.target;
+  c->asked.page = task.page;
+  c->asked.address = PageAddress(task.target, task.page);
+  c->done = std::move(done);
+  Attempt(c);
+}
+
+void Runner::Attempt(std::shared_ptr<Collecting> c) {
+  if (*stop_ && !(FirstPageDespiteStop() && c->task.page == 1 && c->loaded.attempts == 0)) {
+    c->loaded.stopped = true;
+    c->done(c->loaded);
+    return;
+  }
+  ++c->loaded.attempts;
+  listeners.PageRequested(kind_, c->task.target, c->task.page, c->loaded.attempts, c->task.knownPages);
+  // A Stop that comes while the request waits ends it at once; one pending
+  // already lets it go on.
+  const bool stopBefore = *stop_;
+  std::function<bool()> stopped = [stopBefore, flag = stop_] { return !stopBefore && flag->load(); };
+  FetchPage(c->asked.address, std::move(stopped), [this, c](std::string html, PageFetch fetch) {
+    c->loaded.html = std::move(html);
+    if (*stop_) {  // nothing of a stopped run's page is listed
+      c->loaded.stopped = true;
+      c->done(c->loaded);
+      return;
+    }
+    if (Judge(c->loaded, fetch, c->asked, c->failures) == Next::kDone) {
+      if (blockedStopped_) {
+        *stop_ = true;
+        ShowStopping();
+      }
+      c->done(c->loaded);
+      return;
+    }
+    // Waits that double, cut short by Stop.
+    Wait(c->failures > 0 ? active_.RetryWaitMs(c->failures + 1) : 0, [this, c] { Attempt(c); });
+  });
+}
+
+void Runner::FinishPage(const PageTask& task, const LoadedPage& loaded, std::function<void()> then) {
+  ReadPage(task, loaded, [this, task, loaded, then = std::move(then)](PageRows rows) {
+    PageReport report;
+    report.target = task.target;
+    report.page = task.page;
+    report.address = PageAddress(task.target, task.page);
+    report.outcome = loaded.outcome;
+    report.attempts = loaded.attempts;
+    report.rows = rows.rows;
+    report.cells = std::move(rows.cells);
+    listeners.PageEnded(kind_, report);
+    then();
+  });
+}
+
+Runner::Next Runner::Judge(LoadedPage& loaded, const PageFetch& fetch, const PageReport& page, int& failures) {
+  loaded.outcome = PrecheckPage(fetch, loaded.html);
+  loaded.block.clear();
+  if (loaded.outcome.Ok()) {
+    loaded.block = FindResultsBlock(loaded.html);
+    if (loaded.block.empty()) loaded.outcome = ClassifyPageWithoutResults(loaded.html);
+  }
+  if (loaded.outcome.outcome == Outcome::kBlocked) {
+    PageReport report = page;
+    report.outcome = loaded.outcome;
+    report.attempts = loaded.attempts;
+    const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
+    if (choice == BlockedChoice::kRetry) return Next::kAgain;
+    // Skipped by the user, the page counts as failed.
+    if (choice == BlockedChoice::kSkip && onBlocked) loaded.outcome = PageOutcome::Failed(loaded.outcome.reason);
+    if (choice == BlockedChoice::kStop) blockedStopped_ = true;
+    return Next::kDone;
+  }
+  if (loaded.outcome.Ok() || failures >= active_.retries) return Next::kDone;
+  ++failures;
+  return Next::kAgain;
+}
+
+std::vector<std::string> Runner::TargetsOf(const std::vector<PageReport>& pages) {
+  return RetryPages(pages).Targets();
+}
+
+RunEnd Runner::Ending() const {
+  if (failed_) return RunEnd::kFailed;
+  if (blockedStopped_) return RunEnd::kBlocked;
+  return userStopped_ ? RunEnd::kStopped : RunEnd::kFinished;
+}
+
+std::string Runner::Notice(const std::string& done, const std::string& stopped) const {
+  std::string notice = Ending() == RunEnd::kFinished ? done : stopped;
+  const std::string notOk = NotOkNoticeLine(ledger_.Failed(), ledger_.Blocked());
+  if (!notOk.empty()) notice += "\r\n" + notOk;
+  return notice;
+}
+
+}  // namespace lanshu
