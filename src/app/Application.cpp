@@ -32,6 +32,7 @@
 #include "app/RunViews.h"
 #include "mining/Mining.h"
 #include "rank/RankQuery.h"
+#include "run/Scheduler.h"
 #include "store/ConfigStore.h"
 #include "text/Events.h"
 #include "text/MessageBox.h"
@@ -140,6 +141,11 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
 }
 
 Application::~Application() {
+  // Requests under way end now; the scheduler waits for them.
+  if (rank_) rank_->RequestStop();
+  if (mining_) mining_->RequestStop();
+  CancelTransferWaits();
+  scheduler_.reset();
   historyTab_.reset();
   history_.reset();  // it listens to the runs
   delete window_.data();
@@ -225,10 +231,14 @@ void Application::CreateWindow() {
   rank_->SetKeywordSite(sites_.keywordSite);
   mining_->SetOtherSites(sites_.rankSite, sites_.searchSite);
   mining_->fetch = [this](const std::string& url) { return http_->Request(url); };
+  // Called on a worker: it reads only the plan, which a run never changes.
   mining_->fetchPage = [this](const std::string& url, const std::function<bool()>& stopped) {
-    const HttpResult r = http_->Get(url, mining_->reliability.timeoutSeconds, stopped);
+    const HttpResult r = http_->Get(url, mining_->Plan().reliability.timeoutSeconds, stopped);
     return KeywordMining::Fetched{r.body, PageFetch{r.status, r.error}};
   };
+  scheduler_ = std::make_unique<QtScheduler>();
+  rank_->SetScheduler(scheduler_.get());
+  mining_->SetScheduler(scheduler_.get());
   progress_ = std::make_unique<ProgressView>(*window_);
   rank_->listeners.Add(progress_.get());
   mining_->listeners.Add(progress_.get());
@@ -239,23 +249,15 @@ void Application::Wire() {
   MainWindow& w = *window_;
   connect(w.浏览框, &QWebEngineView::loadFinished, this, [this] { rank_->OnDocumentReady(); });
   w.handlers.saveSettingsCommand = [this] { SaveSettingsCommand(*store_, *window_); };
-  w.handlers.startStopRank = [this] {
-    rank_->StartStopRankQuery();
-    FinishPendingClose();
-  };
-  w.handlers.startStopMining = [this] {
-    mining_->StartOrStopMining();
-    FinishPendingClose();
-  };
+  // A run goes on after its click; the window closes, when asked to, once
+  // every run has ended.
+  rank_->onIdle = [this] { FinishPendingClose(); };
+  mining_->onIdle = [this] { FinishPendingClose(); };
+  w.handlers.startStopRank = [this] { rank_->StartStopRankQuery(); };
+  w.handlers.startStopMining = [this] { mining_->StartOrStopMining(); };
   w.handlers.clearList = [this] { list_->Clear(); };
-  w.handlers.retryFailedPages = [this] {
-    rank_->RetryFailedPages();
-    FinishPendingClose();
-  };
-  w.handlers.retryFailedMiningPages = [this] {
-    mining_->RetryFailedPages();
-    FinishPendingClose();
-  };
+  w.handlers.retryFailedPages = [this] { rank_->RetryFailedPages(); };
+  w.handlers.retryFailedMiningPages = [this] { mining_->RetryFailedPages(); };
   w.handlers.browserBusy = [this] { return rank_->Running(); };
   rank_->onBlocked = [this](const PageReport& report) {
     return AskAtBlockedPage(*window_, RunKind::kRank, report, [this] { return !rank_->Running() || window_->按钮开始采集->text() != QStringLiteral("停止"); });

@@ -26,6 +26,7 @@ class MiningWindowUi;
 class ProgressView;
 class RankQuery;
 class RankWindowUi;
+class QtScheduler;
 class WindowCommands;
 class ResultListModel;
 namespace demo {
@@ -93,6 +94,9 @@ class Application : public QObject {
   std::unique_ptr<RankWindowUi> rankUi_;
   std::unique_ptr<MiningWindowUi> miningUi_;
   std::unique_ptr<ProgressView> progress_;
+  // The runs' steps and their requests; gone before the runs and the HTTP
+  // engine its requests use.
+  std::unique_ptr<QtScheduler> scheduler_;
   std::unique_ptr<RankQuery> rank_;
   std::unique_ptr<KeywordMining> mining_;
   std::unique_ptr<WindowCommands> commands_;

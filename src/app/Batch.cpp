@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QWebEngineView>
 #include <algorithm>
@@ -111,6 +112,19 @@ bool Refused(const StartRefusal& refusal, RunKind kind) {
   return false;
 }
 
+// Turns the event loop until the run has ended.
+void WaitForEnd(Runner& run) {
+  if (!run.Running()) return;
+  QEventLoop loop;
+  std::function<void()> before = run.onIdle;
+  run.onIdle = [&loop, before] {
+    if (before) before();
+    loop.quit();
+  };
+  loop.exec();
+  run.onIdle = before;
+}
+
 }  // namespace
 
 bool BatchOutputWritable(const CommandLine& options, std::string& why) {
@@ -191,10 +205,12 @@ int RunBatch(Application& app, const CommandLine& options) {
   std::string text;
   if (options.batch == "rank") {
     app.Rank().StartStopRankQuery();
+    WaitForEnd(app.Rank());
     if (Refused(app.Rank().refusal, RunKind::kRank) || !reporter.Started()) return kBatchCannotRun;
     text = BuildRankExport(app.List(), w.组合框导出模式->currentIndex(), ControlTextToGbk(w.编辑框表达式->text()));
   } else {
     app.Mining().StartOrStopMining();
+    WaitForEnd(app.Mining());
     if (Refused(app.Mining().refusal, RunKind::kMine) || !reporter.Started()) return kBatchCannotRun;
     text = MiningExportText(w.编辑框结果关键词->GbkText(), app.Mining().state.csvHeader, ToGbk(out));
   }

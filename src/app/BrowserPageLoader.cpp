@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QNetworkCookie>
 #include <QThread>
+#include <QTimer>
 #include <QWebEngineCookieStore>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -74,6 +75,25 @@ std::string BrowserPageLoader::DocumentHtml() {
     if (!answer->done) QThread::msleep(1);
   }
   return answer->done ? ToGbk(answer->html) : std::string();
+}
+
+void BrowserPageLoader::ReadDocument(std::function<void(std::string)> done) {
+  if (!view_ || !view_->page()) {
+    done(std::string());
+    return;
+  }
+  // Whichever comes first, the answer or the time-out, is handed over.
+  auto pending = std::make_shared<std::function<void(std::string)>>(std::move(done));
+  auto deliver = [pending](std::string html) {
+    if (!*pending) return;
+    std::function<void(std::string)> once = std::move(*pending);
+    *pending = nullptr;
+    once(std::move(html));
+  };
+  QWebEnginePage* page = view_->page();
+  page->runJavaScript(QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''"),
+                      [deliver](const QVariant& result) { deliver(ToGbk(result.toString())); });
+  QTimer::singleShot(timeoutMs, page, [deliver] { deliver(std::string()); });
 }
 
 namespace {

@@ -25,6 +25,9 @@ class BrowserPageLoader : public PageLoader {
   // Waits, processing window events, for the page's answer to
   // document.documentElement.outerHTML (at most timeoutMs).
   std::string DocumentHtml() override;
+  // The same answer handed over when it comes, without waiting (empty after
+  // timeoutMs or when the page is gone).
+  void ReadDocument(std::function<void(std::string)> done) override;
   PageFetch LastFetch() override { return lastFetch_; }
   int timeoutMs = 15000;
 

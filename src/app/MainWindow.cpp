@@ -12,7 +12,6 @@
 #include "app/QtText.h"
 #include "app/Widgets.h"
 #include "web/Coding.h"
-#include "run/PumpedWait.h"
 #include "text/Events.h"
 
 namespace lanshu {
@@ -414,12 +413,12 @@ void MainWindow::LoadUserPage() {
   // until the run has ended.
   if (handlers.browserBusy && handlers.browserBusy()) return;  // 时钟1 asks again
   时钟1->stop();  // runs once
-  QPointer<MainWindow> self(this);
   浏览框->setUrl(QUrl(userPageAddress_));
-  ProcessPendingEvents();
-  PumpedWait(500);
-  if (!self || (handlers.browserBusy && handlers.browserBusy())) return;
-  浏览框->setUrl(QUrl(userPageAddress_));
+  // Asked once more half a second later, without waiting here for it.
+  QTimer::singleShot(500, this, [this] {
+    if (handlers.browserBusy && handlers.browserBusy()) return;
+    浏览框->setUrl(QUrl(userPageAddress_));
+  });
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

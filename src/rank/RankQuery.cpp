@@ -270,9 +270,13 @@ void RankQuery::FetchPage(const std::string& address, std::function<bool()>, Fet
 
 void RankQuery::PollDocument(int polls, int maxPolls, FetchDone done) {
   if (documentReady) {
-    // The browser may answer after the run is gone: only a live run hears it.
+    // The browser may answer after the run is gone: only a live run hears
+    // it, and never inside the browser's own callback (a question at a wall
+    // waits there for the user, who needs the browser).
     auto html = std::make_shared<std::string>();
-    std::function<void()> deliver = Guarded([this, html, done] { done(std::move(*html), loader_.LastFetch()); });
+    std::function<void()> deliver = Guarded([this, html, done] {
+      AfterMs(0, [this, html, done] { done(std::move(*html), loader_.LastFetch()); });
+    });
     loader_.ReadDocument([html, deliver](std::string text) {
       *html = std::move(text);
       deliver();

@@ -312,20 +312,19 @@ class MiningWindowTest : public QObject {
     W().选择框独立保存->setChecked(true);
     W().编辑框关键词间隔->setText(QStringLiteral("1"));
     W().编辑框关键词列表->setPlainText(QStringLiteral("甲\n乙\n丙"));
-    // The pause after 甲 is the only time events run while 甲 is the seed
-    // and its file is closed: the click lands there.
+    // The pause after 甲 is the only time 甲 is the seed and its file is
+    // closed: the click lands there.
     bool clicked = false;
-    SetEventPump(
-        [&] {
-          KeywordMining& m = Mining();
-          if (!clicked && m.state.currentKeyword == G("甲") && !m.state.outputFile.IsOpen() &&
-              W().按钮开始挖掘->text() == QStringLiteral("停止挖掘")) {
-            clicked = true;
-            W().按钮开始挖掘->click();
-          }
-          QCoreApplication::processEvents();
-        },
-        5);
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+      KeywordMining& m = Mining();
+      if (!clicked && m.state.currentKeyword == G("甲") && !m.state.outputFile.IsOpen() &&
+          W().按钮开始挖掘->text() == QStringLiteral("停止挖掘")) {
+        clicked = true;
+        W().按钮开始挖掘->click();
+      }
+    });
+    watch.start(5);
     Run();
 
     QVERIFY(clicked);

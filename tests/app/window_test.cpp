@@ -13,6 +13,7 @@
 #include "AppTestSupport.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "mining/Mining.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
 #include "app/RunViews.h"
@@ -162,6 +163,57 @@ class WindowTest : public QObject {
     QCOMPARE(messages_[0].flags, 0x1040);
     QCOMPARE(w.按钮开始采集->text(), QStringLiteral("开始采集"));
     QCOMPARE(w.StatusText(), QStringLiteral("域名：b.test  当前页：1  总：0"));
+  }
+
+  // A mining run started during a rank query: both go on, each with its
+  // own caption, and both finish whole.
+  void miningDuringARankQueryBothGoOnAndFinish() {
+    auto app = Start("side.ini");
+    demo::DemoSite& site = *app->Demo();
+    site.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 6;
+      o.rankRowsPerPage = 3;
+      o.keywordPages = 3;
+      o.delayMs = 60;
+    });
+    MainWindow& w = *app->Window();
+    w.编辑框域名->setText(QStringLiteral("a.test|b.test"));
+    w.编辑框关键词列表->setPlainText(QStringLiteral("甲\n乙"));
+    w.编辑框页间隔->setText(QStringLiteral("0.1"));
+    w.编辑框关键词间隔->setText(QStringLiteral("0.1"));
+    ListViewTable& list = app->List();
+    auto lines = [&] { return w.编辑框结果关键词->toPlainText().count(QLatin1Char('\n')); };
+    // Samples taken while both run: the rows and lines each added then.
+    int rankGrewWhileMining = 0, miningGrewWhileRanking = 0;
+    int lastRows = 0, lastLines = 0;
+    QTimer sample;
+    connect(&sample, &QTimer::timeout, [&] {
+      const bool both = app->Rank().Running() && app->Mining().Running();
+      if (both && list.RowCount() > lastRows) ++rankGrewWhileMining;
+      if (both && lines() > lastLines) ++miningGrewWhileRanking;
+      lastRows = list.RowCount();
+      lastLines = lines();
+    });
+    sample.start(10);
+    Click(w.按钮开始采集);
+    QVERIFY(WaitFor([&] { return list.RowCount() > 0; }, 30000));
+    Click(w.按钮开始挖掘);
+    QCOMPARE(w.按钮开始采集->text(), QStringLiteral("停止"));
+    QCOMPARE(w.按钮开始挖掘->text(), QStringLiteral("停止挖掘"));
+    QVERIFY(WaitFor([&] { return messages_.size() == 2; }, 120000));
+    sample.stop();
+    QVERIFY2(rankGrewWhileMining > 0, "the rank query stood still while mining went");
+    QVERIFY2(miningGrewWhileRanking > 0, "mining stood still while the rank query went");
+    QStringList notices;
+    for (const Message& m : messages_) notices << m.text;
+    notices.sort();
+    QCOMPARE(notices.size(), 2);
+    QVERIFY(notices.contains(QStringLiteral("查询完成！")));
+    QCOMPARE(list.RowCount(), 2 * 6 * 3);
+    QCOMPARE(w.按钮开始采集->text(), QStringLiteral("开始采集"));
+    QCOMPARE(w.按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
+    QCOMPARE(app->Mining().Ledger().Pages(), 2 * 3);
+    QCOMPARE(app->Mining().Ledger().Failed(), 0);
   }
 
   void stopDuringARunShowsOneNoticeSayingSo() {

@@ -143,8 +143,8 @@ TEST_F(Fixture, LimitStopsTheSeedAfterThePageThatReachedIt) {
   EXPECT_EQ(Results(), "k0\r\nk1\r\nk2\r\nk3\r\nk4\r\n");
 }
 
-// A page is listed whole or not at all: a Stop that comes while its lines
-// are written takes effect after them.
+// No window events are processed while a page's lines are written: a Stop
+// click lands after them.
 TEST_F(Fixture, StopDuringASeedEndsTheRunAfterTheCurrentPage) {
   ui.keywords = G("减肥\r\nb");
   pages[kJianFei1] = KeywordPage(KeywordRow("k1", "", "", 1) + KeywordRow("k2", "", "", 1),

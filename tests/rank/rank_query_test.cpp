@@ -53,6 +53,7 @@ class FakeLoader : public PageLoader {
   // last one stays): status and page.
   std::map<std::string, std::vector<std::pair<int, std::string>>> answers;
   PageFetch fetch;
+  bool neverReady = false;  // a page that never finishes loading
   void Navigate(const std::string& address) override {
     navigated.push_back(address);
     fetch = PageFetch();
@@ -65,7 +66,7 @@ class FakeLoader : public PageLoader {
       fetch.status = status;
       current = html;
     }
-    pendingReady = true;
+    pendingReady = !neverReady;
   }
   std::string DocumentHtml() override { return current; }
   PageFetch LastFetch() override { return fetch; }
@@ -541,6 +542,25 @@ TEST_F(Fixture, ControlsChangedDuringARunChangeNothingOfIt) {
   EXPECT_EQ(resolved, 0);             // no link converted
   EXPECT_EQ(query.Plan().sortIndex, 0);
   EXPECT_EQ(query.Plan().targets, (std::vector<std::string>{"a", "b"}));
+}
+
+// A page that never finishes loading fails when the request time-out is
+// over, as a request that never answers does; the next domain goes on.
+TEST_F(Fixture, APageNeverReadyFailsAfterTheRequestTimeOut) {
+  ui.domains = "a|b";
+  query.reliability.retries = 1;
+  query.reliability.retryIntervalSeconds = 0;
+  query.reliability.timeoutSeconds = 1;
+  loader.neverReady = true;
+  Recorder recorder;
+  query.listeners.Add(&recorder);
+  query.StartStopRankQuery();
+  ASSERT_EQ(recorder.pages.size(), 2u);
+  EXPECT_EQ(recorder.pages[0].outcome.outcome, Outcome::kFailed);
+  EXPECT_EQ(recorder.pages[0].outcome.reason, "time-out");
+  EXPECT_EQ(recorder.pages[0].attempts, 2);
+  EXPECT_EQ(loader.navigated.size(), 4u);
+  EXPECT_EQ(messages, (std::vector<std::string>{"青篱：|4160|查询完成！\r\n未成功 2 页：失败 2 页"}));
 }
 
 }  // namespace
