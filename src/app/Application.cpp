@@ -126,18 +126,29 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
   if (!options.keywordSite.empty()) sites_.keywordSite = Utf8TextToGbk(options.keywordSite);
   if (!options.searchSite.empty()) sites_.searchSite = Utf8TextToGbk(WithoutTrailingSlash(options.searchSite));
 
-  CreateWindow();
-  Wire();
-  LoadSettings(*store_, *window_);
-  if (store_->LoadedEncoding() == FileEncoding::kNeither && options.batch.empty())
-    ShowMessageBox(G("设置文件的编码无法识别，文件保持原样，本次使用默认设置：\r\n") + ToGbk(settingsPath_),
-                   kMbOk | kMbIconWarning, G("信息："));
+  const bool batch = options.batch == "rank" || options.batch == "mine";
+  if (batch) {
+    CreateWithoutWindow();
+  } else {
+    CreateWindow();
+    Wire();
+    LoadSettings(*store_, *window_);
+    if (store_->LoadedEncoding() == FileEncoding::kNeither)
+      ShowMessageBox(G("设置文件的编码无法识别，文件保持原样，本次使用默认设置：\r\n") + ToGbk(settingsPath_),
+                     kMbOk | kMbIconWarning, G("信息："));
+  }
   Reliability reliability = LoadReliability(*store_);
   if (options.retries >= 0) reliability.retries = options.retries;
   rank_->reliability = reliability;
   mining_->reliability = reliability;
-  history_ = std::make_unique<HistoryWiring>(options, *store_, *window_, *rank_, *mining_);
-  historyTab_ = std::make_unique<HistoryTab>(window_->历史页, *history_, *list_, *rank_, *window_);
+  // The settings kept with a run: the window's controls as it starts, or
+  // the settings file's.
+  QPointer<MainWindow> w = window_;
+  std::function<std::string(RunKind)> settingsText = [this, w](RunKind kind) {
+    return w ? RunSettingsText(ControlsOf(*w), kind) : RunSettingsText(batchControls_, kind);
+  };
+  history_ = std::make_unique<HistoryWiring>(options, *store_, window_.data(), *rank_, *mining_, settingsText);
+  if (window_) historyTab_ = std::make_unique<HistoryTab>(window_->历史页, *history_, *list_, *rank_, *window_);
 }
 
 Application::~Application() {
@@ -149,6 +160,7 @@ Application::~Application() {
   historyTab_.reset();
   history_.reset();  // it listens to the runs
   delete window_.data();
+  delete batchPage_;  // before its profile, as the window's page goes with the window
   commands_.reset();
   // The exit routine: program-wide objects go in their order of creation.
   store_.reset();
@@ -219,9 +231,33 @@ void Application::CreateWindow() {
   window_->Relayout();
   list_ = std::make_unique<ListViewTable>(model_.get(), window_->列表框);
 
-  loader_ = std::make_unique<BrowserPageLoader>(view);
   rankUi_ = std::make_unique<RankWindowUi>(*window_, *list_);
   miningUi_ = std::make_unique<MiningWindowUi>(*window_);
+  CreateRuns(view->page());
+  progress_ = std::make_unique<ProgressView>(*window_);
+  rank_->listeners.Add(progress_.get());
+  mining_->listeners.Add(progress_.get());
+  commands_ = std::make_unique<WindowCommands>(*window_, *list_, *store_, *mining_, sites_);
+}
+
+void Application::CreateWithoutWindow() {
+  profile_ = new QWebEngineProfile(QStringLiteral("lanshu-collector"), this);
+  profile_->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
+  batchPage_ = new QWebEnginePage(profile_);
+  cookies_ = new CookieBridge(profile_, this);
+  batchControls_ = ControlsFromSettings(*store_);
+  auto rankUi = std::make_unique<ControlsRankUi>(batchControls_);
+  auto miningUi = std::make_unique<ControlsMiningUi>(batchControls_);
+  batchRank_ = rankUi.get();
+  batchMining_ = miningUi.get();
+  rankUi_ = std::move(rankUi);
+  miningUi_ = std::move(miningUi);
+  CreateRuns(batchPage_);
+  connect(batchPage_, &QWebEnginePage::loadFinished, this, [this] { rank_->OnDocumentReady(); });
+}
+
+void Application::CreateRuns(QWebEnginePage* page) {
+  loader_ = std::make_unique<BrowserPageLoader>(page);
   rank_ = std::make_unique<RankQuery>(*rankUi_, *loader_, sites_.rankSite, sites_.searchSite);
   rank_->resolveLink = [](const std::string& link) { return ResolveRedirectLink(link); };
   rank_->resolveLinks = [](const std::vector<std::string>& links, const std::function<bool()>& stopped) {
@@ -239,10 +275,6 @@ void Application::CreateWindow() {
   scheduler_ = std::make_unique<QtScheduler>();
   rank_->SetScheduler(scheduler_.get());
   mining_->SetScheduler(scheduler_.get());
-  progress_ = std::make_unique<ProgressView>(*window_);
-  rank_->listeners.Add(progress_.get());
-  mining_->listeners.Add(progress_.get());
-  commands_ = std::make_unique<WindowCommands>(*window_, *list_, *store_, *mining_, sites_);
 }
 
 void Application::Wire() {

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/RunControls.h"
 #include "app/Settings.h"
 
 class QWebEngineProfile;
+class QWebEnginePage;
 
 namespace lanshu {
 
@@ -43,12 +45,20 @@ class Application : public QObject {
 
   bool Ok() const { return error_.empty(); }
   const std::string& Error() const { return error_; }
+  // None in a batch run, which shows no window.
   MainWindow* Window() const { return window_; }
   ConfigStore& Store() { return *store_; }
   HttpClient& Http() { return *http_; }
   RankQuery& Rank() { return *rank_; }
   KeywordMining& Mining() { return *mining_; }
   ListViewTable& List() { return *list_; }
+  // A batch run's controls, as the settings file sets them, and the runs'
+  // sides of them (null with a window).
+  const RunControls& BatchControls() const { return batchControls_; }
+  ControlsRankUi* BatchRankUi() const { return batchRank_; }
+  ControlsMiningUi* BatchMiningUi() const { return batchMining_; }
+  // The page a batch run's rank query loads (none with a window).
+  QWebEnginePage* BatchPage() const { return batchPage_; }
   WindowCommands& Commands() { return *commands_; }
   const SiteAddresses& Sites() const { return sites_; }
   demo::DemoSite* Demo() const { return demo_.get(); }
@@ -73,6 +83,12 @@ class Application : public QObject {
  private:
   bool OpenSettings(const CommandLine& options);
   void CreateWindow();
+  // A batch run: the runs with the settings file's controls and a browser
+  // page without a view; no widget at all.
+  void CreateWithoutWindow();
+  // What both share: the runs on their sides of the controls and the
+  // browser page, their requests and their scheduler.
+  void CreateRuns(QWebEnginePage* page);
   void Wire();
   // The close query: saves the settings; a running collection is asked to
   // stop first and the window closes once it has ended.
@@ -91,8 +107,12 @@ class Application : public QObject {
   std::unique_ptr<ResultListModel> model_;
   std::unique_ptr<ListViewTable> list_;
   std::unique_ptr<BrowserPageLoader> loader_;
-  std::unique_ptr<RankWindowUi> rankUi_;
-  std::unique_ptr<MiningWindowUi> miningUi_;
+  std::unique_ptr<RankUi> rankUi_;
+  std::unique_ptr<MiningUi> miningUi_;
+  RunControls batchControls_;
+  ControlsRankUi* batchRank_ = nullptr;
+  ControlsMiningUi* batchMining_ = nullptr;
+  QWebEnginePage* batchPage_ = nullptr;
   std::unique_ptr<ProgressView> progress_;
   // The runs' steps and their requests; gone before the runs and the HTTP
   // engine its requests use.

@@ -7,7 +7,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QWebEngineView>
+#include <QTimer>
+#include <QUrl>
+#include <QWebEnginePage>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -20,7 +22,7 @@
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
-#include "app/ResultListModel.h"
+#include "app/RunControls.h"
 #include "mining/Mining.h"
 #include "mining/ResultFiles.h"
 #include "run/BatchReport.h"
@@ -77,17 +79,14 @@ bool CanWrite(const QString& file, QString& why) {
   return true;
 }
 
-// Lets the login tab load the user page first, as at a normal start, so the
-// browser is not taken away from the ranking pages later.
-void LoadUserPageFirst(MainWindow& w) {
-  bool loaded = false;
-  QMetaObject::Connection c =
-      QObject::connect(w.浏览框, &QWebEngineView::loadFinished, [&loaded] { loaded = true; });
-  w.LoadUserPage();  // stops 时钟1, so it does not fire during the run
-  QElapsedTimer t;
-  t.start();
-  while (!loaded && t.elapsed() < 15000) WaitProcessingEvents(20);
-  QObject::disconnect(c);
+// Loads the user page first, as the window does at start-up, so that the
+// site's session cookies are there before the ranking pages.
+void LoadUserPageFirst(QWebEnginePage& page, const std::string& rankSite) {
+  QEventLoop loop;
+  QTimer::singleShot(15000, &loop, &QEventLoop::quit);
+  QObject::connect(&page, &QWebEnginePage::loadFinished, &loop, &QEventLoop::quit);
+  page.load(QUrl(FromGbk(rankSite + "/user.php")));
+  loop.exec();
 }
 
 // A start that was refused: told on standard error in English; nothing is
@@ -198,21 +197,25 @@ int RunBatch(Application& app, const CommandLine& options) {
     if (verbose) Say(FromGbk(title) + FromGbk(text));
     return kIdOk;
   });
-  MainWindow& w = *app.Window();
-  if (verbose) QObject::connect(&w, &MainWindow::statusChanged, [](const QString& text) { Say(text); });
-  LoadUserPageFirst(w);
+  if (verbose) {
+    const auto say = [](const std::string& text) { Say(FromGbk(text)); };
+    app.BatchRankUi()->onStatus = say;
+    app.BatchMiningUi()->onStatus = say;
+  }
+  LoadUserPageFirst(*app.BatchPage(), app.Sites().rankSite);
 
   std::string text;
+  const RunControls& controls = app.BatchControls();
   if (options.batch == "rank") {
     app.Rank().StartStopRankQuery();
     WaitForEnd(app.Rank());
     if (Refused(app.Rank().refusal, RunKind::kRank) || !reporter.Started()) return kBatchCannotRun;
-    text = BuildRankExport(app.List(), w.组合框导出模式->currentIndex(), ControlTextToGbk(w.编辑框表达式->text()));
+    text = BuildRankExport(app.BatchRankUi()->table, controls.exportMode, controls.exportTemplate);
   } else {
     app.Mining().StartOrStopMining();
     WaitForEnd(app.Mining());
     if (Refused(app.Mining().refusal, RunKind::kMine) || !reporter.Started()) return kBatchCannotRun;
-    text = MiningExportText(w.编辑框结果关键词->GbkText(), app.Mining().state.csvHeader, ToGbk(out));
+    text = MiningExportText(app.BatchMiningUi()->results.Text(), app.Mining().state.csvHeader, ToGbk(out));
   }
   const int status = WriteBatchFiles(options, text, reporter, started);
   Say(QString::fromStdString(reporter.SummaryLine()));

@@ -36,9 +36,9 @@ std::string LoadError(const QWebEngineLoadingInfo& info) {
 
 }  // namespace
 
-BrowserPageLoader::BrowserPageLoader(QWebEngineView* view) : view_(view) {
-  if (!view) return;
-  watch_ = QObject::connect(view->page(), &QWebEnginePage::loadingChanged, view->page(),
+BrowserPageLoader::BrowserPageLoader(QWebEnginePage* page) : page_(page) {
+  if (!page) return;
+  watch_ = QObject::connect(page, &QWebEnginePage::loadingChanged, page,
                    [this](const QWebEngineLoadingInfo& info) {
                      if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
                        lastFetch_ = PageFetch();
@@ -53,24 +53,24 @@ BrowserPageLoader::BrowserPageLoader(QWebEngineView* view) : view_(view) {
 
 void BrowserPageLoader::Navigate(const std::string& address) {
   lastFetch_ = PageFetch();
-  if (view_) view_->load(QUrl(FromGbk(address)));
+  if (page_) page_->load(QUrl(FromGbk(address)));
 }
 
 std::string BrowserPageLoader::DocumentHtml() {
-  if (!view_ || !view_->page()) return {};
+  if (!page_) return {};
   struct Answer {
     bool done = false;
     QString html;
   };
   auto answer = std::make_shared<Answer>();
-  view_->page()->runJavaScript(QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''"),
+  page_->runJavaScript(QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''"),
                                [answer](const QVariant& result) {
                                  answer->html = result.toString();
                                  answer->done = true;
                                });
   QElapsedTimer clock;
   clock.start();
-  while (!answer->done && view_ && clock.elapsed() < timeoutMs) {
+  while (!answer->done && page_ && clock.elapsed() < timeoutMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     if (!answer->done) QThread::msleep(1);
   }
@@ -78,7 +78,7 @@ std::string BrowserPageLoader::DocumentHtml() {
 }
 
 void BrowserPageLoader::ReadDocument(std::function<void(std::string)> done) {
-  if (!view_ || !view_->page()) {
+  if (!page_) {
     done(std::string());
     return;
   }
@@ -90,7 +90,7 @@ void BrowserPageLoader::ReadDocument(std::function<void(std::string)> done) {
     *pending = nullptr;
     once(std::move(html));
   };
-  QWebEnginePage* page = view_->page();
+  QWebEnginePage* page = page_;
   page->runJavaScript(QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''"),
                       [deliver](const QVariant& result) { deliver(ToGbk(result.toString())); });
   QTimer::singleShot(timeoutMs, page, [deliver] { deliver(std::string()); });

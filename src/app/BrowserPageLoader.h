@@ -1,9 +1,11 @@
 #pragma once
-// The embedded browser of the login tab as the rank query's page loader, and
-// the two-way cookie connection between its profile and the HTTP engine.
+// A browser page as the rank query's page loader (the login tab's, or one
+// without a view in a batch run), and the two-way cookie connection between
+// its profile and the HTTP engine.
 #include <QObject>
 #include <QPointer>
 #include <QWebEngineProfile>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <functional>
 
@@ -16,8 +18,8 @@ namespace lanshu {
 
 class BrowserPageLoader : public PageLoader {
  public:
-  // Learns each load's status and error from the view's page.
-  explicit BrowserPageLoader(QWebEngineView* view);
+  // Learns each load's status and error from the page.
+  explicit BrowserPageLoader(QWebEnginePage* page);
   ~BrowserPageLoader() override { QObject::disconnect(watch_); }
   BrowserPageLoader(const BrowserPageLoader&) = delete;
   BrowserPageLoader& operator=(const BrowserPageLoader&) = delete;
@@ -32,7 +34,7 @@ class BrowserPageLoader : public PageLoader {
   int timeoutMs = 15000;
 
  private:
-  QPointer<QWebEngineView> view_;
+  QPointer<QWebEnginePage> page_;
   PageFetch lastFetch_;
   QMetaObject::Connection watch_;
 };

@@ -10,6 +10,7 @@
 #include "history/DatabaseAddress.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
+#include "app/RunControls.h"
 #include "app/Settings.h"
 #include "history/Comparison.h"
 #include "history/HistoryRecorder.h"
@@ -73,48 +74,32 @@ HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store) {
   return h;
 }
 
-std::string RunSettingsText(MainWindow& w, RunKind kind) {
-  std::string text;
-  const auto add = [&text](const char* key, const std::string& value) {
-    text += G(key) + "=" + value + "\r\n";
-  };
-  if (kind == RunKind::kRank) {
-    add("排序", std::to_string(w.组合框排序->currentIndex()));
-    add("导出模式", std::to_string(w.组合框导出模式->currentIndex()));
-    add("表达式", ControlTextToGbk(w.编辑框表达式->text()));
-  } else {
-    add("限定数量", ControlTextToGbk(w.编辑框限定数量->text()));
-    add("关键词间隔", ControlTextToGbk(w.编辑框关键词间隔->text()));
-    add("页间隔", ControlTextToGbk(w.编辑框页间隔->text()));
-    add("扩展名", ControlTextToGbk(w.编辑框扩展名->text()));
-  }
-  return text;
-}
+std::string RunSettingsText(MainWindow& w, RunKind kind) { return RunSettingsText(ControlsOf(w), kind); }
 
-HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow& window,
-                             RankQuery& rank, KeywordMining& mining, QObject* parent)
+HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow* window,
+                             RankQuery& rank, KeywordMining& mining,
+                             std::function<std::string(RunKind)> settingsText, QObject* parent)
     : QObject(parent),
       settings_(ChosenHistory(options, settings)),
       batch_(!options.batch.empty()),
-      window_(&window),
+      window_(window),
       rank_(rank),
       mining_(mining) {
   if (!settings_.keep) return;
   store_ = std::make_unique<history::HistoryStore>();
   recorder_ = std::make_unique<history::HistoryRecorder>(store_.get(),
                                                          [this](const std::string& why) { Tell(why); });
-  recorder_->settingsSnapshot = [this](RunKind kind) {
-    return window_ ? RunSettingsText(*window_, kind) : std::string();
-  };
+  recorder_->settingsSnapshot = std::move(settingsText);
   recorder_->miningColumns = [this] { return mining_.state.csvHeader; };
   recorder_->planSnapshot = [this](RunKind kind) {
     return kind == RunKind::kRank ? rank_.Plan().ToJson() : mining_.Plan().ToJson();
   };
   rank_.listeners.Add(this);
   mining_.listeners.Add(this);
-  // A retry of failed pages runs to its end inside the call.
-  for (auto [handler, kind] : {std::pair{&window.handlers.retryFailedPages, RunKind::kRank},
-                               std::pair{&window.handlers.retryFailedMiningPages, RunKind::kMine}}) {
+  if (!window) return;
+  // A retry of failed pages tells its start inside the call.
+  for (auto [handler, kind] : {std::pair{&window->handlers.retryFailedPages, RunKind::kRank},
+                               std::pair{&window->handlers.retryFailedMiningPages, RunKind::kMine}}) {
     if (std::function<void()> retry = *handler)
       *handler = [this, retry, kind = kind] {
         recorder_->ContinueLastRun(kind);
@@ -125,9 +110,9 @@ HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, 
   if (!batch_) {
     // Its own place in the status bar, so the run's status texts do not
     // overwrite the message.
-    status_ = new QLabel(window.状态条);
+    status_ = new QLabel(window->状态条);
     status_->setObjectName(QStringLiteral("历史状态"));
-    window.状态条->addPermanentWidget(status_);
+    window->状态条->addPermanentWidget(status_);
     status_->hide();
   }
 }

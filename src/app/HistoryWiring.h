@@ -4,6 +4,7 @@
 // that only read the store (--batch compare, --history-copy-to).
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,8 +42,10 @@ HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store);
 class HistoryWiring : public QObject, public RunListener {
   Q_OBJECT
  public:
-  HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow& window, RankQuery& rank,
-                KeywordMining& mining, QObject* parent = nullptr);
+  // window: null in a batch run; settingsText: the settings kept with a
+  // run of the kind, as they are when it starts.
+  HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow* window, RankQuery& rank,
+                KeywordMining& mining, std::function<std::string(RunKind)> settingsText, QObject* parent = nullptr);
   ~HistoryWiring() override;
 
   bool Enabled() const { return settings_.keep; }

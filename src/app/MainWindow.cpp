@@ -10,6 +10,7 @@
 #include <QWebEngineView>
 
 #include "app/QtText.h"
+#include "app/RunControls.h"
 #include "app/Widgets.h"
 #include "web/Coding.h"
 #include "text/Events.h"
@@ -39,7 +40,7 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, int x, int y, int w, int
 }
 
 QComboBox* MakeCombo(QWidget* parent, const char* name, int x, int y, int w, int h,
-                     std::initializer_list<const char*> items) {
+                     std::vector<const char*> items) {
   auto* combo = Named(new QComboBox(parent), name, x, y, w, h);
   for (const char* item : items) combo->addItem(QString::fromUtf8(item));
   combo->setCurrentIndex(0);
@@ -125,17 +126,18 @@ void MainWindow::CreateTopStrip() {
 
 void MainWindow::CreateRankPage(QWidget* p) {
   标签4 = MakeLabel(p, "标签4", 8, 45, 48, 24, "域名：");
-  编辑框域名 = MakeEdit(p, "编辑框域名", 57, 45, 711, 24, "example.com|example.net|example.org");
-  组合框排序 = MakeCombo(p, "组合框排序", 772, 45, 76, 23, {"按排名", "按来访", "按指数"});
+  编辑框域名 = MakeEdit(p, "编辑框域名", 57, 45, 711, 24, design::kDomains);
+  组合框排序 = MakeCombo(p, "组合框排序", 772, 45, 76, 23, std::vector<const char*>({std::begin(design::kSortItems), std::end(design::kSortItems)}));
   图片框2 = Named(new QWidget(p), "图片框2", 856, 44, 112, 27);
   按钮开始采集 = MakeButton(图片框2, "按钮开始采集", 0, 0, 104, 24, "开始采集");
   标签10 = MakeLabel(p, "标签10", 8, 77, 48, 24, "导出：");
-  编辑框表达式 = MakeEdit(p, "编辑框表达式", 56, 77, 213, 24, "#1,#2,#3,#4,#5,#6,#7,#8");
-  组合框导出模式 = MakeCombo(p, "组合框导出模式", 275, 77, 153, 23, {"Excel兼容csv格式", "自由引用列"});
+  编辑框表达式 = MakeEdit(p, "编辑框表达式", 56, 77, 213, 24, design::kTemplate);
+  组合框导出模式 = MakeCombo(p, "组合框导出模式", 275, 77, 153, 23,
+                           std::vector<const char*>({std::begin(design::kExportItems), std::end(design::kExportItems)}));
   按钮导出 = MakeButton(p, "按钮导出", 433, 77, 98, 24, "导出结果..");
   按钮复制 = MakeButton(p, "按钮复制", 534, 77, 106, 24, "复制结果");
-  选择框自动过滤重复关键字 = MakeCheck(p, "选择框自动过滤重复关键字", 672, 77, 168, 24, "自动过滤重复关键字");
-  选择框转换百度链接 = MakeCheck(p, "选择框转换百度链接", 856, 77, 125, 24, "转换百度链接");
+  选择框自动过滤重复关键字 = MakeCheck(p, "选择框自动过滤重复关键字", 672, 77, 168, 24, design::kFilter);
+  选择框转换百度链接 = MakeCheck(p, "选择框转换百度链接", 856, 77, 125, 24, design::kConvert);
 
   列表框 = Named(new QTreeView(p), "列表框", 8, 109, 1000, 322);
   列表框->setRootIsDecorated(false);
@@ -160,38 +162,33 @@ void MainWindow::CreateRankPage(QWidget* p) {
 void MainWindow::CreateMiningPage(QWidget* p) {
   标签6 = MakeLabel(p, "标签6", 8, 48, 168, 24, "待挖掘关键词：");
   按钮粘贴 = MakeButton(p, "按钮粘贴", 176, 48, 56, 24, "粘贴");
-  编辑框关键词列表 = MakeMultiLine(p, "编辑框关键词列表", 8, 72, 224, 360, "减肥\n丰胸");
+  编辑框关键词列表 = MakeMultiLine(p, "编辑框关键词列表", 8, 72, 224, 360, design::kKeywords);
   标签5 = MakeLabel(p, "标签5", 248, 48, 88, 24, "挖掘结果：");
-  选择框搜索量 = MakeCheck(p, "选择框搜索量", 336, 48, 80, 24, "搜索量");
-  选择框收录量 = MakeCheck(p, "选择框收录量", 416, 48, 80, 24, "收录量");
-  选择框第一位 = MakeCheck(p, "选择框第一位", 504, 48, 80, 24, "第一位");
-  选择框第二位 = MakeCheck(p, "选择框第二位", 592, 48, 80, 24, "第二位");
-  选择框优化难度 = MakeCheck(p, "选择框优化难度", 680, 48, 96, 24, "优化难度");
+  选择框搜索量 = MakeCheck(p, "选择框搜索量", 336, 48, 80, 24, design::kVolume);
+  选择框收录量 = MakeCheck(p, "选择框收录量", 416, 48, 80, 24, design::kIndexed);
+  选择框第一位 = MakeCheck(p, "选择框第一位", 504, 48, 80, 24, design::kFirstSite);
+  选择框第二位 = MakeCheck(p, "选择框第二位", 592, 48, 80, 24, design::kSecondSite);
+  选择框优化难度 = MakeCheck(p, "选择框优化难度", 680, 48, 96, 24, design::kDifficulty);
   标签8 = MakeLabel(p, "标签8", 808, 48, 120, 24, "最多挖掘数量：");
-  编辑框限定数量 = MakeEdit(p, "编辑框限定数量", 920, 48, 48, 24, "0");
+  编辑框限定数量 = MakeEdit(p, "编辑框限定数量", 920, 48, 48, 24, design::kLimit);
   CentreWithPattern(编辑框限定数量, "[0-9]*");
   图片框3 = Named(new QWidget(p), "图片框3", 245, 79, 467, 25);
   按钮开始挖掘 = MakeButton(图片框3, "按钮开始挖掘", 1, 1, 450, 24, "开始挖掘");
   按钮复制1 = MakeButton(p, "按钮复制1", 698, 80, 128, 24, "复制结果");
   按钮1 = MakeButton(p, "按钮1", 828, 80, 140, 24, "导出结果为csv");
   编辑框结果关键词 = Named(new ResultTextBox(p), "编辑框结果关键词", 248, 104, 720, 263);
-  选择框自动保存目录 = MakeCheck(p, "选择框自动保存目录", 248, 376, 120, 24, "自动保存目录");
-#ifdef _WIN32
-  编辑框目录 = MakeEdit(p, "编辑框目录", 368, 376, 504, 24, "C:\\挖掘的关键词");
-#else
-  编辑框目录 = MakeEdit(p, "编辑框目录", 368, 376, 504, 24, "");
-  编辑框目录->setText(QDir::homePath() + QStringLiteral("/挖掘的关键词"));
-#endif
+  选择框自动保存目录 = MakeCheck(p, "选择框自动保存目录", 248, 376, 120, 24, design::kAutoSave);
+  编辑框目录 = MakeEdit(p, "编辑框目录", 368, 376, 504, 24, design::ResultFolder().c_str());
   按钮选择 = MakeButton(p, "按钮选择", 876, 376, 48, 24, "选择");
-  编辑框扩展名 = MakeEdit(p, "编辑框扩展名", 928, 376, 40, 24, "csv");
+  编辑框扩展名 = MakeEdit(p, "编辑框扩展名", 928, 376, 40, 24, design::kExtension);
   编辑框扩展名->setAlignment(Qt::AlignCenter);
-  选择框独立保存 = MakeCheck(p, "选择框独立保存", 248, 408, 168, 24, "不同关键词独立保存");
-  选择框保留加入 = MakeCheck(p, "选择框保留加入", 424, 408, 128, 24, "保留无结果词", true);
+  选择框独立保存 = MakeCheck(p, "选择框独立保存", 248, 408, 168, 24, design::kSeparate);
+  选择框保留加入 = MakeCheck(p, "选择框保留加入", 424, 408, 128, 24, design::kKeepSeed, true);
   标签2 = MakeLabel(p, "标签2", 608, 408, 96, 24, "换页间隔秒：");
-  编辑框页间隔 = MakeEdit(p, "编辑框页间隔", 704, 408, 48, 24, "0.1");
+  编辑框页间隔 = MakeEdit(p, "编辑框页间隔", 704, 408, 48, 24, design::kPageInterval);
   CentreWithPattern(编辑框页间隔, "[0-9.]*");
   标签3 = MakeLabel(p, "标签3", 792, 408, 128, 24, "换关键词间隔秒：");
-  编辑框关键词间隔 = MakeEdit(p, "编辑框关键词间隔", 920, 408, 48, 24, "0.5");
+  编辑框关键词间隔 = MakeEdit(p, "编辑框关键词间隔", 920, 408, 48, 24, design::kKeywordInterval);
   CentreWithPattern(编辑框关键词间隔, "[0-9.]*");
 }
 
