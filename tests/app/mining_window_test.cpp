@@ -341,6 +341,54 @@ class MiningWindowTest : public QObject {
     QCOMPARE(W().按钮开始挖掘->text(), QStringLiteral("开始挖掘"));
   }
 
+  // A run goes by its controls as they were at the click: every control
+  // changed once the first lines are in changes nothing it writes.
+  void controlsChangedDuringARunChangeNothingInIt() {
+    Site().UpdateOptions([](demo::Options& o) {
+      o.keywordPages = 3;
+      o.delayMs = 50;
+    });
+    const QString dir = FreshDirectory();
+    W().编辑框目录->setText(dir);
+    W().选择框自动保存目录->setChecked(true);
+    W().选择框独立保存->setChecked(false);
+    W().编辑框扩展名->setText(QStringLiteral("csv"));
+    W().编辑框限定数量->setText(QStringLiteral("0"));
+    W().编辑框页间隔->setText(QStringLiteral("0.1"));
+    W().编辑框关键词间隔->setText(QStringLiteral("0.1"));
+    W().编辑框关键词列表->setPlainText(QStringLiteral("减肥\n丰胸"));
+    const Columns c{true, false, true, false, false};
+    SetColumns(c);
+    QObject guard;
+    bool changed = false;
+    connect(W().编辑框结果关键词, &ResultTextBox::textChanged, &guard, [&] {
+      if (changed || W().按钮开始挖掘->text() != QStringLiteral("停止挖掘")) return;
+      changed = true;
+      SetColumns({false, true, false, true, true});
+      W().选择框保留加入->setChecked(!W().选择框保留加入->isChecked());
+      W().选择框自动保存目录->setChecked(false);
+      W().选择框独立保存->setChecked(true);
+      W().编辑框目录->setText(dir + QStringLiteral("-other"));
+      W().编辑框扩展名->setText(QStringLiteral("txt"));
+      W().编辑框限定数量->setText(QStringLiteral("1"));
+      W().编辑框页间隔->setText(QStringLiteral("9"));
+      W().编辑框关键词间隔->setText(QStringLiteral("9"));
+      W().编辑框关键词列表->setPlainText(QStringLiteral("别的"));
+    });
+    Run();
+    QVERIFY(changed);
+    std::string lines;
+    for (const char* seed : {"减肥", "丰胸"})
+      for (int page = 1; page <= 3; ++page) lines += Lines(Rows(seed, page), c);
+    COMPARE_GBK(Results(), lines);
+    QCOMPARE(messages_.back().text, Total(static_cast<int>(std::count(lines.begin(), lines.end(), '\n'))));
+    QCOMPARE(FilesIn(dir), QStringList({QStringLiteral("全部结果_") + kStamp + QStringLiteral(".csv")}));
+    QVERIFY(!QDir(dir + QStringLiteral("-other")).exists());
+    QCOMPARE(Mining().Plan().pageIntervalMs, 100);  // the pauses it kept
+    QCOMPARE(Mining().Plan().keywordIntervalMs, 100);
+    QCOMPARE(Fetched(), QStringList({"/减肥/1/", "/减肥/2/", "/减肥/3/", "/丰胸/1/", "/丰胸/2/", "/丰胸/3/"}));
+  }
+
   void oneResultFilePerRun() {
     Site().UpdateOptions([](demo::Options& o) { o.keywordPages = 1; });
     const QString dir = W().编辑框目录->text() + QStringLiteral("/子目录/深");  // created along the way
