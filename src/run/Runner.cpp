@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "text/Events.h"
+
 namespace lanshu {
 
 bool FreshPages::Next(PageTask& task) {
@@ -57,7 +59,9 @@ std::function<void()> Runner::Guarded(std::function<void()> fn) {
   const unsigned serial = serial_;
   return [this, alive, serial, fn = std::move(fn)] {
     const std::shared_ptr<bool> still = alive.lock();
-    if (still && *still && serial == serial_ && running_) fn();
+    if (!still || !*still || serial != serial_ || !running_) return;
+    const EventPumpPause pause;
+    fn();
   };
 }
 
@@ -72,17 +76,16 @@ void Runner::Run(RunPlan plan, std::unique_ptr<PageSource> source) {
   userStopped_ = blockedStopped_ = failed_ = false;
   failure_.clear();
   waiting_ = nullptr;
-  if (scheduler_) {
+  SteppedScheduler own;
+  const bool stepped = !scheduler_;
+  if (stepped) scheduler_ = &own;
+  {
+    const EventPumpPause pause;
     listeners.RunStarted(kind_, source_->Targets());
     OnRunStarted();
     Step();
-    return;
   }
-  SteppedScheduler own;
-  scheduler_ = &own;
-  listeners.RunStarted(kind_, source_->Targets());
-  OnRunStarted();
-  Step();
+  if (!stepped) return;
   own.RunWhile([this] { return running_; });
   scheduler_ = nullptr;
 }

@@ -31,9 +31,14 @@ void SetEventPump(std::function<void()> pump, int minIntervalMs) {
   p.last = {};
 }
 
+thread_local int pauses = 0;
+
+EventPumpPause::EventPumpPause() { ++pauses; }
+EventPumpPause::~EventPumpPause() { --pauses; }
+
 void ProcessPendingEvents() {
   Pump& p = ThePump();
-  if (!p.fn || p.owner != std::this_thread::get_id()) return;
+  if (!p.fn || p.owner != std::this_thread::get_id() || pauses > 0) return;
   if (p.minInterval.count() > 0) {
     auto now = std::chrono::steady_clock::now();
     if (now - p.last < p.minInterval) return;

@@ -1,9 +1,11 @@
 #pragma once
 // Window events inside long work.
 //
-// Collection runs execute on the GUI thread and stay responsive by calling
+// Long work on the GUI thread (sorting, exporting, the settings store's file
+// work, a request waited for there) stays responsive by calling
 // ProcessPendingEvents() at many points. The application installs Qt's event
 // processing; library code and tests leave the default no-op or count calls.
+// Events are only ever processed on the thread that installed the pump.
 #include <functional>
 
 namespace lanshu {
@@ -20,6 +22,17 @@ void ProcessPendingEvents();
 // Runs the installed pump now, ignoring the throttle (used by waits that sleep
 // between calls anyway).
 void ProcessPendingEventsNow();
+
+// While one lives, ProcessPendingEvents does nothing on this thread: a step
+// of a collection run is under way, and events handled inside it would run
+// the other run's steps, or its notice, within this one.
+class EventPumpPause {
+ public:
+  EventPumpPause();
+  ~EventPumpPause();
+  EventPumpPause(const EventPumpPause&) = delete;
+  EventPumpPause& operator=(const EventPumpPause&) = delete;
+};
 
 // Installs the function that waits up to ms milliseconds while handling
 // window events as they arrive (the application's event loop). An empty
