@@ -38,7 +38,9 @@ class HistoryRecorder : public lanshu::RunListener {
   // Writes through writer, which must outlive the recorder.
   HistoryRecorder(HistoryWriter& writer, FailureHandler onFailure);
   ~HistoryRecorder() override;
-  HistoryRecorder(HistoryRecorder&& other) = delete;
+  // The writer tells this recorder, by address.
+  HistoryRecorder(const HistoryRecorder&) = delete;
+  HistoryRecorder& operator=(const HistoryRecorder&) = delete;
 
   // The settings of a run as kept with it (GBK); empty when not given.
   std::function<std::string(lanshu::RunKind)> settingsSnapshot;
