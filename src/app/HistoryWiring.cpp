@@ -150,9 +150,9 @@ QString UnstoredChinese(const std::vector<history::UnstoredRun>& runs, std::chro
   QStringList parts;
   for (const history::UnstoredRun& run : runs) {
     if (run.id == 0) {
-      QString part = run.kind == RunKind::kRank ? QStringLiteral("一次排名运行") : QStringLiteral("一次挖掘运行");
-      if (run.pages > 0) part += QStringLiteral("（%1 页）").arg(run.pages);
-      parts << part;
+      QString piece = run.kind == RunKind::kRank ? QStringLiteral("一次排名运行") : QStringLiteral("一次挖掘运行");
+      if (run.pages > 0) piece += QStringLiteral("（%1 页）").arg(run.pages);
+      parts << piece;
     } else if (run.pages > 0) {
       parts << QStringLiteral("运行 %1 的 %2 页%3").arg(run.id).arg(run.pages).arg(run.ending ? QStringLiteral("和结束") : QString());
     } else {

@@ -5,7 +5,7 @@
 // server never holds up the window or the run. What became of the writes
 // comes back on the thread that owns the writer.
 //
-// RunWrites is the part both ways share: the writes applied to one store, as
+// RunWrites is what both ways share: the writes applied to one store, as
 // the writer's thread does, or at once on the caller's thread.
 #include <QDateTime>
 #include <QString>
@@ -95,7 +95,7 @@ class RunWrites {
   std::unordered_set<RunHandle> failed_;
 };
 
-// A run, or the part of it, that the writer gave up on at the end.
+// A run, or what of it the writer gave up on at the end.
 struct UnstoredRun {
   RunKind kind = RunKind::kRank;
   std::int64_t id = 0;  // 0: the run itself was not stored
