@@ -20,6 +20,7 @@
 #endif
 
 #include "app/Application.h"
+#include "app/HistoryWiring.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/RunControls.h"
@@ -218,6 +219,9 @@ int RunBatch(Application& app, const CommandLine& options) {
     text = MiningExportText(app.BatchMiningUi()->results.Text(), app.Mining().state.csvHeader, ToGbk(out));
   }
   const int status = WriteBatchFiles(options, text, reporter, started);
+  // What the history could not store is told before the summary, which
+  // stays the last line.
+  app.History().Drain();
   Say(QString::fromStdString(reporter.SummaryLine()));
   return status;
 }

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QStatusBar>
+#include <QStringList>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -15,6 +17,7 @@
 #include "history/Comparison.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
+#include "history/HistoryWriter.h"
 #include "mining/Mining.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
@@ -87,8 +90,9 @@ HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, 
       mining_(mining) {
   if (!settings_.keep) return;
   store_ = std::make_unique<history::HistoryStore>();
-  recorder_ = std::make_unique<history::HistoryRecorder>(store_.get(),
-                                                         [this](const std::string& why) { Tell(why); });
+  writer_ = std::make_unique<history::HistoryWriter>(settings_.database);
+  recorder_ = std::make_unique<history::HistoryRecorder>(*writer_, [this](const std::string& why) { Tell(why); });
+  recorder_->onStored = [this] { emit runStored(); };
   recorder_->settingsSnapshot = std::move(settingsText);
   recorder_->miningColumns = [this] { return mining_.state.csvHeader; };
   recorder_->planSnapshot = [this](RunKind kind) {
@@ -121,6 +125,50 @@ HistoryWiring::~HistoryWiring() {
   if (!recorder_) return;
   rank_.listeners.Remove(this);
   mining_.listeners.Remove(this);
+  Drain();
+}
+
+namespace {
+
+// The Chinese of what history::UnstoredText says in English.
+QString UnstoredChinese(const std::vector<history::UnstoredRun>& runs, std::chrono::milliseconds waited) {
+  QStringList parts;
+  for (const history::UnstoredRun& run : runs) {
+    if (run.id == 0) {
+      QString piece = run.kind == RunKind::kRank ? QStringLiteral("一次排名运行") : QStringLiteral("一次挖掘运行");
+      if (run.pages > 0) piece += QStringLiteral("（%1 页）").arg(run.pages);
+      parts << piece;
+    } else if (run.pages > 0) {
+      parts << QStringLiteral("运行 %1 的 %2 页%3").arg(run.id).arg(run.pages).arg(run.ending ? QStringLiteral("和结束") : QString());
+    } else {
+      parts << QStringLiteral("运行 %1 的结束").arg(run.id);
+    }
+  }
+  const long long ms = static_cast<long long>(waited.count());
+  const QString within = ms % 1000 == 0 ? QStringLiteral("%1 秒").arg(ms / 1000) : QStringLiteral("%1 毫秒").arg(ms);
+  return parts.join(QStringLiteral("、")) + QStringLiteral("（数据库 %1内没有回应）").arg(within);
+}
+
+}  // namespace
+
+void HistoryWiring::Drain() {
+  if (!writer_ || drained_) return;
+  drained_ = true;
+  const std::vector<history::UnstoredRun> lost = writer_->Drain(history::HistoryWriter::kDrainBudget);
+  if (lost.empty()) return;
+  TellUnstored(history::UnstoredText(lost, history::HistoryWriter::kDrainBudget),
+               UnstoredChinese(lost, history::HistoryWriter::kDrainBudget));
+}
+
+void HistoryWiring::TellUnstored(const std::string& english, const QString& chinese) {
+  // The program's end usually comes after the window closed: standard error
+  // then, as nobody would see the status bar.
+  if (batch_ || !status_ || !window_ || !window_->isVisible()) {
+    Say("history not kept: " + english);
+    return;
+  }
+  status_->setText(QStringLiteral("历史记录未保存：") + chinese);
+  status_->show();
 }
 
 history::HistoryStore* HistoryWiring::Open() {
@@ -143,7 +191,7 @@ void HistoryWiring::Tell(const std::string& reason) {
 }
 
 void HistoryWiring::RunStarted(RunKind kind, const std::vector<std::string>& targets) {
-  Open();
+  // The writer opens its own connection on its own thread.
   if (status_) status_->hide();
   recorder_->RunStarted(kind, targets);
 }
@@ -158,10 +206,7 @@ void HistoryWiring::PageEnded(RunKind kind, const PageReport& report) {
 
 void HistoryWiring::RunFailed(RunKind kind, const std::string& reason) { recorder_->RunFailed(kind, reason); }
 
-void HistoryWiring::RunEnded(RunKind kind, RunEnd how) {
-  recorder_->RunEnded(kind, how);
-  emit runStored();
-}
+void HistoryWiring::RunEnded(RunKind kind, RunEnd how) { recorder_->RunEnded(kind, how); }
 
 int RunHistoryCopy(const CommandLine& options) {
   const HistorySettings h = HistoryOfSettingsFile(options);

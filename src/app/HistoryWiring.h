@@ -22,6 +22,7 @@ class RankQuery;
 namespace history {
 class HistoryRecorder;
 class HistoryStore;
+class HistoryWriter;
 }  // namespace history
 
 // Section "历史记录": "保存历史" (真/假) and "数据库" (GBK; empty: the default
@@ -37,8 +38,10 @@ void SaveHistorySettings(ConfigStore& store, const HistorySettings& settings);
 HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store);
 
 // Keeps every rank query and mining run in the chosen store, opened when it
-// is first needed. A store that fails is told once per run: in the window's
-// status bar, or on standard error in a batch run.
+// is first needed. The runs are written on a thread of their own, so that a
+// slow server holds up neither the window nor the run. A store that fails is
+// told once per run: in the window's status bar, or on standard error in a
+// batch run.
 class HistoryWiring : public QObject, public RunListener {
   Q_OBJECT
  public:
@@ -49,12 +52,19 @@ class HistoryWiring : public QObject, public RunListener {
   ~HistoryWiring() override;
 
   bool Enabled() const { return settings_.keep; }
-  // The store; null when history is off. Open() opens it when it is not
-  // open yet (again after a failure: a server may be back), with the reason
-  // of a failure in OpenError().
+  // The store the history tab reads, on the window's thread (the writing has
+  // a connection of its own); null when history is off. Open() opens it
+  // when it is not open yet (again after a failure: a server may be back),
+  // with the reason of a failure in OpenError().
   history::HistoryStore* Store() { return store_.get(); }
   history::HistoryStore* Open();
   const std::string& OpenError() const { return openError_; }
+
+  // The end of the history: what is queued is stored, for at most
+  // HistoryWriter::kDrainBudget; what could not be is told, in the status bar
+  // or in a batch run as one line on standard error. Once; the destructor
+  // calls it when nobody did.
+  void Drain();
 
   void RunStarted(RunKind kind, const std::vector<std::string>& targets) override;
   void TargetStarted(RunKind kind, const std::string& target, int index, int count) override;
@@ -68,15 +78,18 @@ class HistoryWiring : public QObject, public RunListener {
 
  private:
   void Tell(const std::string& reason);
+  void TellUnstored(const std::string& english, const QString& chinese);
 
   HistorySettings settings_;
   bool batch_;
   QPointer<MainWindow> window_;
   RankQuery& rank_;
   KeywordMining& mining_;
-  QLabel* status_ = nullptr;
+  QPointer<QLabel> status_;
   std::unique_ptr<history::HistoryStore> store_;
+  std::unique_ptr<history::HistoryWriter> writer_;
   std::unique_ptr<history::HistoryRecorder> recorder_;
+  bool drained_ = false;
   std::string openError_;
 };
 

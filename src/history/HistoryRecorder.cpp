@@ -7,7 +7,17 @@
 namespace lanshu::history {
 
 HistoryRecorder::HistoryRecorder(HistoryStore* store, FailureHandler onFailure, std::string unavailable)
-    : store_(store), onFailure_(std::move(onFailure)), unavailable_(std::move(unavailable)) {}
+    : inline_(std::make_unique<RunWrites>(store, std::nullopt, std::move(unavailable))),
+      onFailure_(std::move(onFailure)) {}
+
+HistoryRecorder::HistoryRecorder(HistoryWriter& writer, FailureHandler onFailure)
+    : writer_(&writer), onFailure_(std::move(onFailure)) {
+  writer_->onEvent = [this](const WriteEvent& e) { Told(e); };
+}
+
+HistoryRecorder::~HistoryRecorder() {
+  if (writer_) writer_->onEvent = nullptr;
+}
 
 PageRecord HistoryRecorder::ToRecord(lanshu::RunKind kind, const PageReport& report) {
   PageRecord page;
@@ -35,11 +45,7 @@ std::optional<std::int64_t> HistoryRecorder::RunId(lanshu::RunKind kind) const {
   return Of(kind).runId;
 }
 
-// Reached only while the run is pending or has its id, and it clears both:
-// the failure is told once per run.
-void HistoryRecorder::Fail(Recording& run, const std::string& reason) {
-  run.pending = false;
-  run.runId.reset();
+void HistoryRecorder::Tell(const std::string& reason) {
   if (!onFailure_) return;
   try {
     onFailure_(reason.empty() ? std::string("the history store failed") : reason);
@@ -48,10 +54,35 @@ void HistoryRecorder::Fail(Recording& run, const std::string& reason) {
   }
 }
 
+void HistoryRecorder::Submit(Write w) {
+  if (writer_) {
+    writer_->Queue(std::move(w));
+    return;
+  }
+  std::vector<WriteEvent> events;
+  inline_->Apply(w, events);
+  for (const WriteEvent& e : events) Told(e);
+}
+
+void HistoryRecorder::Told(const WriteEvent& e) {
+  for (Recording& run : runs_) {
+    if (run.handle != e.run) continue;
+    if (e.type == WriteEvent::Type::kBegun) run.runId = e.id;
+    if (e.type == WriteEvent::Type::kFailed) {
+      run.failed = true;
+      run.runId.reset();
+    }
+  }
+  if (e.type == WriteEvent::Type::kFailed) Tell(e.reason);
+  if (e.type == WriteEvent::Type::kFinished && onStored) onStored();
+}
+
 void HistoryRecorder::RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) {
   Recording& run = Of(kind);
   const bool continuing = run.continuing;
-  const std::int64_t continues = continuing && run.runId ? *run.runId : 0;
+  // Resolved to the store's id when the retry is stored: none when the run
+  // it continues was not.
+  const RunHandle continues = continuing ? run.handle : 0;
   run = Recording();
   run.continuing = continuing;
   run.continues = continues;
@@ -61,24 +92,26 @@ void HistoryRecorder::RunStarted(lanshu::RunKind kind, const std::vector<std::st
   if (kind == lanshu::RunKind::kRank) Begin(kind);
 }
 
+// The window's state is read here, on the caller's thread, as the run begins.
 void HistoryRecorder::Begin(lanshu::RunKind kind) {
   Recording& run = Of(kind);
   if (!run.pending) return;
   run.pending = false;
-  if (!store_ || !store_->IsOpen()) {
-    Fail(run, !unavailable_.empty() ? unavailable_ : store_ ? store_->LastError() : std::string());
+  BeginWrite w;
+  w.kind = kind;
+  w.targets = run.targets;
+  w.started = run.started;
+  w.continues = run.continues;
+  try {
+    w.settings = settingsSnapshot ? settingsSnapshot(kind) : std::string();
+    w.columns = kind == lanshu::RunKind::kMine && miningColumns ? miningColumns() : std::string();
+    w.plan = planSnapshot ? planSnapshot(kind) : std::string();
+  } catch (const std::exception& e) {
+    Tell(e.what());
     return;
   }
-  try {
-    const std::string settings = settingsSnapshot ? settingsSnapshot(kind) : std::string();
-    const std::string columns =
-        kind == lanshu::RunKind::kMine && miningColumns ? miningColumns() : std::string();
-    const std::string plan = planSnapshot ? planSnapshot(kind) : std::string();
-    run.runId = store_->BeginRun(kind, run.targets, settings, run.started, columns, run.continues, plan);
-    if (!run.runId) Fail(run, store_->LastError());
-  } catch (const std::exception& e) {
-    Fail(run, e.what());
-  }
+  w.run = run.handle = ++lastHandle_;
+  Submit(std::move(w));
 }
 
 void HistoryRecorder::TargetStarted(lanshu::RunKind kind, const std::string&, int, int) { Begin(kind); }
@@ -88,12 +121,11 @@ void HistoryRecorder::PageEnded(lanshu::RunKind kind, const PageReport& report) 
   Recording& run = Of(kind);
   // A retry of failed pages sends pages after the run ended: they belong to
   // that run.
-  if (!run.runId) return;
-  try {
-    if (!store_->StorePage(*run.runId, ToRecord(kind, report))) Fail(run, store_->LastError());
-  } catch (const std::exception& e) {
-    Fail(run, e.what());
-  }
+  if (!Writing(run)) return;
+  PageWrite w;
+  w.run = run.handle;
+  w.page = ToRecord(kind, report);
+  Submit(std::move(w));
 }
 
 void HistoryRecorder::RunFailed(lanshu::RunKind kind, const std::string& reason) { Of(kind).failure = reason; }
@@ -101,20 +133,18 @@ void HistoryRecorder::RunFailed(lanshu::RunKind kind, const std::string& reason)
 void HistoryRecorder::RunEnded(lanshu::RunKind kind, RunEnd how) {
   Begin(kind);
   Recording& run = Of(kind);
-  if (!run.runId) return;
-  Ending ending = Ending::kFinished;
+  if (!Writing(run)) return;
+  FinishWrite w;
+  w.run = run.handle;
   switch (how) {
-    case RunEnd::kFinished: ending = Ending::kFinished; break;
-    case RunEnd::kStopped: ending = Ending::kStopped; break;
-    case RunEnd::kBlocked: ending = Ending::kBlocked; break;
-    case RunEnd::kFailed: ending = Ending::kFailed; break;
+    case RunEnd::kFinished: w.how = Ending::kFinished; break;
+    case RunEnd::kStopped: w.how = Ending::kStopped; break;
+    case RunEnd::kBlocked: w.how = Ending::kBlocked; break;
+    case RunEnd::kFailed: w.how = Ending::kFailed; break;
   }
-  try {
-    if (!store_->FinishRun(*run.runId, ending, clock(), how == RunEnd::kFailed ? run.failure : std::string()))
-      Fail(run, store_->LastError());
-  } catch (const std::exception& e) {
-    Fail(run, e.what());
-  }
+  w.finished = clock();
+  if (how == RunEnd::kFailed) w.reason = run.failure;
+  Submit(std::move(w));
 }
 
 }  // namespace lanshu::history

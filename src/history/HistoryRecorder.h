@@ -4,17 +4,25 @@
 // ended. A listener on the run's events, like the progress view and the
 // batch reporter; it shows nothing itself.
 //
+// With a HistoryWriter the store is written on the writer's thread: every
+// call here takes what it needs from the event and the window there and then,
+// queues the write and returns without waiting for the database. With a store
+// it writes at once on the caller's thread.
+//
 // A store that fails (locked, corrupt, full disk, server gone) only ends the
 // recording of that run: one message goes to onFailure, the run collects on.
+// Messages and onStored come on the caller's thread.
 #include <QDateTime>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "history/HistoryStore.h"
+#include "history/HistoryWriter.h"
 #include "run/RunEvents.h"
 
 namespace lanshu::history {
@@ -27,6 +35,12 @@ class HistoryRecorder : public lanshu::RunListener {
   // store may be null or unopened: then every run fails at its start with
   // `unavailable` as the reason (empty: the store's own LastError()).
   HistoryRecorder(HistoryStore* store, FailureHandler onFailure, std::string unavailable = std::string());
+  // Writes through writer, which must outlive the recorder.
+  HistoryRecorder(HistoryWriter& writer, FailureHandler onFailure);
+  ~HistoryRecorder() override;
+  // The writer tells this recorder, by address.
+  HistoryRecorder(const HistoryRecorder&) = delete;
+  HistoryRecorder& operator=(const HistoryRecorder&) = delete;
 
   // The settings of a run as kept with it (GBK); empty when not given.
   std::function<std::string(lanshu::RunKind)> settingsSnapshot;
@@ -37,6 +51,9 @@ class HistoryRecorder : public lanshu::RunListener {
   std::function<std::string()> miningColumns;
   // Now, in UTC; tests give a fixed clock.
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
+  // A run's ending was dealt with in the store (stored, or not after a
+  // failure already told): the history can be listed again.
+  std::function<void()> onStored;
 
   // The runs started until EndContinuing() continue the kind's last run:
   // 重试失败页 asks a run's failed pages again. Each is a run of its own that
@@ -50,8 +67,8 @@ class HistoryRecorder : public lanshu::RunListener {
   void RunFailed(lanshu::RunKind kind, const std::string& reason) override;
   void RunEnded(lanshu::RunKind kind, RunEnd how) override;
 
-  // The store's id of the kind's current (or last) run; none when it is not
-  // being recorded.
+  // The store's id of the kind's current (or last) run, once it is stored;
+  // none when it is not being recorded.
   std::optional<std::int64_t> RunId(lanshu::RunKind kind) const;
 
   // The page as the store keeps it.
@@ -61,20 +78,26 @@ class HistoryRecorder : public lanshu::RunListener {
   struct Recording {
     bool pending = false;  // started, not yet begun in the store
     bool continuing = false;
+    RunHandle handle = 0;  // begun: its writes name it so
+    bool failed = false;   // its failure was told
     std::optional<std::int64_t> runId;
-    std::int64_t continues = 0;  // the run a retry continues
+    RunHandle continues = 0;  // the run a retry continues
     std::vector<std::string> targets;
     QDateTime started;
     std::string failure;  // why the run failed
   };
   Recording& Of(lanshu::RunKind kind) { return runs_[kind == lanshu::RunKind::kRank ? 0 : 1]; }
   const Recording& Of(lanshu::RunKind kind) const { return runs_[kind == lanshu::RunKind::kRank ? 0 : 1]; }
+  bool Writing(const Recording& run) const { return run.handle != 0 && !run.failed; }
   void Begin(lanshu::RunKind kind);
-  void Fail(Recording& run, const std::string& reason);
+  void Submit(Write w);
+  void Told(const WriteEvent& e);
+  void Tell(const std::string& reason);
 
-  HistoryStore* store_;
+  HistoryWriter* writer_ = nullptr;
+  std::unique_ptr<RunWrites> inline_;  // without a writer
   FailureHandler onFailure_;
-  std::string unavailable_;
+  RunHandle lastHandle_ = 0;
   std::array<Recording, 2> runs_;
 };
 

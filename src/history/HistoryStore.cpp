@@ -2,7 +2,17 @@
 
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <unordered_map>
+
+#ifdef LANSHU_HISTORY_LIBPQ
+#include <libpq-fe.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+#endif
 
 #include <QDir>
 #include <QFile>
@@ -141,6 +151,24 @@ struct HistoryStore::Impl {
   Engine engine = Engine::kSqlite;
   std::string error;
   bool open = false;
+  // The server connection's socket, for Interrupt() from another thread;
+  // cleared under the lock before the connection closes, so that a number
+  // the system has handed out again is never shut.
+  std::mutex socketLock;
+  long long socket = -1;
+  bool interrupted = false;  // for good: a connection made later is shut at once
+
+  void ShutSocketLocked() {
+#ifdef LANSHU_HISTORY_LIBPQ
+    if (socket < 0) return;
+    // A shut socket wakes the waiting client library with an end of stream.
+#ifdef _WIN32
+    ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
+#else
+    ::shutdown(static_cast<int>(socket), SHUT_RDWR);
+#endif
+#endif
+  }
 
   QSqlDatabase Db() const { return QSqlDatabase::database(name, false); }
 
@@ -224,6 +252,10 @@ std::string HistoryStore::DefaultPath() {
 bool HistoryStore::Open(const std::string& database, const QString& sqlRoot) {
   Close();
   d_->error.clear();
+  {
+    const std::lock_guard<std::mutex> hold(d_->socketLock);
+    if (d_->interrupted) return d_->Fail("history store is not open");
+  }
   const QString setting = Q(database).trimmed();
   bool ok;
   if (setting.startsWith(QLatin1String("postgresql://")) || setting.startsWith(QLatin1String("postgres://"))) {
@@ -247,6 +279,10 @@ bool HistoryStore::Open(const std::string& database, const QString& sqlRoot) {
 
 void HistoryStore::Close() {
   d_->open = false;
+  {
+    const std::lock_guard<std::mutex> hold(d_->socketLock);
+    d_->socket = -1;
+  }
   if (!QSqlDatabase::contains(d_->name)) return;
   {
     QSqlDatabase db = QSqlDatabase::database(d_->name, false);
@@ -256,6 +292,12 @@ void HistoryStore::Close() {
 }
 
 bool HistoryStore::IsOpen() const { return d_->open; }
+
+void HistoryStore::Interrupt() {
+  const std::lock_guard<std::mutex> hold(d_->socketLock);
+  d_->interrupted = true;
+  d_->ShutSocketLocked();
+}
 const std::string& HistoryStore::LastError() const { return d_->error; }
 
 bool HistoryStore::Impl::OpenSqlite(const QString& path) {
@@ -308,6 +350,17 @@ bool HistoryStore::Impl::OpenPostgresql(const QString& address) {
                            .arg(kConnectSeconds)
                            .arg(kConnectSeconds * 1000));
   if (!db.open()) return Fail("cannot reach " + Utf8(url.toDisplayString(QUrl::RemovePassword)), db.lastError());
+#ifdef LANSHU_HISTORY_LIBPQ
+  // Known before the first statement: a server may stop answering at any of them.
+  const QVariant handle = db.driver()->handle();
+  // Qt names the type by the struct behind libpq's typedef.
+  if (handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0))
+    if (PGconn* connection = *static_cast<PGconn* const*>(handle.constData())) {
+      const std::lock_guard<std::mutex> hold(socketLock);
+      socket = PQsocket(connection);
+      if (interrupted) ShutSocketLocked();
+    }
+#endif
   QSqlQuery q(db);
   for (const QString& s : {QStringLiteral("SET TIME ZONE 'UTC'"), QStringLiteral("SET client_min_messages = warning")})
     if (!q.exec(s)) return Fail("cannot set up the session", q.lastError());

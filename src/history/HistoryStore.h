@@ -104,6 +104,11 @@ class HistoryStore {
   bool IsOpen() const;
   // Why the last call failed (UTF-8, for the one message the caller shows).
   const std::string& LastError() const;
+  // The one call that may come from another thread: gives up on the store
+  // for good. A server's connection is shut, so that the call waiting on it
+  // fails at once, as does every later one; a file's call in progress ends by
+  // itself within the busy time-out. Open() fails from then on.
+  void Interrupt();
   // The schema version of the open database; 0 on failure.
   int SchemaVersion();
 

@@ -10,6 +10,7 @@
 #include <QLineSeries>
 #include <QPointer>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTimer>
 #include <climits>
 #include <map>
@@ -21,6 +22,7 @@
 #include "AppTestSupport.h"
 #include "app/Application.h"
 #include "app/Commands.h"
+#include "app/HistoryWiring.h"
 #include "app/HistoryTab.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
@@ -108,6 +110,9 @@ class HistoryWindowTest : public QObject {
       for (int r = 0; r < app->List().RowCount(); ++r) cells.push_back(app->List().CellText(r, column));
       return cells;
     };
+    // The history is written on a thread of its own: each run is there once
+    // its ending is stored.
+    QSignalSpy stored(&app->History(), &HistoryWiring::runStored);
     QVERIFY(RunRank(*app, QStringLiteral("a.test")));
     const std::vector<std::string> firstRanks = rankCells(), firstKeywords = rankCells(2);
     const QByteArray firstExport = ExportRankList(w, QStringLiteral("first.csv"));
@@ -117,6 +122,7 @@ class HistoryWindowTest : public QObject {
     QCOMPARE(app->List().RowCount(), 6);
     const std::vector<std::string> secondRanks = rankCells(), secondKeywords = rankCells(2);
 
+    QVERIFY(WaitFor([&] { return stored.count() == 2; }, 10000));
     // Nothing is read before the tab is looked at.
     QVERIFY(!app->HistoryView().Loaded());
     QCOMPARE(w.选择夹->Bar()->count(), 5);
@@ -234,6 +240,7 @@ class HistoryWindowTest : public QObject {
     site.SetOptions(o);
     app->Rank().reliability.retries = 0;
     MainWindow& w = *app->Window();
+    QSignalSpy stored(&app->History(), &HistoryWiring::runStored);
     QVERIFY(RunRank(*app, QStringLiteral("r.test")));
     QCOMPARE(app->List().RowCount(), 3);
     o.rankPages = 2;
@@ -243,6 +250,7 @@ class HistoryWindowTest : public QObject {
     w.handlers.retryFailedPages();
     QVERIFY(WaitFor([&] { return !messages_.empty(); }, 30000));
     QCOMPARE(app->List().RowCount(), 6);
+    QVERIFY(WaitFor([&] { return stored.count() == 2; }, 10000));
     w.选择夹->SetCurrentIndex(4);
     auto* runs = Child<QTreeWidget>(w, "列表框历史");
     QCOMPARE(runs->topLevelItemCount(), 1);
@@ -359,8 +367,10 @@ class HistoryWindowTest : public QObject {
     QVERIFY(RunRank(*app, QStringLiteral("b.test")));
     QVERIFY(note->isHidden());
     w.选择夹->SetCurrentIndex(4);
-    QCOMPARE(Child<QTreeWidget>(w, "列表框历史")->topLevelItemCount(), 1);
-    QCOMPARE(Child<QTreeWidget>(w, "列表框历史")->topLevelItem(0)->text(4), QStringLiteral("6"));
+    // The open tab lists the run again once its ending is stored.
+    auto* runs = Child<QTreeWidget>(w, "列表框历史");
+    QVERIFY(WaitFor([&] { return runs->topLevelItemCount() == 1 && runs->topLevelItem(0)->text(6) == QStringLiteral("完成"); }, 10000));
+    QCOMPARE(runs->topLevelItem(0)->text(4), QStringLiteral("6"));
 
     // Saving the settings writes the section with its defaults; --history
     // is for this session only and stays out of the file.

@@ -16,6 +16,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 
 #include "history/HistoryStore.h"
@@ -73,6 +74,22 @@ class PlainSql {
       return out;
     }
     while (q.next()) out.push_back(q.value(0).isNull() ? QStringLiteral("NULL") : q.value(0).toString());
+    return out;
+  }
+  // Every row, its values joined by '|'; "NULL" for a null value.
+  std::vector<QString> Rows(const QString& sql) {
+    std::vector<QString> out;
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    if (!q.exec(sql)) {
+      ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
+      return out;
+    }
+    while (q.next()) {
+      QStringList values;
+      for (int i = 0; i < q.record().count(); ++i)
+        values << (q.value(i).isNull() ? QStringLiteral("NULL") : q.value(i).toString());
+      out.push_back(values.join(QLatin1Char('|')));
+    }
     return out;
   }
   QString Value(const QString& sql) {

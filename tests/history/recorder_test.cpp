@@ -1,12 +1,16 @@
-// The recorder between a run's events and a real SQLite store: what a run
-// leaves in the store, page by page, and what a failing store does to it.
+// The recorder between a run's events and a real SQLite store, writing at
+// once or through a writer on a thread of its own: what a run leaves in the
+// store, page by page, and what a failing store does to it.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QTimeZone>
+#include <chrono>
+#include <memory>
 
 #include "HistoryTestSupport.h"
 #include "history/HistoryRecorder.h"
+#include "history/HistoryWriter.h"
 #include "run/RunPlan.h"
 
 namespace lanshu::testing {
@@ -15,6 +19,7 @@ namespace {
 using history::Ending;
 using history::HistoryRecorder;
 using history::HistoryStore;
+using history::HistoryWriter;
 
 PageReport RankPage(const std::string& domain, int page, int rows, Outcome outcome = Outcome::kOk) {
   PageReport r;
@@ -29,31 +34,53 @@ PageReport RankPage(const std::string& domain, int page, int rows, Outcome outco
   return r;
 }
 
-class RecorderTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(store.Open(db.address)) << store.LastError(); }
+// A folder that is not there: a store in it cannot be opened.
+const char kNowhere[] = "/nonexistent-lanshu-folder/history.sqlite";
 
-  HistoryRecorder Recorder() {
-    HistoryRecorder r(&store, [this](const std::string& why) { messages.push_back(why); });
-    r.clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC); };
+// Either way the recorder writes, the same rows and messages must come of it.
+enum class Writing { kAtOnce, kThroughWriter };
+
+class RecorderTest : public ::testing::TestWithParam<Writing> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(store.Open(db.address)) << store.LastError();
+    if (GetParam() == Writing::kThroughWriter) writer = std::make_unique<HistoryWriter>(db.address);
+  }
+
+  std::unique_ptr<HistoryRecorder> Recorder(HistoryRecorder::FailureHandler tell = nullptr) {
+    if (!tell) tell = [this](const std::string& why) { messages.push_back(why); };
+    auto r = writer ? std::make_unique<HistoryRecorder>(*writer, tell) : std::make_unique<HistoryRecorder>(&store, tell);
+    r->clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC); };
     return r;
+  }
+  // What was queued is stored, and what became of it told.
+  void Settle() {
+    if (writer) {
+      ASSERT_TRUE(writer->Settle(std::chrono::seconds(60)));
+    }
   }
 
   TestDatabase db{false};
   HistoryStore store;
+  std::unique_ptr<HistoryWriter> writer;
   std::vector<std::string> messages;
 };
 
-TEST_F(RecorderTest, RankRunKeepsEveryPageWithItsOutcomeAndTheEnding) {
-  HistoryRecorder rec = Recorder();
-  rec.settingsSnapshot = [](RunKind) { return Gbk("排序=0"); };
-  rec.RunStarted(RunKind::kRank, {"a.example", "b.example"});
-  ASSERT_TRUE(rec.RunId(RunKind::kRank));
-  rec.TargetStarted(RunKind::kRank, "a.example", 1, 2);
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 10));
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 2, 0, Outcome::kFailed));
-  rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 4));
-  const std::int64_t id = *rec.RunId(RunKind::kRank);
+INSTANTIATE_TEST_SUITE_P(Both, RecorderTest, ::testing::Values(Writing::kAtOnce, Writing::kThroughWriter),
+                         [](const auto& info) { return info.param == Writing::kAtOnce ? "atOnce" : "writer"; });
+
+TEST_P(RecorderTest, RankRunKeepsEveryPageWithItsOutcomeAndTheEnding) {
+  auto rec = Recorder();
+  rec->settingsSnapshot = [](RunKind) { return Gbk("排序=0"); };
+  rec->RunStarted(RunKind::kRank, {"a.example", "b.example"});
+  Settle();
+  ASSERT_TRUE(rec->RunId(RunKind::kRank));
+  rec->TargetStarted(RunKind::kRank, "a.example", 1, 2);
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 10));
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 2, 0, Outcome::kFailed));
+  rec->PageEnded(RunKind::kRank, RankPage("b.example", 1, 4));
+  Settle();
+  const std::int64_t id = *rec->RunId(RunKind::kRank);
 
   // Before the end the pages are already there, and the run is unfinished.
   auto run = store.Run(id);
@@ -64,7 +91,8 @@ TEST_F(RecorderTest, RankRunKeepsEveryPageWithItsOutcomeAndTheEnding) {
   EXPECT_EQ(run->settings, Gbk("排序=0"));
   EXPECT_EQ(run->targets, (std::vector<std::string>{"a.example", "b.example"}));
 
-  rec.RunEnded(RunKind::kRank, RunEnd::kStopped);
+  rec->RunEnded(RunKind::kRank, RunEnd::kStopped);
+  Settle();
   run = store.Run(id);
   EXPECT_EQ(run->ending, Ending::kStopped);
   const auto pages = store.LoadPages(id);
@@ -80,14 +108,16 @@ TEST_F(RecorderTest, RankRunKeepsEveryPageWithItsOutcomeAndTheEnding) {
   EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(RecorderTest, RetriedPagesAfterTheEndJoinTheRunTheyCameFrom) {
-  HistoryRecorder rec = Recorder();
-  rec.RunStarted(RunKind::kRank, {"a.example"});
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 0, Outcome::kFailed));
-  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
-  const std::int64_t id = *rec.RunId(RunKind::kRank);
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 10));
-  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+TEST_P(RecorderTest, RetriedPagesAfterTheEndJoinTheRunTheyCameFrom) {
+  auto rec = Recorder();
+  rec->RunStarted(RunKind::kRank, {"a.example"});
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 0, Outcome::kFailed));
+  rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
+  Settle();
+  const std::int64_t id = *rec->RunId(RunKind::kRank);
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 10));
+  rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
+  Settle();
   EXPECT_EQ(store.ListRuns()->size(), 1u);
   EXPECT_EQ(store.Run(id)->rows, 10);
   EXPECT_EQ(store.Run(id)->pagesNotOk, 0);
@@ -96,23 +126,26 @@ TEST_F(RecorderTest, RetriedPagesAfterTheEndJoinTheRunTheyCameFrom) {
 // A retry of failed pages is a run of its own that names the run it
 // continues; the first run keeps its own ending (a run stopped at page 3 of 10
 // does not become finished because its failed pages were asked again).
-TEST_F(RecorderTest, ARetryIsARunOfItsOwnNamingTheRunItContinues) {
-  HistoryRecorder rec = Recorder();
-  rec.RunStarted(RunKind::kRank, {"a.example", "b.example"});
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 4));
-  rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 0, Outcome::kFailed));
-  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
-  const std::int64_t id = *rec.RunId(RunKind::kRank);
-  rec.ContinueLastRun(RunKind::kRank);
-  rec.RunStarted(RunKind::kRank, {"b.example"});
-  rec.PageEnded(RunKind::kRank, RankPage("b.example", 1, 3));
-  rec.RunEnded(RunKind::kRank, RunEnd::kStopped);
-  const std::int64_t retry = *rec.RunId(RunKind::kRank);
+TEST_P(RecorderTest, ARetryIsARunOfItsOwnNamingTheRunItContinues) {
+  auto rec = Recorder();
+  rec->RunStarted(RunKind::kRank, {"a.example", "b.example"});
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 4));
+  rec->PageEnded(RunKind::kRank, RankPage("b.example", 1, 0, Outcome::kFailed));
+  rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
+  Settle();
+  const std::int64_t id = *rec->RunId(RunKind::kRank);
+  rec->ContinueLastRun(RunKind::kRank);
+  rec->RunStarted(RunKind::kRank, {"b.example"});
+  rec->PageEnded(RunKind::kRank, RankPage("b.example", 1, 3));
+  rec->RunEnded(RunKind::kRank, RunEnd::kStopped);
+  Settle();
+  const std::int64_t retry = *rec->RunId(RunKind::kRank);
   // A retry of the retry continues the retry.
-  rec.RunStarted(RunKind::kRank, {"b.example"});
-  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
-  const std::int64_t again = *rec.RunId(RunKind::kRank);
-  rec.EndContinuing(RunKind::kRank);
+  rec->RunStarted(RunKind::kRank, {"b.example"});
+  rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
+  Settle();
+  const std::int64_t again = *rec->RunId(RunKind::kRank);
+  rec->EndContinuing(RunKind::kRank);
   EXPECT_NE(retry, id);
   ASSERT_EQ(store.ListRuns()->size(), 3u);
   EXPECT_EQ(store.Run(id)->rows, 4);
@@ -124,72 +157,78 @@ TEST_F(RecorderTest, ARetryIsARunOfItsOwnNamingTheRunItContinues) {
   EXPECT_EQ(store.Run(retry)->continues, id);
   EXPECT_EQ(store.Run(again)->continues, retry);
   // Once done, a start continues nothing.
-  rec.RunStarted(RunKind::kRank, {"a.example"});
-  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kRank))->continues, 0);
+  rec->RunStarted(RunKind::kRank, {"a.example"});
+  Settle();
+  EXPECT_EQ(store.Run(*rec->RunId(RunKind::kRank))->continues, 0);
 }
 
-TEST_F(RecorderTest, ARunThatFailedKeepsItsReason) {
-  HistoryRecorder rec = Recorder();
-  rec.RunStarted(RunKind::kRank, {"a.example"});
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 2));
-  rec.RunFailed(RunKind::kRank, "cannot write /x/y.csv: no space left on device");
-  rec.RunEnded(RunKind::kRank, RunEnd::kFailed);
-  const auto run = store.Run(*rec.RunId(RunKind::kRank));
+TEST_P(RecorderTest, ARunThatFailedKeepsItsReason) {
+  auto rec = Recorder();
+  rec->RunStarted(RunKind::kRank, {"a.example"});
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 2));
+  rec->RunFailed(RunKind::kRank, "cannot write /x/y.csv: no space left on device");
+  rec->RunEnded(RunKind::kRank, RunEnd::kFailed);
+  Settle();
+  const auto run = store.Run(*rec->RunId(RunKind::kRank));
   EXPECT_EQ(run->ending, Ending::kFailed);
   EXPECT_EQ(run->reason, "cannot write /x/y.csv: no space left on device");
   EXPECT_EQ(run->rows, 2);
 }
 
-TEST_F(RecorderTest, MiningRunTakesItsHeaderOnceTheFirstSeedStartsAndKeepsLinesAsWritten) {
-  HistoryRecorder rec = Recorder();
+TEST_P(RecorderTest, MiningRunTakesItsHeaderOnceTheFirstSeedStartsAndKeepsLinesAsWritten) {
+  auto rec = Recorder();
   std::string header;  // the run sets it after telling it started
-  rec.miningColumns = [&header] { return header; };
-  rec.RunStarted(RunKind::kMine, {Gbk("种子")});
+  rec->miningColumns = [&header] { return header; };
+  rec->RunStarted(RunKind::kMine, {Gbk("种子")});
   header = Gbk("关键词,搜索量");
-  rec.TargetStarted(RunKind::kMine, Gbk("种子"), 1, 1);
+  rec->TargetStarted(RunKind::kMine, Gbk("种子"), 1, 1);
   PageReport page;
   page.target = Gbk("种子");
   page.page = 1;
   page.attempts = 1;
   page.cells = {{Gbk("甲"), "1,200"}, {Gbk("乙"), "7"}};
   page.rows = 2;
-  rec.PageEnded(RunKind::kMine, page);
-  rec.RunEnded(RunKind::kMine, RunEnd::kFinished);
-  const std::int64_t id = *rec.RunId(RunKind::kMine);
+  rec->PageEnded(RunKind::kMine, page);
+  rec->RunEnded(RunKind::kMine, RunEnd::kFinished);
+  Settle();
+  const std::int64_t id = *rec->RunId(RunKind::kMine);
   EXPECT_EQ(store.Run(id)->columns, Gbk("关键词,搜索量"));
   EXPECT_EQ(store.Run(id)->kind, history::RunKind::kMine);
   EXPECT_EQ(*store.LoadMiningLines(id), (std::vector<std::string>{Gbk("甲") + ",\"1,200\"", Gbk("乙") + ",7"}));
 }
 
-TEST_F(RecorderTest, RankAndMiningRunsOverlappingStayApart) {
-  HistoryRecorder rec = Recorder();
-  rec.RunStarted(RunKind::kRank, {"a.example"});
-  rec.RunStarted(RunKind::kMine, {"seed"});
-  rec.TargetStarted(RunKind::kMine, "seed", 1, 1);
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 3));
-  rec.RunEnded(RunKind::kMine, RunEnd::kStopped);
-  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
-  ASSERT_NE(*rec.RunId(RunKind::kRank), *rec.RunId(RunKind::kMine));
-  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kRank))->ending, Ending::kFinished);
-  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kRank))->rows, 3);
-  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kMine))->ending, Ending::kStopped);
+TEST_P(RecorderTest, RankAndMiningRunsOverlappingStayApart) {
+  auto rec = Recorder();
+  rec->RunStarted(RunKind::kRank, {"a.example"});
+  rec->RunStarted(RunKind::kMine, {"seed"});
+  rec->TargetStarted(RunKind::kMine, "seed", 1, 1);
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 3));
+  rec->RunEnded(RunKind::kMine, RunEnd::kStopped);
+  rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
+  Settle();
+  ASSERT_NE(*rec->RunId(RunKind::kRank), *rec->RunId(RunKind::kMine));
+  EXPECT_EQ(store.Run(*rec->RunId(RunKind::kRank))->ending, Ending::kFinished);
+  EXPECT_EQ(store.Run(*rec->RunId(RunKind::kRank))->rows, 3);
+  EXPECT_EQ(store.Run(*rec->RunId(RunKind::kMine))->ending, Ending::kStopped);
 }
 
-TEST_F(RecorderTest, AFailingStoreGivesOneMessageAndTheNextRunTriesAgain) {
-  HistoryRecorder rec = Recorder();
-  rec.RunStarted(RunKind::kRank, {"a.example"});
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 5));
+TEST_P(RecorderTest, AFailingStoreGivesOneMessageAndTheNextRunTriesAgain) {
+  auto rec = Recorder();
+  rec->RunStarted(RunKind::kRank, {"a.example"});
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 5));
+  Settle();
   {
     // Another program breaks the database under the run.
     auto plain = db.Plain();
     ASSERT_TRUE(plain->Exec("ALTER TABLE rank_rows RENAME TO rank_rows_gone")) << plain->error;
   }
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 2, 5));
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 3, 5));
-  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 2, 5));
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 3, 5));
+  rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
+  Settle();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_FALSE(messages[0].empty());
-  EXPECT_FALSE(rec.RunId(RunKind::kRank));
+  EXPECT_FALSE(rec->RunId(RunKind::kRank));
 
   {
     auto plain = db.Plain();
@@ -202,31 +241,51 @@ TEST_F(RecorderTest, AFailingStoreGivesOneMessageAndTheNextRunTriesAgain) {
   EXPECT_EQ(runs->front().rows, 5);
   EXPECT_EQ(runs->front().ending, Ending::kUnfinished);
 
-  rec.RunStarted(RunKind::kRank, {"a.example"});
-  rec.PageEnded(RunKind::kRank, RankPage("a.example", 1, 2));
-  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  rec->RunStarted(RunKind::kRank, {"a.example"});
+  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 2));
+  rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
+  Settle();
   EXPECT_EQ(messages.size(), 1u);
-  EXPECT_EQ(store.Run(*rec.RunId(RunKind::kRank))->rows, 2);
+  EXPECT_EQ(store.Run(*rec->RunId(RunKind::kRank))->rows, 2);
 }
 
-TEST_F(RecorderTest, AnUnopenedStoreFailsEachRunOnceWithTheGivenReason) {
+// A store that cannot be used fails each run at its start, once. Given
+// unopened, a reason is given with it; a writer tells why it could not open.
+TEST_P(RecorderTest, AStoreThatCannotBeUsedFailsEachRunOnce) {
   HistoryStore closed;
-  HistoryRecorder rec(&closed, [this](const std::string& why) { messages.push_back(why); },
-                      "database is locked");
-  rec.RunStarted(RunKind::kMine, {"seed"});
-  rec.TargetStarted(RunKind::kMine, "seed", 1, 1);
-  rec.PageEnded(RunKind::kMine, PageReport());
-  rec.RunEnded(RunKind::kMine, RunEnd::kFinished);
-  rec.RunStarted(RunKind::kRank, {"a"});
-  rec.RunEnded(RunKind::kRank, RunEnd::kFinished);
-  EXPECT_EQ(messages, (std::vector<std::string>{"database is locked", "database is locked"}));
+  std::unique_ptr<HistoryWriter> nowhere = writer ? std::make_unique<HistoryWriter>(kNowhere) : nullptr;
+  const auto tell = [this](const std::string& why) { messages.push_back(why); };
+  auto rec = nowhere ? std::make_unique<HistoryRecorder>(*nowhere, tell)
+                     : std::make_unique<HistoryRecorder>(&closed, tell, "database is locked");
+  rec->RunStarted(RunKind::kMine, {"seed"});
+  rec->TargetStarted(RunKind::kMine, "seed", 1, 1);
+  rec->PageEnded(RunKind::kMine, PageReport());
+  rec->RunEnded(RunKind::kMine, RunEnd::kFinished);
+  rec->RunStarted(RunKind::kRank, {"a"});
+  rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
+  if (nowhere) {
+    ASSERT_TRUE(nowhere->Settle(std::chrono::seconds(60)));
+  }
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], messages[1]);
+  if (nowhere) {
+    EXPECT_EQ(messages[0].rfind(std::string("cannot open ") + kNowhere, 0), 0u) << messages[0];
+  } else {
+    EXPECT_EQ(messages[0], "database is locked");
+  }
+  EXPECT_FALSE(rec->RunId(RunKind::kRank));
 }
 
-TEST_F(RecorderTest, AThrowingMessageHandlerDoesNotReachTheRun) {
+TEST_P(RecorderTest, AThrowingMessageHandlerDoesNotReachTheRun) {
   HistoryStore closed;
-  HistoryRecorder rec(&closed, [](const std::string&) { throw std::runtime_error("no window"); });
-  EXPECT_NO_THROW(rec.RunStarted(RunKind::kRank, {"a"}));
-  EXPECT_NO_THROW(rec.PageEnded(RunKind::kRank, RankPage("a", 1, 1)));
+  std::unique_ptr<HistoryWriter> nowhere = writer ? std::make_unique<HistoryWriter>(kNowhere) : nullptr;
+  const auto tell = [](const std::string&) { throw std::runtime_error("no window"); };
+  auto rec = nowhere ? std::make_unique<HistoryRecorder>(*nowhere, tell) : std::make_unique<HistoryRecorder>(&closed, tell);
+  EXPECT_NO_THROW(rec->RunStarted(RunKind::kRank, {"a"}));
+  EXPECT_NO_THROW(rec->PageEnded(RunKind::kRank, RankPage("a", 1, 1)));
+  if (nowhere) {
+    EXPECT_NO_THROW(nowhere->Settle(std::chrono::seconds(60)));
+  }
 }
 
 }  // namespace
@@ -242,8 +301,8 @@ namespace lanshu::testing {
 namespace {
 
 // The run's plan is kept whole beside the settings, and reads back the same.
-TEST_F(RecorderTest, ThePlanIsKeptWholeAndReadsBackTheSame) {
-  HistoryRecorder rec = Recorder();
+TEST_P(RecorderTest, ThePlanIsKeptWholeAndReadsBackTheSame) {
+  auto rec = Recorder();
   RunPlan plan;
   plan.kind = RunKind::kMine;
   plan.targets = {Gbk("减肥"), Gbk("丰胸")};
@@ -251,11 +310,12 @@ TEST_F(RecorderTest, ThePlanIsKeptWholeAndReadsBackTheSame) {
   plan.limit = 40;
   plan.resultFolder = Gbk("/数据/");
   plan.reliability = {4, 1, 20};
-  rec.planSnapshot = [&plan](lanshu::RunKind) { return plan.ToJson(); };
-  rec.RunStarted(RunKind::kMine, plan.targets);
-  rec.TargetStarted(RunKind::kMine, plan.targets[0], 1, 2);
-  rec.RunEnded(RunKind::kMine, RunEnd::kFinished);
-  const auto run = store.Run(*rec.RunId(RunKind::kMine));
+  rec->planSnapshot = [&plan](lanshu::RunKind) { return plan.ToJson(); };
+  rec->RunStarted(RunKind::kMine, plan.targets);
+  rec->TargetStarted(RunKind::kMine, plan.targets[0], 1, 2);
+  rec->RunEnded(RunKind::kMine, RunEnd::kFinished);
+  Settle();
+  const auto run = store.Run(*rec->RunId(RunKind::kMine));
   ASSERT_TRUE(run) << store.LastError();
   const auto back = RunPlan::FromJson(run->plan);
   ASSERT_TRUE(back) << run->plan;
