@@ -8,28 +8,21 @@
 //
 // Each way stores every page before it ends, a few minutes at 200 ms.
 //
-// LANSHU_BENCH_PG names the server: a postgresql:// address (runs are added
-// to its database) or a socket folder of a server that trusts the user
-// "lanshu" (a database of the benchmark's own is made and dropped). Unset, a
-// throwaway cluster is started with scripts/pg-cluster.sh.
+// The server: see BenchPostgres.h.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTimer>
 #include <QUrl>
-#include <QUrlQuery>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
+#include "BenchPostgres.h"
 #include "DelayProxy.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryWriter.h"
@@ -39,65 +32,6 @@ namespace {
 
 using namespace lanshu;
 using namespace lanshu::history;
-
-// Where the proxy forwards to, and the address through it.
-struct Server {
-  std::string target;       // a Unix socket path or "host:port"
-  std::string user = "lanshu", password, database;
-  std::string adminFolder;  // a socket folder: the benchmark makes its own database there
-
-  std::string Through(const bench::DelayProxy& proxy) const {
-    QUrl url;
-    url.setScheme(QStringLiteral("postgresql"));
-    url.setUserName(QString::fromStdString(user));
-    if (!password.empty()) url.setPassword(QString::fromStdString(password));
-    url.setHost(QStringLiteral("127.0.0.1"));
-    url.setPort(proxy.Port());
-    url.setPath(QLatin1Char('/') + QString::fromStdString(database));
-    return url.toString().toStdString();
-  }
-};
-
-bool Admin(const std::string& folder, const QString& sql) {
-  bool ok;
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench-admin"));
-    db.setHostName(QString::fromStdString(folder));
-    db.setPort(5432);
-    db.setUserName(QStringLiteral("lanshu"));
-    db.setDatabaseName(QStringLiteral("postgres"));
-    QSqlQuery q(db);
-    ok = db.open() && q.exec(sql);
-    if (!ok) std::fprintf(stderr, "%s: %s\n", qPrintable(sql), qPrintable(q.lastError().text() + db.lastError().text()));
-  }
-  QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
-  return ok;
-}
-
-Server FromSetting(const std::string& setting) {
-  Server s;
-  if (setting.rfind("postgres", 0) != 0) {
-    s.adminFolder = setting;
-    s.target = setting + "/.s.PGSQL.5432";
-    s.database = "lanshu_bench_" + std::to_string(getpid());
-    return s;
-  }
-  const QUrl url(QString::fromStdString(setting));
-  const QUrlQuery query(url);
-  const int port = query.hasQueryItem(QStringLiteral("port")) ? query.queryItemValue(QStringLiteral("port")).toInt()
-                                                              : url.port(5432);
-  if (query.hasQueryItem(QStringLiteral("host"))) {
-    s.target = query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded).toStdString() + "/.s.PGSQL." +
-               std::to_string(port);
-  } else {
-    const QString host = url.host() == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : url.host();
-    s.target = host.toStdString() + ":" + std::to_string(port);
-  }
-  s.user = url.userName(QUrl::FullyDecoded).toStdString();
-  s.password = url.password(QUrl::FullyDecoded).toStdString();
-  s.database = url.path(QUrl::FullyDecoded).mid(1).toStdString();
-  return s;
-}
 
 PageReport Page(int page, int rows) {
   PageReport r;
@@ -195,32 +129,14 @@ int main(int argc, char** argv) {
   const int rows = argc > 2 ? std::atoi(argv[2]) : 50;
   const int delayMs = argc > 3 ? std::atoi(argv[3]) : 200;
 
-  std::string setting = std::getenv("LANSHU_BENCH_PG") ? std::getenv("LANSHU_BENCH_PG") : "";
-  std::string cluster;
-  const std::string script = std::string(LANSHU_SOURCE_DIR) + "/scripts/pg-cluster.sh";
-  if (setting.empty()) {
-    cluster = "/tmp/lanshu-bench-pg-" + std::to_string(getpid());
-    if (std::system((script + " start " + cluster + " >/dev/null").c_str()) != 0) {
-      std::fprintf(stderr, "cannot start a PostgreSQL cluster with %s\n", script.c_str());
-      return 1;
-    }
-    setting = cluster;
-  }
-  const Server server = FromSetting(setting);
-  int status = 0;
-  if (server.adminFolder.empty() || Admin(server.adminFolder, QString::fromStdString("CREATE DATABASE " + server.database))) {
-    bench::DelayProxy proxy(server.target, delayMs);
-    const std::string address = server.Through(proxy);
-    std::printf("history through a %d ms proxy to PostgreSQL, %d pages of %d rows, a page every 20 ms,\n"
-                "a 10 ms timer on the main thread:\n",
-                delayMs, pages, rows);
-    Print("written at once on the thread:", Measure(false, address, pages, rows));
-    Print("through the writer:", Measure(true, address, pages, rows));
-    if (!server.adminFolder.empty())
-      Admin(server.adminFolder, QString::fromStdString("DROP DATABASE IF EXISTS " + server.database + " WITH (FORCE)"));
-  } else {
-    status = 1;
-  }
-  if (!cluster.empty()) (void)!std::system((script + " stop " + cluster).c_str());
-  return status;
+  const bench::BenchPostgres server(LANSHU_SOURCE_DIR);
+  if (!server.Ok()) return 1;
+  bench::DelayProxy proxy(server.target, delayMs);
+  const std::string address = server.Through(proxy);
+  std::printf("history through a %d ms proxy to PostgreSQL, %d pages of %d rows, a page every 20 ms,\n"
+              "a 10 ms timer on the main thread:\n",
+              delayMs, pages, rows);
+  Print("written at once on the thread:", Measure(false, address, pages, rows));
+  Print("through the writer:", Measure(true, address, pages, rows));
+  return 0;
 }

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
     program.Rank().StartStopRankQuery();
+    while (program.Rank().Running()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     const double perPage = static_cast<double>(clock.elapsed()) / kPages;
     std::printf("round %d: %d pages, %d rows, %.0f ms per page, %.0f ms beyond the 500 ms wait\n", round + 1,
                 kPages, program.List().RowCount(), perPage, perPage - 500);
