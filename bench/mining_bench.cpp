@@ -17,7 +17,7 @@
 #include "demo/DemoSite.h"
 #include "mining/Mining.h"
 #include "text/Codec.h"
-#include "text/MessageBox.h"
+#include "hooks/MessageBox.h"
 #include "web/HttpClient.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "results/MemoryTable.h"
 #include "results/Sort.h"
 #include "text/Codec.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 namespace {
 

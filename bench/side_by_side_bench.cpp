@@ -25,7 +25,7 @@
 #include "demo/DemoSite.h"
 #include "mining/Mining.h"
 #include "rank/RankQuery.h"
-#include "text/MessageBox.h"
+#include "hooks/MessageBox.h"
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);

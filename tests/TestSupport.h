@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "text/Codec.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 namespace lanshu::testing {
 

@@ -16,8 +16,8 @@
 #include "app/MainWindow.h"
 #include "app/Widgets.h"
 #include "demo/DemoSite.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 using namespace lanshu;
 

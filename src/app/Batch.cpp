@@ -30,8 +30,8 @@
 #include "store/ConfigStore.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 namespace lanshu {
 namespace {

@@ -16,7 +16,7 @@
 #include "results/Find.h"
 #include "results/Sort.h"
 #include "store/ConfigStore.h"
-#include "text/MessageBox.h"
+#include "hooks/MessageBox.h"
 #include "web/Coding.h"
 
 namespace lanshu {

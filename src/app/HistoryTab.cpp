@@ -24,7 +24,7 @@
 #include "history/HistoryViews.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
-#include "text/MessageBox.h"
+#include "hooks/MessageBox.h"
 #include "text/Reasons.h"
 
 namespace lanshu {

@@ -13,7 +13,7 @@
 #include "app/RunControls.h"
 #include "app/Widgets.h"
 #include "web/Coding.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 namespace lanshu {
 namespace {

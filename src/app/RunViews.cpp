@@ -8,7 +8,7 @@
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/Widgets.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 namespace lanshu {
 

@@ -8,7 +8,7 @@
 #include "app/QtText.h"
 #include "app/Widgets.h"
 #include "store/ConfigStore.h"
-#include "text/MessageBox.h"
+#include "hooks/MessageBox.h"
 
 namespace lanshu {
 namespace {

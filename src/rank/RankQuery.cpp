@@ -9,7 +9,7 @@
 #include "text/Entities.h"
 #include "text/HtmlElementFinder.h"
 #include "text/InputText.h"
-#include "text/MessageBox.h"
+#include "hooks/MessageBox.h"
 #include "text/Regex.h"
 #include "web/RedirectResolver.h"
 

@@ -8,7 +8,7 @@
 #include "store/ConfigStore.h"
 #include "text/Codec.h"
 #include "text/Csv.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 #include "text/Reasons.h"
 
 namespace lanshu {

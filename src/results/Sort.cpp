@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "text/Codec.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 #include "text/Numbers.h"
 
 namespace lanshu {

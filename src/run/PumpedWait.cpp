@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 namespace lanshu {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 namespace lanshu {
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 namespace lanshu {
 

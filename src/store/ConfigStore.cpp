@@ -23,8 +23,8 @@
 #endif
 
 #include "text/Codec.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 namespace lanshu {
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "text/Codec.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 namespace lanshu {
 namespace {

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "text/Codec.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 namespace lanshu {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-#include "text/Events.h"
+#include "hooks/Events.h"
 #include "web/CookieJar.h"
 #include "web/TransferLoop.h"
 

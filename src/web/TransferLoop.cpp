@@ -6,7 +6,7 @@
 #include <thread>
 #include <utility>
 
-#include "text/Events.h"
+#include "hooks/Events.h"
 #include "web/CookieJar.h"
 
 namespace lanshu {

@@ -17,8 +17,8 @@
 #include "app/Widgets.h"
 #include "app/ResultListModel.h"
 #include "mining/Mining.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 #include "web/Coding.h"
 
 using namespace lanshu;

@@ -34,8 +34,8 @@
 #include "history/HistoryStore.h"
 #include "store/ConfigStore.h"
 #include "rank/RankQuery.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 using namespace lanshu;
 using namespace lanshu::testing;

@@ -20,8 +20,8 @@
 #include "results/Export.h"
 #include "text/Csv.h"
 #include "text/Entities.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 using namespace lanshu;
 using namespace lanshu::testing;

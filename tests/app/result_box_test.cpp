@@ -24,8 +24,8 @@
 #include "app/ResultTextBox.h"
 #include "app/Widgets.h"
 #include "demo/DemoSite.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 using namespace lanshu;
 using namespace lanshu::testing;

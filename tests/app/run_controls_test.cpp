@@ -12,8 +12,8 @@
 #include "app/RunControls.h"
 #include "app/Settings.h"
 #include "store/ConfigStore.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 using namespace lanshu;
 

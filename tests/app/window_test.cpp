@@ -22,8 +22,8 @@
 #include "demo/DemoFaults.h"
 #include "rank/RankQuery.h"
 #include "store/ConfigStore.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 #include "web/HttpClient.h"
 
 using namespace lanshu;

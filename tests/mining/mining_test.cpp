@@ -13,8 +13,8 @@
 #include "TestSupport.h"
 #include "results/Export.h"
 #include "text/Codec.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 using namespace lanshu;
 

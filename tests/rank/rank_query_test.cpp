@@ -11,8 +11,8 @@
 #include "results/Export.h"
 #include "results/MemoryTable.h"
 #include "text/Codec.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 #include "text/Regex.h"
 
 using namespace lanshu;

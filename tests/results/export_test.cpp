@@ -13,7 +13,7 @@
 
 #include "TestSupport.h"
 #include "results/store_table.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 using namespace lanshu;
 using lanshu::testing::G;

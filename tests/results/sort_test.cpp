@@ -7,7 +7,7 @@
 #include <random>
 
 #include "results/store_table.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 #include "text/Numbers.h"
 
 using namespace lanshu;

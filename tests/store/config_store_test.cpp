@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include "TestSupport.h"
-#include "text/Events.h"
-#include "text/MessageBox.h"
+#include "hooks/Events.h"
+#include "hooks/MessageBox.h"
 
 using namespace lanshu;
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "text/Codec.h"
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 using namespace lanshu;
 

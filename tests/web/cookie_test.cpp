@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "text/Events.h"
+#include "hooks/Events.h"
 #include "web/HttpClient.h"
 #include "web/TestServers.h"
 

@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "text/Events.h"
+#include "hooks/Events.h"
 #include "web/CookieJar.h"
 #include "web/TestServers.h"
 #include "web/TransferLoop.h"

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "text/Events.h"
+#include "hooks/Events.h"
 #include "web/CookieJar.h"
 #include "web/TestServers.h"
 #include "web/TransferLoop.h"

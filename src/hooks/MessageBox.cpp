@@ -1,9 +1,7 @@
-#include "text/MessageBox.h"
+#include "hooks/MessageBox.h"
 
 #include <cstdio>
 #include <utility>
-
-#include "text/Codec.h"
 
 namespace lanshu {
 namespace {
@@ -21,7 +19,8 @@ void SetMessageBoxHook(MessageBoxHook hook) { TheHook() = std::move(hook); }
 int ShowMessageBox(const std::string& text, int flags, const std::string& title) {
   if (muted) return kIdOk;
   if (TheHook()) return TheHook()(text, flags, title);
-  std::string line = GbkToUtf8Text(title) + " " + GbkToUtf8Text(text) + "\n";
+  // The bytes as they are: this library sits below the codec.
+  std::string line = title + " " + text + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   return kIdOk;
 }

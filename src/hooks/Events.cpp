@@ -1,4 +1,4 @@
-#include "text/Events.h"
+#include "hooks/Events.h"
 
 #include <chrono>
 #include <thread>

@@ -2,7 +2,7 @@
 // Message boxes go through one hook so that tests and batch runs never block.
 // The window installs a hook that shows an application-modal QMessageBox with
 // the given icon, title and text; without a hook the message goes to standard
-// error and the OK button counts as pressed.
+// error (its GBK bytes as they are) and the OK button counts as pressed.
 #include <functional>
 #include <string>
 
