@@ -169,6 +169,19 @@ inline history::PageRecord RankPage(const std::string& domain, int page, std::ve
 }
 
 // Copies a folder tree (also one of the built-in resources) to to.
+// A rank page as a run reports it: `rows` rows of RankRows, or a failure.
+inline PageReport RankReport(const std::string& domain, int page, int rows, Outcome outcome = Outcome::kOk) {
+  PageReport r;
+  r.target = domain;
+  r.page = page;
+  r.outcome.outcome = outcome;
+  if (outcome != Outcome::kOk) r.outcome.reason = "HTTP 503";
+  r.attempts = outcome == Outcome::kOk ? 1 : 3;
+  for (const history::RankCells& cells : RankRows(domain, page, rows)) r.cells.emplace_back(cells.begin(), cells.end());
+  r.rows = rows;
+  return r;
+}
+
 inline void CopyTree(const QString& from, const QString& to) {
   QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
   while (it.hasNext()) {

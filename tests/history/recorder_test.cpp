@@ -21,18 +21,6 @@ using history::HistoryRecorder;
 using history::HistoryStore;
 using history::HistoryWriter;
 
-PageReport RankPage(const std::string& domain, int page, int rows, Outcome outcome = Outcome::kOk) {
-  PageReport r;
-  r.target = domain;
-  r.page = page;
-  r.outcome.outcome = outcome;
-  if (outcome != Outcome::kOk) r.outcome.reason = "HTTP 503";
-  r.attempts = outcome == Outcome::kOk ? 1 : 3;
-  for (const history::RankCells& cells : RankRows(domain, page, rows))
-    r.cells.emplace_back(cells.begin(), cells.end());
-  r.rows = rows;
-  return r;
-}
 
 // A folder that is not there: a store in it cannot be opened.
 const char kNowhere[] = "/nonexistent-lanshu-folder/history.sqlite";
@@ -76,9 +64,9 @@ TEST_P(RecorderTest, RankRunKeepsEveryPageWithItsOutcomeAndTheEnding) {
   Settle();
   ASSERT_TRUE(rec->RunId(RunKind::kRank));
   rec->TargetStarted(RunKind::kRank, "a.example", 1, 2);
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 10));
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 2, 0, Outcome::kFailed));
-  rec->PageEnded(RunKind::kRank, RankPage("b.example", 1, 4));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 1, 10));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 2, 0, Outcome::kFailed));
+  rec->PageEnded(RunKind::kRank, RankReport("b.example", 1, 4));
   Settle();
   const std::int64_t id = *rec->RunId(RunKind::kRank);
 
@@ -111,11 +99,11 @@ TEST_P(RecorderTest, RankRunKeepsEveryPageWithItsOutcomeAndTheEnding) {
 TEST_P(RecorderTest, RetriedPagesAfterTheEndJoinTheRunTheyCameFrom) {
   auto rec = Recorder();
   rec->RunStarted(RunKind::kRank, {"a.example"});
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 0, Outcome::kFailed));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 1, 0, Outcome::kFailed));
   rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
   Settle();
   const std::int64_t id = *rec->RunId(RunKind::kRank);
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 10));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 1, 10));
   rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
   Settle();
   EXPECT_EQ(store.ListRuns()->size(), 1u);
@@ -129,14 +117,14 @@ TEST_P(RecorderTest, RetriedPagesAfterTheEndJoinTheRunTheyCameFrom) {
 TEST_P(RecorderTest, ARetryIsARunOfItsOwnNamingTheRunItContinues) {
   auto rec = Recorder();
   rec->RunStarted(RunKind::kRank, {"a.example", "b.example"});
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 4));
-  rec->PageEnded(RunKind::kRank, RankPage("b.example", 1, 0, Outcome::kFailed));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 1, 4));
+  rec->PageEnded(RunKind::kRank, RankReport("b.example", 1, 0, Outcome::kFailed));
   rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
   Settle();
   const std::int64_t id = *rec->RunId(RunKind::kRank);
   rec->ContinueLastRun(RunKind::kRank);
   rec->RunStarted(RunKind::kRank, {"b.example"});
-  rec->PageEnded(RunKind::kRank, RankPage("b.example", 1, 3));
+  rec->PageEnded(RunKind::kRank, RankReport("b.example", 1, 3));
   rec->RunEnded(RunKind::kRank, RunEnd::kStopped);
   Settle();
   const std::int64_t retry = *rec->RunId(RunKind::kRank);
@@ -165,7 +153,7 @@ TEST_P(RecorderTest, ARetryIsARunOfItsOwnNamingTheRunItContinues) {
 TEST_P(RecorderTest, ARunThatFailedKeepsItsReason) {
   auto rec = Recorder();
   rec->RunStarted(RunKind::kRank, {"a.example"});
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 2));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 1, 2));
   rec->RunFailed(RunKind::kRank, "cannot write /x/y.csv: no space left on device");
   rec->RunEnded(RunKind::kRank, RunEnd::kFailed);
   Settle();
@@ -202,7 +190,7 @@ TEST_P(RecorderTest, RankAndMiningRunsOverlappingStayApart) {
   rec->RunStarted(RunKind::kRank, {"a.example"});
   rec->RunStarted(RunKind::kMine, {"seed"});
   rec->TargetStarted(RunKind::kMine, "seed", 1, 1);
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 3));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 1, 3));
   rec->RunEnded(RunKind::kMine, RunEnd::kStopped);
   rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
   Settle();
@@ -215,15 +203,15 @@ TEST_P(RecorderTest, RankAndMiningRunsOverlappingStayApart) {
 TEST_P(RecorderTest, AFailingStoreGivesOneMessageAndTheNextRunTriesAgain) {
   auto rec = Recorder();
   rec->RunStarted(RunKind::kRank, {"a.example"});
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 5));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 1, 5));
   Settle();
   {
     // Another program breaks the database under the run.
     auto plain = db.Plain();
     ASSERT_TRUE(plain->Exec("ALTER TABLE rank_rows RENAME TO rank_rows_gone")) << plain->error;
   }
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 2, 5));
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 3, 5));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 2, 5));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 3, 5));
   rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
   Settle();
   ASSERT_EQ(messages.size(), 1u);
@@ -242,7 +230,7 @@ TEST_P(RecorderTest, AFailingStoreGivesOneMessageAndTheNextRunTriesAgain) {
   EXPECT_EQ(runs->front().ending, Ending::kUnfinished);
 
   rec->RunStarted(RunKind::kRank, {"a.example"});
-  rec->PageEnded(RunKind::kRank, RankPage("a.example", 1, 2));
+  rec->PageEnded(RunKind::kRank, RankReport("a.example", 1, 2));
   rec->RunEnded(RunKind::kRank, RunEnd::kFinished);
   Settle();
   EXPECT_EQ(messages.size(), 1u);
@@ -282,7 +270,7 @@ TEST_P(RecorderTest, AThrowingMessageHandlerDoesNotReachTheRun) {
   const auto tell = [](const std::string&) { throw std::runtime_error("no window"); };
   auto rec = nowhere ? std::make_unique<HistoryRecorder>(*nowhere, tell) : std::make_unique<HistoryRecorder>(&closed, tell);
   EXPECT_NO_THROW(rec->RunStarted(RunKind::kRank, {"a"}));
-  EXPECT_NO_THROW(rec->PageEnded(RunKind::kRank, RankPage("a", 1, 1)));
+  EXPECT_NO_THROW(rec->PageEnded(RunKind::kRank, RankReport("a", 1, 1)));
   if (nowhere) {
     EXPECT_NO_THROW(nowhere->Settle(std::chrono::seconds(60)));
   }

@@ -23,18 +23,6 @@ using namespace std::chrono_literals;
 
 const QDateTime kT0(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC);
 
-PageReport RankReport(const std::string& domain, int page, int rows, Outcome outcome = Outcome::kOk) {
-  PageReport r;
-  r.target = domain;
-  r.page = page;
-  r.outcome.outcome = outcome;
-  if (outcome != Outcome::kOk) r.outcome.reason = "HTTP 503";
-  r.attempts = outcome == Outcome::kOk ? 1 : 3;
-  for (const history::RankCells& cells : RankRows(domain, page, rows))
-    r.cells.emplace_back(cells.begin(), cells.end());
-  r.rows = rows;
-  return r;
-}
 
 PageReport MineReport(const std::string& seed, int page) {
   PageReport r;
