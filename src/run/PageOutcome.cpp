@@ -96,12 +96,25 @@ int CountRowTags(const std::string& html, int stopAfter) {
   return count;
 }
 
+std::string ReasonText(Reason why, const std::string& detail) {
+  switch (why) {
+    case Reason::kNone: return std::string();
+    case Reason::kFetch: return detail;
+    case Reason::kHttpStatus: return "HTTP " + detail;
+    case Reason::kTooManyRows: return "too many rows";
+    case Reason::kEmptyPage: return "empty page";
+    case Reason::kNoResultsBlock: return "no results block";
+    case Reason::kLoginPage: return "login page";
+    case Reason::kVerificationPage: return "verification page";
+  }
+  return std::string();
+}
+
 PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html) {
-  if (!fetch.error.empty()) return PageOutcome::Failed(fetch.error);
-  if (fetch.status >= 400) return PageOutcome::Failed("HTTP " + std::to_string(fetch.status));
+  if (!fetch.error.empty()) return PageOutcome::Failed(Reason::kFetch, fetch.error);
+  if (fetch.status >= 400) return PageOutcome::Failed(Reason::kHttpStatus, std::to_string(fetch.status));
   // The header row comes on top of the listing's rows.
-  if (CountRowTags(html, kMaxRowsPerPage + 1) > kMaxRowsPerPage + 1)
-    return PageOutcome::Failed("too many rows");
+  if (CountRowTags(html, kMaxRowsPerPage + 1) > kMaxRowsPerPage + 1) return PageOutcome::Failed(Reason::kTooManyRows);
   return PageOutcome();
 }
 
@@ -111,7 +124,7 @@ std::string FindResultsBlock(const std::string& html) {
 }
 
 PageOutcome ClassifyPageWithoutResults(const std::string& html) {
-  if (html.empty()) return PageOutcome::Failed("empty page");
+  if (html.empty()) return PageOutcome::Failed(Reason::kEmptyPage);
   const Texts& texts = GbkTexts();
   if (ContainsAny(html, texts.noData)) return PageOutcome();
   const std::string lower = GbkToLowerAscii(html);
@@ -119,7 +132,7 @@ PageOutcome ClassifyPageWithoutResults(const std::string& html) {
   if (ContainsAny(html, texts.verification)) return PageOutcome::Blocked(Wall::kVerification);
   for (const char* markup : kVerificationMarkup)
     if (lower.find(markup) != std::string::npos) return PageOutcome::Blocked(Wall::kVerification);
-  return PageOutcome::Failed("no results block");
+  return PageOutcome::Failed(Reason::kNoResultsBlock);
 }
 
 }  // namespace lanshu

@@ -17,17 +17,41 @@ enum class Wall { kNone, kLogin, kVerification };
 // "ok", "failed", "blocked".
 const char* OutcomeName(Outcome outcome);
 
+// Why a page was not ok, decided once where the page is judged.
+enum class Reason {
+  kNone,
+  kFetch,       // the request or the browser's load failed: `detail` is its own word ("time-out", ...)
+  kHttpStatus,  // `detail`: the status
+  kTooManyRows,
+  kEmptyPage,
+  kNoResultsBlock,
+  kLoginPage,
+  kVerificationPage,
+};
+
+// The English text of a reason ("HTTP 503", "no results block"), which
+// reports, standard error and the history give; ChineseReason gives the
+// window's from the same table.
+std::string ReasonText(Reason why, const std::string& detail = std::string());
+
 struct PageOutcome {
   Outcome outcome = Outcome::kOk;
-  std::string reason;  // short English; empty for a results page
+  Reason why = Reason::kNone;
+  std::string reason;  // ReasonText of why; empty for a results page
   Wall wall = Wall::kNone;  // of a blocked page
 
   bool Ok() const { return outcome == Outcome::kOk; }
-  static PageOutcome Failed(std::string why) { return {Outcome::kFailed, std::move(why), Wall::kNone}; }
-  // "login page" or "verification page".
-  static PageOutcome Blocked(Wall wall) {
-    return {Outcome::kBlocked, wall == Wall::kLogin ? "login page" : "verification page", wall};
+  static PageOutcome Failed(Reason why, const std::string& detail = std::string()) {
+    return {Outcome::kFailed, why, ReasonText(why, detail), Wall::kNone};
   }
+  // A request or load that failed, in its own words.
+  static PageOutcome Failed(const std::string& fetchError) { return Failed(Reason::kFetch, fetchError); }
+  static PageOutcome Blocked(Wall wall) {
+    const Reason why = wall == Wall::kLogin ? Reason::kLoginPage : Reason::kVerificationPage;
+    return {Outcome::kBlocked, why, ReasonText(why), wall};
+  }
+  // The same page counted as failed (a wall the user skipped).
+  PageOutcome AsFailed() const { return {Outcome::kFailed, why, reason, Wall::kNone}; }
 };
 
 // More rows than this on one page is garbage, not a listing.

@@ -321,7 +321,7 @@ Runner::Next Runner::Judge(LoadedPage& loaded, const PageFetch& fetch, const Pag
     const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
     if (choice == BlockedChoice::kRetry) return Next::kAgain;
     // Skipped by the user, the page counts as failed.
-    if (choice == BlockedChoice::kSkip && onBlocked) loaded.outcome = PageOutcome::Failed(loaded.outcome.reason);
+    if (choice == BlockedChoice::kSkip && onBlocked) loaded.outcome = loaded.outcome.AsFailed();
     if (choice == BlockedChoice::kStop) blockedStopped_ = true;
     return Next::kDone;
   }

@@ -41,6 +41,8 @@ constexpr Reason kReasons[] = {
     {"empty page", "空白页面"},
     {"too many rows", "行数过多"},
     {"no answer", "没有回应"},
+    {"request not sent", "请求未发出"},
+    {"stopped", "已停止"},
     {"login page", "需要登录"},
     {"verification page", "需要验证"},
     // The history store.

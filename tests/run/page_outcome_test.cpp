@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "text/Codec.h"
+#include "text/Reasons.h"
 
 namespace lanshu {
 namespace {
@@ -128,6 +130,41 @@ TEST(PageOutcomeTest, ResultsPagesNamingLoginOrCaptchaPassThePrecheck) {
   EXPECT_STREQ(OutcomeName(Outcome::kOk), "ok");
   EXPECT_STREQ(OutcomeName(Outcome::kFailed), "failed");
   EXPECT_STREQ(OutcomeName(Outcome::kBlocked), "blocked");
+}
+
+
+// Every reason a page can end with is decided as an enum and has both its
+// texts: the English one reports and the history keep, and a Chinese one
+// for the window (a reason missing from the table would show as "原因：…").
+TEST(PageOutcomeTest, EveryReasonHasItsEnglishAndChineseText) {
+  const PageOutcome status = PrecheckPage({503, ""}, "");
+  EXPECT_EQ(status.why, Reason::kHttpStatus);
+  EXPECT_EQ(status.reason, "HTTP 503");
+  EXPECT_EQ(ClassifyPageWithoutResults("").why, Reason::kEmptyPage);
+  EXPECT_EQ(ClassifyPageWithoutResults("<p>x</p>").why, Reason::kNoResultsBlock);
+  const PageOutcome wall = PageOutcome::Blocked(Wall::kLogin);
+  EXPECT_EQ(wall.why, Reason::kLoginPage);
+  const PageOutcome skipped = wall.AsFailed();
+  EXPECT_EQ(skipped.outcome, Outcome::kFailed);
+  EXPECT_EQ(skipped.why, Reason::kLoginPage);
+  EXPECT_EQ(skipped.reason, "login page");
+  EXPECT_EQ(skipped.wall, Wall::kNone);
+
+  std::vector<std::string> texts = {ReasonText(Reason::kHttpStatus, "404")};
+  for (Reason why : {Reason::kTooManyRows, Reason::kEmptyPage, Reason::kNoResultsBlock, Reason::kLoginPage,
+                     Reason::kVerificationPage})
+    texts.push_back(ReasonText(why));
+  // The words of the transfer engine and the browser, and mining's own.
+  for (const char* word : {"connection refused", "host not found", "time-out", "connection reset", "body cut short",
+                           "empty reply", "response too large", "too many redirects", "not an HTTP answer",
+                           "TLS failure", "network error", "stopped", "request not sent", "load error -3",
+                           "no answer"})
+    texts.push_back(ReasonText(Reason::kFetch, word));
+  for (const std::string& text : texts) {
+    ASSERT_FALSE(text.empty());
+    EXPECT_NE(ChineseReason(text).rfind("原因：", 0), 0u) << text;
+  }
+  EXPECT_EQ(ReasonText(Reason::kNone), "");
 }
 
 }  // namespace
