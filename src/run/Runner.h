@@ -149,7 +149,7 @@ class Runner {
   // is called.
   std::function<void()> Guarded(std::function<void()> fn);
 
-  // The kind's part.
+  // What each kind gives of its own.
   virtual std::string PageAddress(const std::string& target, int page) const = 0;
   // Fetches address and calls done with its GBK text and how the fetch
   // ended, through the scheduler. `stopped` ends the fetch early when it
