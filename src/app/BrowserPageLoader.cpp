@@ -1,10 +1,7 @@
 #include "app/BrowserPageLoader.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QNetworkCookie>
-#include <QThread>
 #include <QTimer>
 #include <QWebEngineCookieStore>
 #include <QWebEngineLoadingInfo>
@@ -54,27 +51,6 @@ BrowserPageLoader::BrowserPageLoader(QWebEnginePage* page) : page_(page) {
 void BrowserPageLoader::Navigate(const std::string& address) {
   lastFetch_ = PageFetch();
   if (page_) page_->load(QUrl(FromGbk(address)));
-}
-
-std::string BrowserPageLoader::DocumentHtml() {
-  if (!page_) return {};
-  struct Answer {
-    bool done = false;
-    QString html;
-  };
-  auto answer = std::make_shared<Answer>();
-  page_->runJavaScript(QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''"),
-                               [answer](const QVariant& result) {
-                                 answer->html = result.toString();
-                                 answer->done = true;
-                               });
-  QElapsedTimer clock;
-  clock.start();
-  while (!answer->done && page_ && clock.elapsed() < timeoutMs) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (!answer->done) QThread::msleep(1);
-  }
-  return answer->done ? ToGbk(answer->html) : std::string();
 }
 
 void BrowserPageLoader::ReadDocument(std::function<void(std::string)> done) {

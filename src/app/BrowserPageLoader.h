@@ -24,11 +24,8 @@ class BrowserPageLoader : public PageLoader {
   BrowserPageLoader(const BrowserPageLoader&) = delete;
   BrowserPageLoader& operator=(const BrowserPageLoader&) = delete;
   void Navigate(const std::string& address) override;
-  // Waits, processing window events, for the page's answer to
-  // document.documentElement.outerHTML (at most timeoutMs).
-  std::string DocumentHtml() override;
-  // The same answer handed over when it comes, without waiting (empty after
-  // timeoutMs or when the page is gone).
+  // The page's answer to document.documentElement.outerHTML, handed over
+  // when it comes (empty after timeoutMs or when the page is gone).
   void ReadDocument(std::function<void(std::string)> done) override;
   PageFetch LastFetch() override { return lastFetch_; }
   int timeoutMs = 15000;

@@ -12,7 +12,6 @@
 #include "history/DatabaseAddress.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
-#include "app/RunControls.h"
 #include "app/Settings.h"
 #include "history/Comparison.h"
 #include "history/HistoryRecorder.h"
@@ -76,8 +75,6 @@ HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store) {
   }
   return h;
 }
-
-std::string RunSettingsText(MainWindow& w, RunKind kind) { return RunSettingsText(ControlsOf(w), kind); }
 
 HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow* window,
                              RankQuery& rank, KeywordMining& mining,

@@ -97,7 +97,4 @@ class HistoryWiring : public QObject, public RunListener {
 int RunHistoryCopy(const CommandLine& options);
 int RunBatchCompare(const CommandLine& options);
 
-// A rank run's settings as the store keeps them with it (GBK).
-std::string RunSettingsText(MainWindow& window, RunKind kind);
-
 }  // namespace lanshu

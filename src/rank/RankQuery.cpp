@@ -235,18 +235,25 @@ void RankQuery::ReadPage(const PageTask&, const LoadedPage& loaded, std::functio
   };
   auto links = std::make_shared<std::vector<std::string>>();
   auto rows = std::make_shared<std::vector<PendingRow>>(ReadRankRows(loaded.block, *links));
-  if (links->empty() || !resolveLinks) {
-    std::vector<std::string> resolved;
-    for (const std::string& link : *links) resolved.push_back(resolveLink(link));
-    finish(*rows, resolved);
+  if (links->empty()) {
+    finish(*rows, {});
     return;
   }
-  // The redirect links of a page are asked for together, away from the
-  // window's thread; Stop gives them up.
+  // The redirect links of a page are asked for away from the window's
+  // thread; Stop gives them up.
   auto resolved = std::make_shared<std::vector<std::string>>();
-  std::function<bool()> stopped = [this] { return StopRequested(); };
-  InBackground([resolve = resolveLinks, links, resolved, stopped] { *resolved = resolve(*links, stopped); },
+  InBackground([resolver = Resolver(), links, resolved] { *resolved = resolver(*links); },
                [finish, rows, resolved] { finish(*rows, *resolved); });
+}
+
+std::function<std::vector<std::string>(const std::vector<std::string>&)> RankQuery::Resolver() const {
+  std::function<bool()> stopped = [this] { return StopRequested(); };
+  return [together = resolveLinks, one = resolveLink, stopped](const std::vector<std::string>& links) {
+    if (together) return together(links, stopped);
+    std::vector<std::string> resolved;
+    for (const std::string& link : links) resolved.push_back(one(link));
+    return resolved;
+  };
 }
 
 std::string RankQuery::PageAddress(const std::string& domain, int page) const {
@@ -315,13 +322,7 @@ void RankQuery::ParseRankPage(const std::string& html) {
 void RankQuery::ParseRankBlock(const std::string& body) {
   std::vector<std::string> links;
   const std::vector<PendingRow> rows = ReadRankRows(body, links);
-  std::vector<std::string> resolved;
-  if (resolveLinks && !links.empty()) {
-    resolved = resolveLinks(links, [this] { return StopRequested(); });
-  } else {
-    for (const std::string& link : links) resolved.push_back(resolveLink(link));
-  }
-  ListRankRows(rows, resolved);
+  ListRankRows(rows, links.empty() ? std::vector<std::string>() : Resolver()(links));
 }
 
 std::vector<RankQuery::PendingRow> RankQuery::ReadRankRows(const std::string& body, std::vector<std::string>& links) {

@@ -25,10 +25,10 @@ class PageLoader {
   // Starts loading address (GBK) and returns at once.
   virtual void Navigate(const std::string& address) = 0;
   // Outer HTML of the current document's root element as GBK; empty when
-  // there is no document.
-  virtual std::string DocumentHtml() = 0;
-  // The same, handed to done when the browser has it (at once unless the
-  // loader must ask the browser and wait).
+  // there is no document. A loader that has it at hand gives it here.
+  virtual std::string DocumentHtml() { return std::string(); }
+  // The same, handed to done when the loader has it: a loader that must ask
+  // its browser and wait gives it here, without waiting.
   virtual void ReadDocument(std::function<void(std::string)> done) { done(DocumentHtml()); }
   // How the last navigation's load ended, as far as the loader can tell
   // (status 0 and no error: unknown, taken as a document).
@@ -147,6 +147,9 @@ class RankQuery : public Runner {
   // Lists the rows, with the resolved links in the order asked.
   void ListRankRows(const std::vector<PendingRow>& rows, const std::vector<std::string>& resolved);
   bool SeenBefore(const std::string& keyword);
+  // Resolves the links of a page with the resolver installed: together
+  // when one takes them so, else one by one. Safe to call on a worker.
+  std::function<std::vector<std::string>(const std::vector<std::string>&)> Resolver() const;
 
   void FetchPage(const std::string& address, std::function<bool()> stopped, FetchDone done) override;
   // Polls the browser until its document is ready, as the first check

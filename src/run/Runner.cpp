@@ -330,10 +330,6 @@ Runner::Next Runner::Judge(LoadedPage& loaded, const PageFetch& fetch, const Pag
   return Next::kAgain;
 }
 
-std::vector<std::string> Runner::TargetsOf(const std::vector<PageReport>& pages) {
-  return RetryPages(pages).Targets();
-}
-
 RunEnd Runner::Ending() const {
   if (failed_) return RunEnd::kFailed;
   if (blockedStopped_) return RunEnd::kBlocked;

@@ -184,8 +184,6 @@ class Runner {
   // The final notice's text: `done` or `stopped` (GBK), and the line of
   // pages not ok when there were any.
   std::string Notice(const std::string& done, const std::string& stopped) const;
-  // The targets of the pages, each once, in the order of its first page.
-  static std::vector<std::string> TargetsOf(const std::vector<PageReport>& pages);
 
   RunPlan plan_;
   PageLedger ledger_;
