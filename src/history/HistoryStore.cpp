@@ -5,14 +5,6 @@
 #include <mutex>
 #include <unordered_map>
 
-#ifdef LANSHU_HISTORY_LIBPQ
-#include <libpq-fe.h>
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#endif
-#endif
 
 #include <QDir>
 #include <QFile>
@@ -27,216 +19,16 @@
 #include <QUuid>
 
 #include "history/DatabaseAddress.h"
+#include "history/StoreInternals.h"
 #include "history/Schema.h"
 #include "text/Codec.h"
 
 namespace lanshu::history {
-namespace {
+using namespace detail;
 
-// How long a call may wait for another writer or a server before it gives up
-// and reports. A page's own work takes seconds, so history never holds a run
-// up for longer than that.
-constexpr int kSqliteBusyMs = 1000;
-constexpr int kConnectSeconds = 3;
-constexpr char kPgSessionTimeouts[] = "SET statement_timeout = '10s'; SET lock_timeout = '3s'";
-// Rows per INSERT. A server is sent a hundred rows a statement, to keep round
-// trips few. SQLite gets one row a statement, prepared once: it has no round
-// trips, and Qt's SQLite driver looks up every parameter by a walk over all of
-// them, which makes long statements cost the square of their length.
-constexpr int kServerRowsPerInsert = 100;
-
-std::atomic<int> connectionCounter{0};
-
-QString Q(const std::string& gbk) {
-  std::u16string u;
-  GbkToU16(gbk, u);
-  return QString(reinterpret_cast<const QChar*>(u.data()), static_cast<qsizetype>(u.size()));
-}
-
-std::string G(const QString& text) {
-  return U16ToGbk(std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())));
-}
-
-std::string G(const QVariant& v) { return G(v.toString()); }
-
-std::string Utf8(const QString& s) { return s.toStdString(); }
-
-QString TimeText(const QDateTime& t) {
-  return t.isValid() ? t.toUTC().toString(Qt::ISODateWithMs) : QString();
-}
-
-QVariant TimeValue(const QDateTime& t) {
-  return t.isValid() ? QVariant(TimeText(t)) : QVariant(QMetaType::fromType<QString>());
-}
-
-QDateTime ReadTime(const QVariant& v) {
-  if (v.isNull()) return QDateTime();
-  if (v.typeId() == QMetaType::QDateTime) return v.toDateTime().toUTC();
-  QDateTime t = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
-  if (!t.isValid()) t = QDateTime::fromString(v.toString(), Qt::ISODate);
-  return t.toUTC();
-}
-
-QVariant NullInt() { return QVariant(QMetaType::fromType<int>()); }
-QVariant NullText() { return QVariant(QMetaType::fromType<QString>()); }
-
-template <class E, std::size_t N>
-bool FromName(const QString& name, const char* const (&names)[N], E& out) {
-  for (std::size_t i = 0; i < N; ++i)
-    if (name == QLatin1String(names[i])) {
-      out = static_cast<E>(i);
-      return true;
-    }
-  return false;
-}
-
-const char* const kKindNames[] = {"rank", "mine"};
-const char* const kOutcomeNames[] = {"ok", "failed", "blocked"};
-const char* const kEndingNames[] = {"unfinished", "finished", "stopped", "blocked", "failed"};
-
-// Cells of a mining line: split at "," outside double quotes, where a quoted
-// cell has its quotes doubled.
-std::vector<std::string> SplitLine(const std::string& line) {
-  std::vector<std::string> cells(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-        cells.back() += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        cells.back() += c;
-      }
-    } else if (c == '"' && cells.back().empty()) {
-      quoted = true;
-    } else if (c == ',') {
-      cells.emplace_back();
-    } else {
-      cells.back() += c;
-      // The second byte of a GBK character may not be read as a separator.
-      if (IsGbkLeadByte(static_cast<unsigned char>(c)) && i + 1 < line.size()) cells.back() += line[++i];
-    }
-  }
-  return cells;
-}
-
-// Titles of the metric columns of mining_rows in a run's CSV header, in the
-// order of the columns: volume, indexed_pages, first_site, second_site,
-// difficulty.
-const char* const kMiningTitles[] = {"搜索量", "收录量", "第一位", "第二位", "优化难度"};
-
-// For each cell of a line after the keyword, which metric column it fills
-// (-1: none).
-std::vector<int> MiningLayout(const std::string& header) {
-  std::vector<int> layout;
-  const std::vector<std::string> titles = SplitLine(header);
-  for (std::size_t i = 1; i < titles.size(); ++i) {
-    int column = -1;
-    for (int k = 0; k < 5; ++k)
-      if (titles[i] == Utf8TextToGbk(kMiningTitles[k])) column = k;
-    layout.push_back(column);
-  }
-  return layout;
-}
-
-}  // namespace
 
 const char* EndingName(Ending ending) { return kEndingNames[static_cast<int>(ending)]; }
 
-struct HistoryStore::Impl {
-  QString name;  // the Qt connection
-  Engine engine = Engine::kSqlite;
-  std::string error;
-  bool open = false;
-  // The server connection's socket, for Interrupt() from another thread;
-  // cleared under the lock before the connection closes, so that a number
-  // the system has handed out again is never shut.
-  std::mutex socketLock;
-  long long socket = -1;
-  bool interrupted = false;  // for good: a connection made later is shut at once
-
-  void ShutSocketLocked() {
-#ifdef LANSHU_HISTORY_LIBPQ
-    if (socket < 0) return;
-    // A shut socket wakes the waiting client library with an end of stream.
-#ifdef _WIN32
-    ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
-#else
-    ::shutdown(static_cast<int>(socket), SHUT_RDWR);
-#endif
-#endif
-  }
-
-  QSqlDatabase Db() const { return QSqlDatabase::database(name, false); }
-
-  bool Fail(const std::string& what, const QSqlError& e = QSqlError()) {
-    error = what;
-    const QString detail = e.text().trimmed();
-    if (!detail.isEmpty()) error += ": " + Utf8(detail);
-    return false;
-  }
-
-  bool Exec(QSqlQuery& q, const char* what) {
-    if (q.exec()) return true;
-    return Fail(what, q.lastError());
-  }
-  bool Exec(const QString& sql, const char* what) {
-    QSqlQuery q(Db());
-    if (q.exec(sql)) return true;
-    return Fail(what, q.lastError());
-  }
-  bool Prepare(QSqlQuery& q, const QString& sql, const char* what) {
-    if (q.prepare(sql)) return true;
-    return Fail(what, q.lastError());
-  }
-
-  int RowsPerInsert() const { return engine == Engine::kSqlite ? 1 : kServerRowsPerInsert; }
-
-  bool Ready() {
-    if (open) return true;
-    return Fail("history store is not open");
-  }
-
-  // A write transaction. SQLite takes the write lock at once so that two
-  // writers wait for each other (up to the busy time-out) instead of one
-  // failing when it turns from reading to writing.
-  bool Begin() {
-    return Exec(engine == Engine::kSqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"),
-                "cannot start a transaction");
-  }
-  bool Commit() {
-    if (Exec(QStringLiteral("COMMIT"), "cannot commit")) return true;
-    Rollback();
-    return false;
-  }
-  void Rollback() {
-    QSqlQuery q(Db());
-    q.exec(QStringLiteral("ROLLBACK"));
-  }
-  // Ends a failed transaction; keeps the reason of the failure.
-  bool Abort() {
-    Rollback();
-    return false;
-  }
-
-  bool OpenSqlite(const QString& path);
-  bool OpenPostgresql(const QString& address);
-  bool EnsureSchema(const QString& sqlRoot);
-  int ReadVersion(bool& ok);
-  bool RunSteps(const QStringList& files);
-  std::optional<std::int64_t> InsertReturningId(QSqlQuery& q, const char* what);
-  bool InsertRankRows(std::int64_t runId, std::int64_t pageId, const std::vector<RankCells>& rows);
-  bool InsertMiningRows(std::int64_t runId, std::int64_t pageId, const std::vector<std::string>& lines,
-                        const std::string& header);
-  bool AddDomainStats(std::int64_t runId, const std::vector<RankCells>& rows);
-  std::optional<std::vector<RunInfo>> QueryRuns(const QString& where, const QVariantList& binds,
-                                                const QString& order);
-  bool LoadEntries(std::int64_t runId, const QString& domain, std::vector<KeywordEntry>& out);
-  bool CopyRun(Impl& to, const QSqlQuery& run, std::optional<std::int64_t> existing);
-};
 
 HistoryStore::HistoryStore() : d_(std::make_unique<Impl>()) {
   d_->name = QStringLiteral("lanshu-history-%1").arg(++connectionCounter);
@@ -473,11 +265,11 @@ std::optional<std::int64_t> HistoryStore::Impl::InsertReturningId(QSqlQuery& q, 
 std::optional<std::int64_t> HistoryStore::BeginRun(RunKind kind, const std::vector<std::string>& targets,
                                                    const std::string& settings, const QDateTime& started,
                                                    const std::string& columns, std::int64_t continues,
-                                                   const std::string& plan) {
+                                                   const std::string& plan, const std::string& campaign) {
   if (!d_->Ready() || !d_->Begin()) return std::nullopt;
   QSqlQuery q(d_->Db());
-  q.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started, continues, plan) VALUES "
-                           "(?, ?, ?, ?, ?, COALESCE((SELECT c.uid FROM runs c WHERE c.id = ?), ''), ?) RETURNING id"));
+  q.prepare(QStringLiteral("INSERT INTO runs (uid, kind, settings, columns, started, continues, plan, campaign) VALUES "
+                           "(?, ?, ?, ?, ?, COALESCE((SELECT c.uid FROM runs c WHERE c.id = ?), ''), ?, ?) RETURNING id"));
   q.addBindValue(QUuid::createUuid().toString(QUuid::WithoutBraces));
   q.addBindValue(QLatin1String(RunKindName(kind)));
   q.addBindValue(Q(settings));
@@ -485,6 +277,7 @@ std::optional<std::int64_t> HistoryStore::BeginRun(RunKind kind, const std::vect
   q.addBindValue(TimeText(started.isValid() ? started : QDateTime::currentDateTimeUtc()));
   q.addBindValue(QVariant::fromValue<qint64>(continues));
   q.addBindValue(QString::fromStdString(plan));
+  q.addBindValue(campaign.empty() ? NullText() : Q(campaign));
   const std::optional<std::int64_t> id = d_->InsertReturningId(q, "cannot record the run");
   if (!id) return d_->Abort(), std::nullopt;
   QSqlQuery t(d_->Db());
@@ -494,6 +287,25 @@ std::optional<std::int64_t> HistoryStore::BeginRun(RunKind kind, const std::vect
     t.addBindValue(static_cast<int>(i));
     t.addBindValue(Q(targets[i]));
     if (!d_->Exec(t, "cannot record the run's targets")) return d_->Abort(), std::nullopt;
+  }
+  // The queue: a run that asks failed pages again is a run of its own pages
+  // and does not go on after a kill.
+  if (continues == 0) {
+    QSqlQuery qt(d_->Db());
+    qt.prepare(QStringLiteral("INSERT INTO queue_targets (run_id, target, position) VALUES (?, ?, ?) "
+                              "ON CONFLICT (run_id, target) DO NOTHING"));
+    QSqlQuery qp(d_->Db());
+    qp.prepare(QStringLiteral("INSERT INTO queue_pages (run_id, target, page) VALUES (?, ?, 1) "
+                              "ON CONFLICT (run_id, target, page) DO NOTHING"));
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      qt.addBindValue(QVariant::fromValue<qint64>(*id));
+      qt.addBindValue(Q(targets[i]));
+      qt.addBindValue(static_cast<int>(i));
+      qp.addBindValue(QVariant::fromValue<qint64>(*id));
+      qp.addBindValue(Q(targets[i]));
+      if (!d_->Exec(qt, "cannot queue the run's targets") || !d_->Exec(qp, "cannot queue the run's targets"))
+        return d_->Abort(), std::nullopt;
+    }
   }
   if (!d_->Commit()) return std::nullopt;
   return id;
@@ -594,16 +406,50 @@ bool HistoryStore::Impl::AddDomainStats(std::int64_t runId, const std::vector<Ra
 
 bool HistoryStore::StorePage(std::int64_t runId, const PageRecord& page) {
   if (!d_->Ready() || !d_->Begin()) return false;
-  QSqlQuery run(d_->Db());
-  run.prepare(QStringLiteral("SELECT columns FROM runs WHERE id = ?"));
-  run.addBindValue(QVariant::fromValue<qint64>(runId));
-  if (!d_->Exec(run, "cannot read the run")) return d_->Abort();
-  if (!run.next()) {
+  const QVariant run = QVariant::fromValue<qint64>(runId);
+  QSqlQuery head(d_->Db());
+  head.prepare(QStringLiteral("SELECT columns FROM runs WHERE id = ?"));
+  head.addBindValue(run);
+  if (!d_->Exec(head, "cannot read the run")) return d_->Abort();
+  if (!head.next()) {
     d_->Fail("no run " + std::to_string(runId) + " in the history");
     return d_->Abort();
   }
-  const std::string header = G(run.value(0));
-  run.finish();
+  const std::string header = G(head.value(0));
+  head.finish();
+
+  // Only the holder of the target's lease stores its pages; nobody holds
+  // the targets of a run that is not shared.
+  QSqlQuery lease(d_->Db());
+  lease.prepare(QStringLiteral("SELECT holder FROM queue_targets WHERE run_id = ? AND target = ?"));
+  lease.addBindValue(run);
+  lease.addBindValue(Q(page.target));
+  if (!d_->Exec(lease, "cannot read the queue")) return d_->Abort();
+  const bool queued = lease.next();
+  const std::string holder = queued ? G(lease.value(0)) : std::string();
+  lease.finish();
+  if (queued && !holder.empty() && holder != page.holder) {
+    d_->Fail("lease lost");
+    return d_->Abort();
+  }
+
+  // A page stored before gives up its rows: its new ones replace them.
+  QSqlQuery before(d_->Db());
+  before.prepare(QStringLiteral("SELECT id, row_count FROM pages WHERE run_id = ? AND target = ? AND page = ?"));
+  before.addBindValue(run);
+  before.addBindValue(Q(page.target));
+  before.addBindValue(page.page);
+  if (!d_->Exec(before, "cannot read the page")) return d_->Abort();
+  const std::int64_t oldRows = before.next() ? before.value(1).toLongLong() : 0;
+  const std::int64_t oldId = oldRows > 0 ? before.value(0).toLongLong() : 0;
+  before.finish();
+  if (oldId != 0)
+    for (const char* table : {"rank_rows", "mining_rows"}) {
+      QSqlQuery drop(d_->Db());
+      drop.prepare(QStringLiteral("DELETE FROM %1 WHERE page_id = ?").arg(QLatin1String(table)));
+      drop.addBindValue(QVariant::fromValue<qint64>(oldId));
+      if (!d_->Exec(drop, "cannot replace the rows")) return d_->Abort();
+    }
 
   const std::int64_t rows = static_cast<std::int64_t>(page.rankRows.size() + page.miningLines.size());
   QSqlQuery q(d_->Db());
@@ -611,8 +457,8 @@ bool HistoryStore::StorePage(std::int64_t runId, const PageRecord& page) {
       "INSERT INTO pages (run_id, target, page, outcome, reason, attempts, row_count, stored) "
       "VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (run_id, target, page) DO UPDATE SET "
       "outcome = excluded.outcome, reason = excluded.reason, attempts = pages.attempts + excluded.attempts, "
-      "row_count = pages.row_count + excluded.row_count, stored = excluded.stored RETURNING id"));
-  q.addBindValue(QVariant::fromValue<qint64>(runId));
+      "row_count = excluded.row_count, stored = excluded.stored RETURNING id"));
+  q.addBindValue(run);
   q.addBindValue(Q(page.target));
   q.addBindValue(page.page);
   q.addBindValue(QLatin1String(OutcomeName(page.outcome)));
@@ -622,20 +468,87 @@ bool HistoryStore::StorePage(std::int64_t runId, const PageRecord& page) {
   q.addBindValue(TimeText(QDateTime::currentDateTimeUtc()));
   const std::optional<std::int64_t> pageId = d_->InsertReturningId(q, "cannot store the page");
   if (!pageId) return d_->Abort();
-  if (!d_->InsertRankRows(runId, *pageId, page.rankRows) || !d_->AddDomainStats(runId, page.rankRows) ||
+  if (!d_->InsertRankRows(runId, *pageId, page.rankRows) ||
+      !(oldId != 0 ? d_->RecountDomain(runId, page.target) : d_->AddDomainStats(runId, page.rankRows)) ||
       !d_->InsertMiningRows(runId, *pageId, page.miningLines, header))
     return d_->Abort();
-  if (rows > 0) {
+  if (rows != oldRows) {
     QSqlQuery u(d_->Db());
     u.prepare(QStringLiteral("UPDATE runs SET row_count = row_count + ? WHERE id = ?"));
-    u.addBindValue(QVariant::fromValue<qint64>(rows));
-    u.addBindValue(QVariant::fromValue<qint64>(runId));
+    u.addBindValue(QVariant::fromValue<qint64>(rows - oldRows));
+    u.addBindValue(run);
     if (!d_->Exec(u, "cannot count the rows")) return d_->Abort();
   }
+  if (queued && !d_->QueuePageStored(runId, page)) return d_->Abort();
   return d_->Commit();
 }
 
+bool HistoryStore::Impl::RecountDomain(std::int64_t runId, const std::string& domain) {
+  const QVariant run = QVariant::fromValue<qint64>(runId);
+  QSqlQuery drop(Db());
+  drop.prepare(QStringLiteral("DELETE FROM rank_domain_stats WHERE run_id = ? AND domain = ?"));
+  drop.addBindValue(run);
+  drop.addBindValue(Q(domain));
+  if (!Exec(drop, "cannot count the rows")) return false;
+  QSqlQuery count(Db());
+  count.prepare(QStringLiteral(
+      "INSERT INTO rank_domain_stats (run_id, domain, keywords, top10, top50, beyond) "
+      "SELECT run_id, domain, COUNT(*), "
+      "SUM(CASE WHEN position BETWEEN 1 AND 10 THEN 1 ELSE 0 END), "
+      "SUM(CASE WHEN position BETWEEN 11 AND 50 THEN 1 ELSE 0 END), "
+      "SUM(CASE WHEN position BETWEEN 1 AND 50 THEN 0 ELSE 1 END) "
+      "FROM rank_rows WHERE run_id = ? AND domain = ? GROUP BY run_id, domain"));
+  count.addBindValue(run);
+  count.addBindValue(Q(domain));
+  return Exec(count, "cannot count the rows");
+}
+
+bool HistoryStore::Impl::QueuePageStored(std::int64_t runId, const PageRecord& page) {
+  const QVariant run = QVariant::fromValue<qint64>(runId);
+  QSqlQuery state(Db());
+  state.prepare(QStringLiteral(
+      "INSERT INTO queue_pages (run_id, target, page, state, attempts, reason) VALUES (?, ?, ?, ?, ?, ?) "
+      "ON CONFLICT (run_id, target, page) DO UPDATE SET state = excluded.state, reason = excluded.reason, "
+      "holder = '', lease_until = 0, "
+      "attempts = CASE WHEN queue_pages.attempts = 0 THEN excluded.attempts ELSE queue_pages.attempts END"));
+  state.addBindValue(run);
+  state.addBindValue(Q(page.target));
+  state.addBindValue(page.page);
+  state.addBindValue(QLatin1String(OutcomeName(page.outcome)));
+  state.addBindValue(page.attempts);
+  state.addBindValue(Q(page.reason));
+  if (!Exec(state, "cannot store the page's state")) return false;
+  if (page.revealed >= 0) {
+    QSqlQuery total(Db());
+    total.prepare(QStringLiteral("UPDATE queue_targets SET pages = ? WHERE run_id = ? AND target = ?"));
+    total.addBindValue(page.revealed);
+    total.addBindValue(run);
+    total.addBindValue(Q(page.target));
+    QSqlQuery add(Db());
+    add.prepare(QStringLiteral(
+        "WITH RECURSIVE n (k) AS (SELECT 2 UNION ALL SELECT k + 1 FROM n WHERE k < ?) "
+        "INSERT INTO queue_pages (run_id, target, page) SELECT ?, ?, k FROM n WHERE k <= ? "
+        "ON CONFLICT (run_id, target, page) DO NOTHING"));
+    add.addBindValue(page.revealed);
+    add.addBindValue(run);
+    add.addBindValue(Q(page.target));
+    add.addBindValue(page.revealed);
+    if (!Exec(total, "cannot queue the pages") || !Exec(add, "cannot queue the pages")) return false;
+  }
+  if (page.lastOfTarget) {
+    QSqlQuery rest(Db());
+    rest.prepare(QStringLiteral("DELETE FROM queue_pages WHERE run_id = ? AND target = ? AND page > ? "
+                                "AND state IN ('pending', 'claimed')"));
+    rest.addBindValue(run);
+    rest.addBindValue(Q(page.target));
+    rest.addBindValue(page.page);
+    if (!Exec(rest, "cannot queue the pages")) return false;
+  }
+  return true;
+}
+
 bool HistoryStore::FinishRun(std::int64_t runId, Ending how, const QDateTime& finished, const std::string& reason) {
+  if (how == Ending::kAbandoned) return Abandon(runId);
   if (!d_->Ready()) return false;
   QSqlQuery q(d_->Db());
   q.prepare(QStringLiteral("UPDATE runs SET ending = ?, finished = ?, reason = ? WHERE id = ?"));
@@ -654,8 +567,8 @@ std::optional<std::vector<RunInfo>> HistoryStore::Impl::QueryRuns(const QString&
   q.setForwardOnly(true);
   q.prepare(QStringLiteral("SELECT r.id, r.uid, r.kind, r.columns, r.started, r.finished, r.ending, r.row_count, "
                            "(SELECT COUNT(*) FROM pages p WHERE p.run_id = r.id AND p.outcome <> 'ok'), r.reason, "
-                           "COALESCE((SELECT c.id FROM runs c WHERE r.continues <> '' AND c.uid = r.continues), 0) "
-                           "FROM runs r ") +
+                           "COALESCE((SELECT c.id FROM runs c WHERE r.continues <> '' AND c.uid = r.continues), 0), "
+                           "r.abandoned FROM runs r ") +
             where + QStringLiteral(" ORDER BY ") + order);
   for (const QVariant& v : binds) q.addBindValue(v);
   if (!Exec(q, "cannot list the runs")) return std::nullopt;
@@ -674,6 +587,7 @@ std::optional<std::vector<RunInfo>> HistoryStore::Impl::QueryRuns(const QString&
     r.pagesNotOk = q.value(8).toLongLong();
     r.reason = Utf8(q.value(9).toString());
     r.continues = q.value(10).toLongLong();
+    if (q.value(11).toInt() != 0) r.ending = Ending::kAbandoned;
     index[r.id] = runs.size();
     runs.push_back(std::move(r));
   }
@@ -776,12 +690,19 @@ std::optional<std::vector<PageRecord>> HistoryStore::LoadPages(std::int64_t runI
   return pages;
 }
 
+// Rows of a queued run in target, page and row order, whatever order their
+// pages were stored in; of another run, as stored.
+static const QString kInRunOrder = QStringLiteral(
+    "JOIN pages p ON p.id = r.page_id LEFT JOIN queue_targets t ON t.run_id = p.run_id AND t.target = p.target "
+    "WHERE r.run_id = ? ORDER BY COALESCE(t.position, 0), CASE WHEN t.position IS NULL THEN 0 ELSE p.page END, r.id");
+
 std::optional<std::vector<RankCells>> HistoryStore::LoadRankRows(std::int64_t runId) {
   if (!d_->Ready()) return std::nullopt;
   QSqlQuery q(d_->Db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT serial, domain, keyword, rank_text, volume, indexed_pages, title, link "
-                           "FROM rank_rows WHERE run_id = ? ORDER BY id"));
+  q.prepare(QStringLiteral("SELECT r.serial, r.domain, r.keyword, r.rank_text, r.volume, r.indexed_pages, r.title, "
+                           "r.link FROM rank_rows r ") +
+            kInRunOrder);
   q.addBindValue(QVariant::fromValue<qint64>(runId));
   if (!d_->Exec(q, "cannot read the rows")) return std::nullopt;
   std::vector<RankCells> rows;
@@ -797,7 +718,7 @@ std::optional<std::vector<std::string>> HistoryStore::LoadMiningLines(std::int64
   if (!d_->Ready()) return std::nullopt;
   QSqlQuery q(d_->Db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT line FROM mining_rows WHERE run_id = ? ORDER BY id"));
+  q.prepare(QStringLiteral("SELECT r.line FROM mining_rows r ") + kInRunOrder);
   q.addBindValue(QVariant::fromValue<qint64>(runId));
   if (!d_->Exec(q, "cannot read the lines")) return std::nullopt;
   std::vector<std::string> lines;

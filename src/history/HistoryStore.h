@@ -28,8 +28,8 @@ namespace lanshu::history {
 using lanshu::Outcome;
 using lanshu::RunKind;
 // How a run ended; kUnfinished until FinishRun, and for good when the program
-// died midway.
-enum class Ending { kUnfinished, kFinished, kStopped, kBlocked, kFailed };
+// died midway unless it goes on. kAbandoned: the user gave up going on with it.
+enum class Ending { kUnfinished, kFinished, kStopped, kBlocked, kFailed, kAbandoned };
 enum class Engine { kSqlite, kPostgresql };
 
 // The eight cells of a rank row as the list shows them: 序号, 域名, 关键字, 排名,
@@ -46,6 +46,30 @@ struct PageRecord {
   std::vector<RankCells> rankRows;        // rank runs
   std::vector<std::string> miningLines;   // mining runs: each line as written, without "\r\n"
   std::int64_t rowCount = 0;              // filled in when read back
+  // For a run whose pages are queued: who stores it (empty: the run's own
+  // process, which holds no lease); how many pages page 1 revealed (-1: not
+  // page 1); whether no later page of the target is wanted (its limit is
+  // reached).
+  std::string holder;
+  int revealed = -1;
+  bool lastOfTarget = false;
+};
+
+// A target of a queued run as a process claims it.
+struct QueuedTarget {
+  std::string target;
+  int position = 0;    // in the run, from 0
+  int pages = -1;      // revealed by its page 1; -1 until page 1 is stored
+  std::vector<int> open;  // the pages still to collect, in order
+  std::string resultFile;  // its own result file, once the run named one
+};
+
+// Where a queued run stands.
+struct QueueProgress {
+  std::int64_t pages = 0;   // known so far
+  std::int64_t done = 0;    // final: ok, failed or blocked
+  std::int64_t ok = 0;
+  bool Complete() const { return done == pages; }
 };
 
 struct RunInfo {
@@ -118,7 +142,13 @@ class HistoryStore {
   std::optional<std::int64_t> BeginRun(RunKind kind, const std::vector<std::string>& targets,
                                        const std::string& settings, const QDateTime& started,
                                        const std::string& columns = std::string(), std::int64_t continues = 0,
-                                       const std::string& plan = std::string());
+                                       const std::string& plan = std::string(),
+                                       const std::string& campaign = std::string());
+  // Stores a page: its outcome and rows replace what the store had of it, so
+  // a page stored twice never doubles. For a queued run the page's state is
+  // set in the same transaction, pages revealed by page 1 are added, and
+  // only the target's lease holder (or anyone, when nobody holds it) may
+  // store; otherwise it fails with "lease lost".
   bool StorePage(std::int64_t runId, const PageRecord& page);
   // `reason`: why a run ended failed (short English).
   bool FinishRun(std::int64_t runId, Ending how, const QDateTime& finished, const std::string& reason = std::string());
@@ -139,6 +169,44 @@ class HistoryStore {
   // The keywords of domain in two rank runs, in DefaultComparisonOrder.
   std::optional<std::vector<ComparisonRow>> Compare(std::int64_t oldRun, std::int64_t newRun,
                                                     const std::string& domain);
+
+  // The queue of a run's pages. Every run begun without `continues` has one;
+  // each call is one short transaction. Lease times are the database's own
+  // clock (the server's, or this machine's for a file), so machines whose
+  // clocks differ agree on them.
+  //
+  // The newest run of kind that can go on: not finished, failed or abandoned,
+  // not shared, begun with a queue. Inner none: there is none.
+  std::optional<std::optional<RunInfo>> Resumable(RunKind kind);
+  // The run a campaign name names. Inner none: no run has the name yet.
+  std::optional<std::optional<std::int64_t>> Campaign(const std::string& name);
+  // The user gave up going on with the run: it is never offered again.
+  bool Abandon(std::int64_t runId);
+  // Before a run goes on in one process: its failed and blocked pages are
+  // asked again, claims of the process that died are let go, and its ending
+  // is unfinished again.
+  bool Reopen(std::int64_t runId);
+  // Claims the first target, in the run's order, that has a page to collect
+  // and nobody else's lease; the lease lasts leaseMs. Inner none: no target
+  // can be claimed now.
+  std::optional<std::optional<QueuedTarget>> ClaimTarget(std::int64_t runId, const std::string& holder,
+                                                         std::int64_t leaseMs);
+  // Counts an attempt at a page of a claimed target.
+  bool ClaimPage(std::int64_t runId, const std::string& target, int page, const std::string& holder,
+                 std::int64_t leaseMs);
+  // Renews every lease holder has in the run.
+  bool Renew(std::int64_t runId, const std::string& holder, std::int64_t leaseMs);
+  // Lets a target go; its pages claimed and not stored are pending again.
+  bool Release(std::int64_t runId, const std::string& target, const std::string& holder);
+  std::optional<QueueProgress> Progress(std::int64_t runId);
+  // The result file of the run (target empty) or of one target.
+  bool SetResultFile(std::int64_t runId, const std::string& target, const std::string& path);
+  std::optional<std::string> ResultFile(std::int64_t runId);
+  // True for the one caller that is to write a shared run's result files.
+  std::optional<bool> TakeFileWriting(std::int64_t runId);
+  // Every stored page of the run with its rows, in the run's order: target,
+  // then page (for a run without a queue, the order stored).
+  std::optional<std::vector<PageRecord>> LoadStoredPages(std::int64_t runId);
 
   // Copies every run this store has and other lacks, or has in an older
   // state, into other. Runs are matched by uid, so a second copy adds nothing.

@@ -22,6 +22,7 @@ QString EndingText(Ending ending) {
     case Ending::kStopped: return QStringLiteral("已停止");
     case Ending::kBlocked: return QStringLiteral("需登录或验证");
     case Ending::kFailed: return QStringLiteral("失败");
+    case Ending::kAbandoned: return QStringLiteral("已放弃");
     case Ending::kUnfinished: break;
   }
   return QStringLiteral("未完成");

@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, ::testing::Values("sqlite", "postgr
                          [](const auto& info) { return std::string(info.param); });
 
 TEST_P(StoreTest, SetsUpTheSchemaOnceAndKeepsDataAcrossOpenings) {
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), 3);
   auto id = store.BeginRun(RunKind::kRank, {"a.com"}, Gbk("[基本参数]\r\n域名=a.com"), kT0);
   ASSERT_TRUE(id);
   store.Close();
@@ -71,17 +71,17 @@ TEST_P(StoreTest, SetsUpTheSchemaOnceAndKeepsDataAcrossOpenings) {
   EXPECT_FALSE(store.LastError().empty());
 
   ASSERT_TRUE(store.Open(db.address)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), 3);
   auto run = store.Run(*id);
   ASSERT_TRUE(run) << store.LastError();
   EXPECT_EQ(run->settings, Gbk("[基本参数]\r\n域名=a.com"));
   EXPECT_EQ(run->started, kT0);
   EXPECT_EQ(run->ending, Ending::kUnfinished);
   auto plain = db.Plain();
-  EXPECT_EQ(plain->Column("SELECT version FROM schema_version"), (std::vector<QString>{"1", "2"}));
+  EXPECT_EQ(plain->Column("SELECT version FROM schema_version"), (std::vector<QString>{"1", "2", "3"}));
 }
 
-// A later program adds version 3: a step that adds a column and one that fills it.
+// A later program adds version 4: a step that adds a column and one that fills it.
 TEST_P(StoreTest, UpgradesToALaterVersionAndRefusesToGoBack) {
   auto id = store.BeginRun(RunKind::kMine, {Gbk("减肥")}, "", kT0);
   ASSERT_TRUE(id);
@@ -89,12 +89,12 @@ TEST_P(StoreTest, UpgradesToALaterVersionAndRefusesToGoBack) {
   const QString root = db.Folder() + "/sql";
   testing::CopyTree(":/history/sql", root);
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
-  testing::WriteFile(root + engine + "/3/upgrade_00_note.sql",
+  testing::WriteFile(root + engine + "/4/upgrade_00_note.sql",
                      "-- a note per run\nALTER TABLE runs ADD COLUMN note TEXT NOT NULL DEFAULT 'new';\n");
-  testing::WriteFile(root + engine + "/3/upgrade_01_fill.sql", "UPDATE runs SET note = 'upgraded';");
+  testing::WriteFile(root + engine + "/4/upgrade_01_fill.sql", "UPDATE runs SET note = 'upgraded';");
 
   ASSERT_TRUE(store.Open(db.address, root)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 3);
+  EXPECT_EQ(store.SchemaVersion(), 4);
   auto runs = store.ListRuns();
   ASSERT_TRUE(runs);
   ASSERT_EQ(runs->size(), 1u);
@@ -103,12 +103,12 @@ TEST_P(StoreTest, UpgradesToALaterVersionAndRefusesToGoBack) {
   {
     auto plain = db.Plain();
     EXPECT_EQ(plain->Column("SELECT note FROM runs"), std::vector<QString>{"upgraded"});
-    EXPECT_EQ(plain->Column("SELECT version FROM schema_version ORDER BY version"), (std::vector<QString>{"1", "2", "3"}));
+    EXPECT_EQ(plain->Column("SELECT version FROM schema_version ORDER BY version"), (std::vector<QString>{"1", "2", "3", "4"}));
   }
-  // Opening again at version 3 runs no step twice.
+  // Opening again at version 4 runs no step twice.
   ASSERT_TRUE(store.Open(db.address, root)) << store.LastError();
   store.Close();
-  EXPECT_FALSE(store.Open(db.address)) << "this program knows up to version 2";
+  EXPECT_FALSE(store.Open(db.address)) << "this program knows up to version 3";
   EXPECT_NE(store.LastError().find("newer"), std::string::npos) << store.LastError();
 }
 
@@ -118,13 +118,13 @@ TEST_P(StoreTest, AFailingUpgradeStepLeavesTheDatabaseAsItWas) {
   const QString root = db.Folder() + "/sql";
   testing::CopyTree(":/history/sql", root);
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
-  testing::WriteFile(root + engine + "/3/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
-  testing::WriteFile(root + engine + "/3/upgrade_01_broken.sql", "ALTER TABLE no_such_table ADD COLUMN x TEXT;");
+  testing::WriteFile(root + engine + "/4/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
+  testing::WriteFile(root + engine + "/4/upgrade_01_broken.sql", "ALTER TABLE no_such_table ADD COLUMN x TEXT;");
   EXPECT_FALSE(store.Open(db.address, root));
   EXPECT_NE(store.LastError().find("upgrade_01_broken.sql"), std::string::npos) << store.LastError();
 
   ASSERT_TRUE(store.Open(db.address)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), 3);
   store.Close();
   auto plain = db.Plain();
   EXPECT_FALSE(plain->Exec("SELECT note FROM runs")) << "the first step was rolled back with the second";
@@ -136,9 +136,9 @@ TEST_P(StoreTest, AnEmptyDatabaseIsSetUpAtTheNewestVersionThenUpgraded) {
   const QString root = fresh.Folder() + "/sql";
   testing::CopyTree(":/history/sql", root);
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
-  testing::WriteFile(root + engine + "/3/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
+  testing::WriteFile(root + engine + "/4/upgrade_00_note.sql", "ALTER TABLE runs ADD COLUMN note TEXT;");
   ASSERT_TRUE(store.Open(fresh.address, root)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 3);
+  EXPECT_EQ(store.SchemaVersion(), 4);
   store.Close();
   EXPECT_TRUE(fresh.Plain()->Exec("SELECT note FROM runs"));
 }
@@ -152,6 +152,7 @@ TEST_P(StoreTest, UpgradesAVersionOneDatabaseWithDataInIt) {
   testing::CopyTree(":/history/sql", root);
   const QString engine = Pg() ? "/postgresql" : "/sqlite";
   QDir(root + engine + "/2").removeRecursively();
+  QDir(root + engine + "/3").removeRecursively();
   ASSERT_TRUE(store.Open(old.address, root)) << store.LastError();
   ASSERT_EQ(store.SchemaVersion(), 1);
   store.Close();
@@ -175,7 +176,7 @@ TEST_P(StoreTest, UpgradesAVersionOneDatabaseWithDataInIt) {
   const std::int64_t id = 1;
 
   ASSERT_TRUE(store.Open(old.address)) << store.LastError();
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), 3);
   const auto run = store.Run(id);
   ASSERT_TRUE(run) << store.LastError();
   EXPECT_EQ(run->ending, Ending::kStopped);
@@ -189,6 +190,11 @@ TEST_P(StoreTest, UpgradesAVersionOneDatabaseWithDataInIt) {
   ASSERT_TRUE(store.FinishRun(*retry, Ending::kFailed, kT0.addSecs(70), "cannot write x: error 5"));
   EXPECT_EQ(store.Run(*retry)->continues, id);
   EXPECT_EQ(store.Run(*retry)->reason, "cannot write x: error 5");
+  // A run from before the queue cannot go on; one begun now can.
+  EXPECT_EQ(store.Resumable(RunKind::kRank)->has_value(), false);
+  const auto queued = store.BeginRun(RunKind::kRank, {"a.com"}, "", kT0.addSecs(80));
+  ASSERT_TRUE(queued) << store.LastError();
+  EXPECT_EQ(store.Resumable(RunKind::kRank).value()->id, *queued);
 }
 
 TEST_P(StoreTest, StoresPagesOutcomesAndRowsAsGiven) {
