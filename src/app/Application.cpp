@@ -221,10 +221,7 @@ void Application::CreateWindow() {
   view->setUrl(QUrl(QStringLiteral("about:blank")));
   cookies_ = new CookieBridge(profile_, this);
 
-  model_ = std::make_unique<ResultListModel>(
-      std::vector<std::string>{G("序号"), G("域名"), G("关键字"), G("排名"), G("搜索量"), G("收录量"),
-                               G("网页标题"), G("链接")},
-      nullptr);
+  model_ = std::make_unique<ResultListModel>(RankListTitles(), nullptr);
   window_->列表框->setModel(model_.get());
   const int widths[] = {50, 100, 150, 100, 60, 60, 300, 200};
   for (int c = 0; c < 8; ++c) window_->列表框->header()->resizeSection(c, widths[c]);

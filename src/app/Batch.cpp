@@ -28,6 +28,7 @@
 #include "mining/ResultFiles.h"
 #include "run/BatchReport.h"
 #include "store/ConfigStore.h"
+#include "text/InputText.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
 #include "hooks/Events.h"
@@ -174,6 +175,89 @@ int WriteBatchFiles(const CommandLine& options, const std::string& text, const B
 
 }  // namespace
 
+namespace {
+
+// What the run would collect if it started now: the kind's plan from the
+// settings, or none (told) when they name nothing to collect.
+std::optional<RunPlan> PlanFromSettings(Application& app, RunKind kind) {
+  const RunControls& controls = app.BatchControls();
+  if (kind == RunKind::kRank) {
+    const std::vector<std::string> pieces = NonBlankPieces(controls.domains, "|");
+    if (pieces.empty()) return std::nullopt;
+    return app.Rank().CapturePlan(pieces);
+  }
+  const std::vector<std::string> seeds = NonBlankPieces(controls.keywords, "\r\n");
+  if (seeds.empty()) return std::nullopt;
+  return app.Mining().CapturePlan(seeds);
+}
+
+// --resume and --campaign: goes on with a stored run and writes FILE with
+// its whole result. None when there is no run to go on with (--resume): the
+// run then starts anew.
+std::optional<int> GoOnInBatch(Application& app, const CommandLine& options, RunKind kind, BatchReporter& reporter,
+                               const QString& started) {
+  HistoryWiring& history = app.History();
+  const bool shared = !options.campaign.empty();
+  std::string error;
+  std::optional<HistoryWiring::StoredRun> run;
+  if (shared) {
+    const std::optional<RunPlan> plan = PlanFromSettings(app, kind);
+    if (!plan) {
+      Refused({StartRefusal::kNothingToCollect, std::string(), 0}, kind);
+      return kBatchCannotRun;
+    }
+    run = history.Campaign(Utf8TextToGbk(options.campaign), *plan, error);
+    if (!run) {
+      Say(QStringLiteral("lanshu-collector: cannot join campaign %1: %2")
+              .arg(QString::fromStdString(options.campaign), QString::fromStdString(error)));
+      return kBatchCannotRun;
+    }
+  } else {
+    run = history.Resumable(kind, error);
+    if (!error.empty()) {
+      Say(QStringLiteral("lanshu-collector: cannot resume: %1").arg(QString::fromStdString(error)));
+      return kBatchCannotRun;
+    }
+    if (!run) return std::nullopt;
+    Say(QStringLiteral("lanshu-collector: resuming run %1: %2 of %3 pages done")
+            .arg(run->id)
+            .arg(run->pagesDone)
+            .arg(run->pagesKnown));
+  }
+  // A shared run that has ended asks for no page.
+  const bool over = shared && run->Complete() && run->ended;
+  if (!over) {
+    history.GoOn(*run, shared);
+    Runner& runner = kind == RunKind::kRank ? static_cast<Runner&>(app.Rank()) : static_cast<Runner&>(app.Mining());
+    WaitForEnd(runner);
+    if (Refused(kind == RunKind::kRank ? app.Rank().refusal : app.Mining().refusal, kind) || !reporter.Started())
+      return kBatchCannotRun;
+  }
+  const std::int64_t id = run->id;
+  run = history.Load(id, error);
+  if (!run) {
+    Say(QStringLiteral("lanshu-collector: cannot read run %1: %2").arg(id).arg(QString::fromStdString(error)));
+    return kBatchCannotRun;
+  }
+  std::optional<RunEnd> ended;
+  if (over) ended = run->failed ? RunEnd::kFailed : run->blocked ? RunEnd::kBlocked : RunEnd::kFinished;
+  reporter.WholeRun(kind, run->pages, ended);
+  if (shared && run->Complete() && history.TakeFileWriting(id)) {
+    std::string failedFile;
+    if (!history.WriteResultFiles(*run, failedFile)) {
+      Say(QStringLiteral("lanshu-collector: cannot write %1").arg(FromGbk(failedFile)));
+      return kBatchCannotRun;
+    }
+  }
+  const std::string text = StoredRunExport(*run, ToGbk(QString::fromStdString(options.outFile)));
+  const int status = WriteBatchFiles(options, text, reporter, started);
+  app.History().Drain();
+  Say(QString::fromStdString(reporter.SummaryLine()));
+  return status;
+}
+
+}  // namespace
+
 int RunBatch(Application& app, const CommandLine& options) {
   const QString out = QString::fromStdString(options.outFile);
   if (!HoldsProgramSettings(app)) {
@@ -204,6 +288,12 @@ int RunBatch(Application& app, const CommandLine& options) {
     app.BatchMiningUi()->onStatus = say;
   }
   LoadUserPageFirst(*app.BatchPage(), app.Sites().rankSite);
+
+  const RunKind kind = options.batch == "rank" ? RunKind::kRank : RunKind::kMine;
+  if (options.resume || !options.campaign.empty()) {
+    std::optional<int> status = GoOnInBatch(app, options, kind, reporter, started);
+    if (status) return *status;
+  }
 
   std::string text;
   const RunControls& controls = app.BatchControls();

@@ -10,7 +10,9 @@ namespace lanshu {
 std::string UsageText() {
   return "usage: lanshu-collector [--settings FILE] [--rank-site URL] [--keyword-site URL]\n"
          "                        [--search-site URL] [--demo [--demo-faults SPEC]]\n"
-         "                        [--batch rank|mine --out FILE [--report FILE] [--retries N]]\n"
+         "                        [--batch rank|mine --out FILE [--report FILE] [--retries N]\n"
+         "                                          [--resume | --campaign NAME]]\n"
+         "                        [--batch export --run N|--campaign NAME --out FILE]\n"
          "                        [--batch compare --domain D --out FILE [--from RUN --to RUN]]\n"
          "                        [--history DB | --no-history] [--history-copy-to DB]\n"
          "                        [--verbose] [--help] [--version]\n";
@@ -28,7 +30,7 @@ struct Options {
   QCommandLineOption searchSite{QStringLiteral("search-site"), QStringLiteral("base address of the search engine for this run"), QStringLiteral("URL")};
   QCommandLineOption demo{QStringLiteral("demo"), QStringLiteral("run on the bundled demo site (a free loopback port)")};
   QCommandLineOption demoFaults{QStringLiteral("demo-faults"), QStringLiteral("make chosen demo pages misbehave (see README)"), QStringLiteral("SPEC")};
-  QCommandLineOption batch{QStringLiteral("batch"), QStringLiteral("run without a window: rank, mine or compare"), QStringLiteral("KIND")};
+  QCommandLineOption batch{QStringLiteral("batch"), QStringLiteral("run without a window: rank, mine, compare or export"), QStringLiteral("KIND")};
   QCommandLineOption out{QStringLiteral("out"), QStringLiteral("batch: write the results (or the comparison) to FILE"), QStringLiteral("FILE")};
   QCommandLineOption report{QStringLiteral("report"), QStringLiteral("batch rank or mine: also write a JSON report of the run"), QStringLiteral("FILE")};
   QCommandLineOption retries{QStringLiteral("retries"), QStringLiteral("ask again for a failed page N times (0 to 100)"), QStringLiteral("N")};
@@ -39,13 +41,17 @@ struct Options {
   QCommandLineOption domain{QStringLiteral("domain"), QStringLiteral("batch compare: the domain whose runs are compared"), QStringLiteral("D")};
   QCommandLineOption from{QStringLiteral("from"), QStringLiteral("batch compare: the older run's number"), QStringLiteral("RUN")};
   QCommandLineOption to{QStringLiteral("to"), QStringLiteral("batch compare: the newer run's number"), QStringLiteral("RUN")};
+  QCommandLineOption resume{QStringLiteral("resume"), QStringLiteral("batch rank or mine: go on with the newest unfinished run of the kind, if any")};
+  QCommandLineOption campaign{QStringLiteral("campaign"), QStringLiteral("batch rank or mine: share the run named NAME with other processes; batch export: export it"), QStringLiteral("NAME")};
+  QCommandLineOption run{QStringLiteral("run"), QStringLiteral("batch export: the run's number"), QStringLiteral("N")};
   QCommandLineOption help{QStringList{QStringLiteral("help"), QStringLiteral("h")}, QStringLiteral("print this help and exit")};
   QCommandLineOption version{QStringLiteral("version"), QStringLiteral("print the version and exit")};
 
   void AddTo(QCommandLineParser& parser) const {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out, report,
-                       retries, verbose, history, noHistory, copyTo, domain, from, to, help, version});
+                       retries, verbose, history, noHistory, copyTo, domain, from, to, resume, campaign, run,
+                       help, version});
   }
 };
 
@@ -76,7 +82,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   const Options o;
   o.AddTo(parser);
   const auto& [settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out, report, retries,
-               verbose, history, noHistory, copyTo, domain, from, to, help, version] = o;
+               verbose, history, noHistory, copyTo, domain, from, to, resume, campaign, run, help, version] = o;
   if (!parser.parse(arguments)) {
     const QStringList unknown = parser.unknownOptionNames();
     if (!unknown.isEmpty())
@@ -109,11 +115,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   cl.noHistory = parser.isSet(noHistory);
   cl.historyCopyTo = parser.value(copyTo).toStdString();
   cl.domain = parser.value(domain).trimmed().toStdString();
-  for (auto [option, run] : {std::pair{&from, &cl.fromRun}, std::pair{&to, &cl.toRun}}) {
+  cl.resume = parser.isSet(resume);
+  cl.campaign = parser.value(campaign).trimmed().toStdString();
+  for (auto [option, number] : {std::pair{&from, &cl.fromRun}, std::pair{&to, &cl.toRun}, std::pair{&run, &cl.runId}}) {
     if (!parser.isSet(*option) || !cl.error.empty()) continue;
-    bool number = false;
-    *run = parser.value(*option).toLongLong(&number);
-    if (!number || *run <= 0)
+    bool isNumber = false;
+    *number = parser.value(*option).toLongLong(&isNumber);
+    if (!isNumber || *number <= 0)
       cl.error = "--" + option->names().first().toStdString() + " takes a run number, not " +
                  parser.value(*option).toStdString();
   }
@@ -126,16 +134,33 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   }
   if (!cl.error.empty() || cl.help || cl.version) return cl;
   const bool compare = cl.batch == "compare";
-  if (parser.isSet(batch) && cl.batch != "rank" && cl.batch != "mine" && !compare)
-    cl.error = "--batch takes rank, mine or compare, not " + cl.batch;
+  const bool exporting = cl.batch == "export";
+  const bool collecting = cl.batch == "rank" || cl.batch == "mine";
+  if (parser.isSet(batch) && !collecting && !compare && !exporting)
+    cl.error = "--batch takes rank, mine, compare or export, not " + cl.batch;
   else if (!cl.batch.empty() && cl.outFile.empty())
     cl.error = "--batch needs --out FILE";
   else if (cl.batch.empty() && parser.isSet(out))
     cl.error = "--out is only used with --batch";
   else if (cl.batch.empty() && parser.isSet(report))
     cl.error = "--report is only used with --batch";
-  else if (compare && parser.isSet(report))
+  else if ((compare || exporting) && parser.isSet(report))
     cl.error = "--report is only used with --batch rank or mine";
+  else if (cl.resume && !collecting)
+    cl.error = "--resume is only used with --batch rank or mine";
+  else if (parser.isSet(campaign) && !collecting && !exporting)
+    cl.error = "--campaign is only used with --batch rank, mine or export";
+  else if (parser.isSet(campaign) && cl.campaign.empty())
+    cl.error = "--campaign needs a name";
+  else if (cl.resume && parser.isSet(campaign))
+    cl.error = "--resume and --campaign exclude each other";
+  else if (parser.isSet(run) && !exporting)
+    cl.error = "--run is only used with --batch export";
+  else if (exporting && parser.isSet(run) == parser.isSet(campaign))
+    cl.error = "--batch export needs either --run N or --campaign NAME";
+  else if (cl.noHistory && (cl.resume || parser.isSet(campaign) || exporting))
+    cl.error = std::string(cl.resume ? "--resume" : exporting ? "--batch export" : "--campaign") +
+               " needs the history, not --no-history";
   else if (compare && cl.domain.empty())
     cl.error = "--batch compare needs --domain D";
   else if (!compare && parser.isSet(domain))

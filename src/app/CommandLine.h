@@ -11,7 +11,7 @@ struct CommandLine {
   std::string rankSite, keywordSite, searchSite;  // empty: from the settings file
   bool demo = false;
   std::string demoFaults;  // SPEC of --demo-faults (UTF-8)
-  std::string batch;       // "", "rank", "mine" or "compare"
+  std::string batch;       // "", "rank", "mine", "compare" or "export"
   std::string outFile;
   std::string reportFile;  // --report FILE: the JSON report of a batch run
   int retries = -1;        // --retries N; -1: from the settings file
@@ -20,6 +20,9 @@ struct CommandLine {
   std::string historyCopyTo;  // --history-copy-to DB (UTF-8)
   std::string domain;      // --domain D of --batch compare (UTF-8)
   long long fromRun = 0, toRun = 0;  // --from RUN --to RUN; 0: the latest two finished runs
+  bool resume = false;     // --resume: go on with the kind's unfinished run
+  std::string campaign;    // --campaign NAME (UTF-8): the run shared under NAME
+  long long runId = 0;     // --run N of --batch export
   bool verbose = false;    // let the browser engine's own messages through
   bool help = false;
   bool version = false;

@@ -32,18 +32,6 @@ void Say(const std::string& utf8) {
   std::fflush(stderr);
 }
 
-// The settings file a command without a window reads: the one named, else
-// the one beside the program. Read in memory only: these commands change no
-// settings.
-HistorySettings HistoryOfSettingsFile(const CommandLine& options) {
-  const QString path = !options.settingsFile.empty()
-                           ? QString::fromStdString(options.settingsFile)
-                           : QCoreApplication::applicationDirPath() + QLatin1Char('/') + FromGbk(SettingsFileName());
-  ConfigStore store;
-  if (QFileInfo(path).isFile()) store.Load(ToGbk(path), true);
-  return ChosenHistory(options, store);
-}
-
 // A database as messages name it: never with its password.
 QString DatabaseName(const std::string& gbk) {
   return gbk.empty() ? FromGbk(history::HistoryStore::DefaultPath()) : AddressWithoutPassword(FromGbk(gbk));
@@ -76,6 +64,18 @@ HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store) {
   return h;
 }
 
+// The settings file a command without a window reads: the one named, else
+// the one beside the program. Read in memory only: these commands change no
+// settings.
+HistorySettings HistorySettingsOf(const CommandLine& options) {
+  const QString path = !options.settingsFile.empty()
+                           ? QString::fromStdString(options.settingsFile)
+                           : QCoreApplication::applicationDirPath() + QLatin1Char('/') + FromGbk(SettingsFileName());
+  ConfigStore store;
+  if (QFileInfo(path).isFile()) store.Load(ToGbk(path), true);
+  return ChosenHistory(options, store);
+}
+
 HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow* window,
                              RankQuery& rank, KeywordMining& mining,
                              std::function<std::string(RunKind)> settingsText, QObject* parent)
@@ -90,7 +90,17 @@ HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, 
   writer_ = std::make_unique<history::HistoryWriter>(settings_.database);
   recorder_ = std::make_unique<history::HistoryRecorder>(*writer_, [this](const std::string& why) { Tell(why); });
   recorder_->onStored = [this] { emit runStored(); };
-  recorder_->settingsSnapshot = std::move(settingsText);
+  recorder_->settingsSnapshot = settingsText;
+  settingsText_ = std::move(settingsText);
+  leaseSeconds_ = LoadLeaseSeconds(settings);
+  // A page is held back until the page before the last one is stored: a
+  // kill costs at most the page in flight and the one waiting to be stored.
+  for (Runner* run : {static_cast<Runner*>(&rank_), static_cast<Runner*>(&mining_)})
+    run->mayFetch = [this] { return writer_->QueuedPages() <= 1; };
+  // Kept so that a run that goes on writes on into the same files.
+  mining_.onResultFile = [this](const std::string& seed, const std::string& path) {
+    recorder_->ResultFile(RunKind::kMine, seed, path);
+  };
   recorder_->miningColumns = [this] { return mining_.state.csvHeader; };
   recorder_->planSnapshot = [this](RunKind kind) {
     return kind == RunKind::kRank ? rank_.Plan().ToJson() : mining_.Plan().ToJson();
@@ -120,6 +130,8 @@ HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, 
 
 HistoryWiring::~HistoryWiring() {
   if (!recorder_) return;
+  rank_.mayFetch = nullptr;
+  mining_.mayFetch = nullptr;
   rank_.listeners.Remove(this);
   mining_.listeners.Remove(this);
   Drain();
@@ -203,10 +215,18 @@ void HistoryWiring::PageEnded(RunKind kind, const PageReport& report) {
 
 void HistoryWiring::RunFailed(RunKind kind, const std::string& reason) { recorder_->RunFailed(kind, reason); }
 
-void HistoryWiring::RunEnded(RunKind kind, RunEnd how) { recorder_->RunEnded(kind, how); }
+void HistoryWiring::PageRequested(RunKind kind, const std::string& target, int page, int attempt, int knownPages) {
+  recorder_->PageRequested(kind, target, page, attempt, knownPages);
+}
+
+void HistoryWiring::RunEnded(RunKind kind, RunEnd how) {
+  recorder_->RunEnded(kind, how);
+  leased_.erase(kind);
+  if (leased_.empty()) leaseTimer_.stop();
+}
 
 int RunHistoryCopy(const CommandLine& options) {
-  const HistorySettings h = HistoryOfSettingsFile(options);
+  const HistorySettings h = HistorySettingsOf(options);
   history::HistoryStore local, team;
   const QString from = DatabaseName(h.database);
   const QString to = AddressWithoutPassword(QString::fromStdString(options.historyCopyTo));
@@ -229,7 +249,7 @@ int RunHistoryCopy(const CommandLine& options) {
 }
 
 int RunBatchCompare(const CommandLine& options) {
-  const HistorySettings h = HistoryOfSettingsFile(options);
+  const HistorySettings h = HistorySettingsOf(options);
   history::HistoryStore store;
   if (!store.Open(h.database)) {
     Say("cannot open the history " + DatabaseName(h.database).toStdString() + ": " + store.LastError());

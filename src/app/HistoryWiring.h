@@ -8,8 +8,15 @@
 #include <memory>
 #include <string>
 
+#include <QTimer>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
 #include "app/CommandLine.h"
 #include "run/RunEvents.h"
+#include "run/RunPlan.h"
 
 class QLabel;
 
@@ -36,6 +43,9 @@ void SaveHistorySettings(ConfigStore& store, const HistorySettings& settings);
 
 // The settings with the command line's --history and --no-history applied.
 HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store);
+// The same for a command without a window: of the settings file named, else
+// the one beside the program, read in memory only.
+HistorySettings HistorySettingsOf(const CommandLine& options);
 
 // Keeps every rank query and mining run in the chosen store, opened when it
 // is first needed. The runs are written on a thread of their own, so that a
@@ -66,8 +76,41 @@ class HistoryWiring : public QObject, public RunListener {
   // calls it when nobody did.
   void Drain();
 
+  // A stored run, to go on with or to write out.
+  struct StoredRun {
+    std::int64_t id = 0;
+    RunKind kind = RunKind::kRank;
+    RunPlan plan;
+    std::string columns;  // a mining run's CSV header as stored
+    bool ended = false;   // its ending is stored: it does not go on
+    bool blocked = false, failed = false;  // how it ended
+    std::vector<PageReport> pages;  // stored, in the run's order
+    std::map<std::string, std::string> files;  // its result files; the run's under ""
+    std::int64_t pagesKnown = 0, pagesDone = 0;
+    bool Complete() const { return pagesDone == pagesKnown; }
+  };
+  // Each of these waits for the writes queued before it; none with the
+  // reason in `error` when the store failed. The newest run of kind that can
+  // go on (none, with error empty: there is none).
+  std::optional<StoredRun> Resumable(RunKind kind, std::string& error);
+  std::optional<StoredRun> Load(std::int64_t runId, std::string& error);
+  // The run shared under name: made from plan and the kind's settings when
+  // there is none yet.
+  std::optional<StoredRun> Campaign(const std::string& name, const RunPlan& plan, std::string& error);
+  bool Abandon(std::int64_t runId, std::string& error);
+  // True for the one process that is to write a shared run's result files.
+  bool TakeFileWriting(std::int64_t runId);
+  // Starts the kind's run going on with run: its pages not ok are asked
+  // (again), a target at a time, under a lease. Shared: other processes work
+  // on the run as well, and this one writes no result files.
+  void GoOn(const StoredRun& run, bool shared);
+  // A shared mining run's result files, written whole from the store; false
+  // with the file that could not be written.
+  bool WriteResultFiles(const StoredRun& run, std::string& failedFile);
+
   void RunStarted(RunKind kind, const std::vector<std::string>& targets) override;
   void TargetStarted(RunKind kind, const std::string& target, int index, int count) override;
+  void PageRequested(RunKind kind, const std::string& target, int page, int attempt, int knownPages) override;
   void PageEnded(RunKind kind, const PageReport& report) override;
   void RunFailed(RunKind kind, const std::string& reason) override;
   void RunEnded(RunKind kind, RunEnd how) override;
@@ -91,10 +134,21 @@ class HistoryWiring : public QObject, public RunListener {
   std::unique_ptr<history::HistoryRecorder> recorder_;
   bool drained_ = false;
   std::string openError_;
+  std::function<std::string(RunKind)> settingsText_;
+  int leaseSeconds_ = 60;
+  std::string holder_;  // this process in the leases of shared runs
+  QTimer leaseTimer_;   // renews them while a run goes on
+  std::map<RunKind, std::int64_t> leased_;  // the runs it renews
 };
 
-// The two commands that need no window. Each returns the exit status.
+// The commands that need no window. Each returns the exit status.
 int RunHistoryCopy(const CommandLine& options);
 int RunBatchCompare(const CommandLine& options);
+int RunBatchExport(const CommandLine& options);
+
+// A stored run's result as its own export writes it to fileName (GBK): rank
+// in the plan's export mode, mining its lines with the header in front for a
+// ".csv" file.
+std::string StoredRunExport(const HistoryWiring::StoredRun& run, const std::string& fileName);
 
 }  // namespace lanshu

@@ -153,9 +153,12 @@ std::string RunSettingsText(const RunControls& c, RunKind kind) {
   return text;
 }
 
+std::vector<std::string> RankListTitles() {
+  return {Gbk("序号"), Gbk("域名"), Gbk("关键字"), Gbk("排名"), Gbk("搜索量"), Gbk("收录量"), Gbk("网页标题"), Gbk("链接")};
+}
+
 ControlsRankUi::ControlsRankUi(RunControls controls)
-    : table({Gbk("序号"), Gbk("域名"), Gbk("关键字"), Gbk("排名"), Gbk("搜索量"), Gbk("收录量"), Gbk("网页标题"),
-             Gbk("链接")}),
+    : table(RankListTitles()),
       controls_(std::move(controls)),
       caption_(Gbk("开始采集")) {}
 

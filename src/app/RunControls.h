@@ -71,6 +71,9 @@ std::string RunSettingsText(const RunControls& controls, RunKind kind);
 
 // A rank query's side of the controls without a window: the list is a
 // table in memory, the status texts go to onStatus.
+// The rank list's column titles (GBK).
+std::vector<std::string> RankListTitles();
+
 class ControlsRankUi : public RankUi {
  public:
   explicit ControlsRankUi(RunControls controls);

@@ -136,6 +136,12 @@ Reliability LoadReliability(ConfigStore& s) {
   return r;
 }
 
+int LoadLeaseSeconds(ConfigStore& s) {
+  s.SetSection(G("采集可靠性"));
+  const double v = s.ReadNumber(G("租约秒"), 60);
+  return v >= 5 && v <= 86400 ? static_cast<int>(v) : v > 86400 ? 86400 : v >= 0 && v < 5 ? 5 : 60;
+}
+
 void SaveReliability(ConfigStore& s, const Reliability& r) {
   s.SetSection(G("采集可靠性"));
   s.WriteNumber(G("失败重试次数"), r.retries);

@@ -34,5 +34,8 @@ void SaveSiteAddresses(ConfigStore& store, const SiteAddresses& sites);
 // unreadable keys keep the defaults. Written only by SaveSettings.
 Reliability LoadReliability(ConfigStore& store);
 void SaveReliability(ConfigStore& store, const Reliability& reliability);
+// "租约秒" of section "采集可靠性": how long a process holds a target of a
+// shared run without word from it (default 60, at least 5).
+int LoadLeaseSeconds(ConfigStore& store);
 
 }  // namespace lanshu

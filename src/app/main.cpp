@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   // The history commands only read the store: no browser, no window.
   if (!options.historyCopyTo.empty()) return lanshu::RunHistoryCopy(options);
   if (options.batch == "compare") return lanshu::RunBatchCompare(options);
+  if (options.batch == "export") return lanshu::RunBatchExport(options);
   lanshu::Application::InstallChineseTranslations();
   lanshu::Application::InstallWindowHooks();
   lanshu::Application program(options);

@@ -26,6 +26,8 @@ PageRecord HistoryRecorder::ToRecord(lanshu::RunKind kind, const PageReport& rep
   page.outcome = report.outcome.outcome;
   page.reason = report.outcome.reason;
   page.attempts = report.attempts;
+  page.revealed = report.revealed;
+  page.lastOfTarget = report.lastOfTarget;
   if (kind == lanshu::RunKind::kRank) {
     page.rankRows.reserve(report.cells.size());
     for (const std::vector<std::string>& cells : report.cells) {
@@ -39,6 +41,21 @@ PageRecord HistoryRecorder::ToRecord(lanshu::RunKind kind, const PageReport& rep
     for (const std::vector<std::string>& cells : report.cells) page.miningLines.push_back(CsvLine(cells));
   }
   return page;
+}
+
+PageReport HistoryRecorder::FromRecord(lanshu::RunKind kind, const PageRecord& record) {
+  PageReport report;
+  report.target = record.target;
+  report.page = record.page;
+  report.outcome.outcome = record.outcome;
+  report.outcome.reason = record.reason;
+  report.attempts = record.attempts;
+  if (kind == lanshu::RunKind::kRank)
+    for (const RankCells& row : record.rankRows) report.cells.emplace_back(row.begin(), row.end());
+  else
+    for (const std::string& line : record.miningLines) report.cells.push_back(CsvCells(line));
+  report.rows = static_cast<int>(report.cells.size());
+  return report;
 }
 
 std::optional<std::int64_t> HistoryRecorder::RunId(lanshu::RunKind kind) const {
@@ -77,8 +94,14 @@ void HistoryRecorder::Told(const WriteEvent& e) {
   if (e.type == WriteEvent::Type::kFinished && onStored) onStored();
 }
 
+void HistoryRecorder::GoOn(lanshu::RunKind kind, std::int64_t runId, std::string holder, std::int64_t leaseMs,
+                           bool shared) {
+  goOn_[kind == lanshu::RunKind::kRank ? 0 : 1] = GoingOn{runId, std::move(holder), leaseMs, shared};
+}
+
 void HistoryRecorder::RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) {
   Recording& run = Of(kind);
+  GoingOn& goOn = goOn_[kind == lanshu::RunKind::kRank ? 0 : 1];
   const bool continuing = run.continuing;
   // Resolved to the store's id when the retry is stored: none when the run
   // it continues was not.
@@ -89,6 +112,11 @@ void HistoryRecorder::RunStarted(lanshu::RunKind kind, const std::vector<std::st
   run.targets = targets;
   run.started = clock();
   run.pending = true;
+  run.goesOn = goOn.runId;
+  run.holder = std::move(goOn.holder);
+  run.leaseMs = goOn.leaseMs;
+  run.shared = goOn.shared;
+  goOn = GoingOn();
   if (kind == lanshu::RunKind::kRank) Begin(kind);
 }
 
@@ -102,6 +130,7 @@ void HistoryRecorder::Begin(lanshu::RunKind kind) {
   w.targets = run.targets;
   w.started = run.started;
   w.continues = run.continues;
+  w.goesOn = run.goesOn;
   try {
     w.settings = settingsSnapshot ? settingsSnapshot(kind) : std::string();
     w.columns = kind == lanshu::RunKind::kMine && miningColumns ? miningColumns() : std::string();
@@ -125,7 +154,31 @@ void HistoryRecorder::PageEnded(lanshu::RunKind kind, const PageReport& report) 
   PageWrite w;
   w.run = run.handle;
   w.page = ToRecord(kind, report);
+  w.page.holder = run.holder;
   Submit(std::move(w));
+}
+
+void HistoryRecorder::PageRequested(lanshu::RunKind kind, const std::string& target, int page, int, int) {
+  Begin(kind);
+  Recording& run = Of(kind);
+  if (!Writing(run) || run.holder.empty()) return;
+  // Counted as the attempt is made; a kill leaves the page claimed, and its
+  // lease tells the others when it is theirs.
+  Submit(StoreCall{run.handle, [target, page, holder = run.holder, lease = run.leaseMs](HistoryStore& store,
+                                                                                       std::int64_t id) {
+                     return id != 0 && store.ClaimPage(id, target, page, holder, lease);
+                   },
+                   nullptr});
+}
+
+void HistoryRecorder::ResultFile(lanshu::RunKind kind, const std::string& target, const std::string& path) {
+  Begin(kind);
+  Recording& run = Of(kind);
+  if (!Writing(run)) return;
+  Submit(StoreCall{run.handle, [target, path](HistoryStore& store, std::int64_t id) {
+                     return id != 0 && store.SetResultFile(id, target, path);
+                   },
+                   nullptr});
 }
 
 void HistoryRecorder::RunFailed(lanshu::RunKind kind, const std::string& reason) { Of(kind).failure = reason; }
@@ -143,6 +196,7 @@ void HistoryRecorder::RunEnded(lanshu::RunKind kind, RunEnd how) {
     case RunEnd::kFailed: w.how = Ending::kFailed; break;
   }
   w.finished = clock();
+  w.whenComplete = run.shared;
   if (how == RunEnd::kFailed) w.reason = run.failure;
   Submit(std::move(w));
 }

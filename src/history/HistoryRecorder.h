@@ -61,7 +61,20 @@ class HistoryRecorder : public lanshu::RunListener {
   void ContinueLastRun(lanshu::RunKind kind) { Of(kind).continuing = true; }
   void EndContinuing(lanshu::RunKind kind) { Of(kind).continuing = false; }
 
+  // The next run of kind goes on with run runId of the store instead of
+  // beginning a new one. holder names this process in the run's leases:
+  // each attempt at a page is counted in the queue as it is made, and only
+  // the holder stores. A shared run's ending is stored by the process that
+  // finds every page final.
+  void GoOn(lanshu::RunKind kind, std::int64_t runId, std::string holder, std::int64_t leaseMs, bool shared);
+
+  // The run of kind writes its lines to path: the whole run's (target
+  // empty) or target's. Kept so that a run that goes on writes on there.
+  void ResultFile(lanshu::RunKind kind, const std::string& target, const std::string& path);
+
   void RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) override;
+  void PageRequested(lanshu::RunKind kind, const std::string& target, int page, int attempt,
+                     int knownPages) override;
   void TargetStarted(lanshu::RunKind kind, const std::string& target, int index, int count) override;
   void PageEnded(lanshu::RunKind kind, const PageReport& report) override;
   void RunFailed(lanshu::RunKind kind, const std::string& reason) override;
@@ -71,8 +84,9 @@ class HistoryRecorder : public lanshu::RunListener {
   // none when it is not being recorded.
   std::optional<std::int64_t> RunId(lanshu::RunKind kind) const;
 
-  // The page as the store keeps it.
+  // The page as the store keeps it, and a stored page as a run reports it.
   static PageRecord ToRecord(lanshu::RunKind kind, const PageReport& report);
+  static PageReport FromRecord(lanshu::RunKind kind, const PageRecord& record);
 
  private:
   struct Recording {
@@ -85,7 +99,18 @@ class HistoryRecorder : public lanshu::RunListener {
     std::vector<std::string> targets;
     QDateTime started;
     std::string failure;  // why the run failed
+    std::int64_t goesOn = 0;  // the stored run it goes on with
+    std::string holder;
+    std::int64_t leaseMs = 0;
+    bool shared = false;
   };
+  struct GoingOn {
+    std::int64_t runId = 0;
+    std::string holder;
+    std::int64_t leaseMs = 0;
+    bool shared = false;
+  };
+  std::array<GoingOn, 2> goOn_;
   Recording& Of(lanshu::RunKind kind) { return runs_[kind == lanshu::RunKind::kRank ? 0 : 1]; }
   const Recording& Of(lanshu::RunKind kind) const { return runs_[kind == lanshu::RunKind::kRank ? 0 : 1]; }
   bool Writing(const Recording& run) const { return run.handle != 0 && !run.failed; }

@@ -354,7 +354,7 @@ bool HistoryStore::Impl::InsertMiningRows(std::int64_t runId, std::int64_t pageI
                "cannot store the lines"))
     return false;
   for (const std::string& line : lines) {
-    const std::vector<std::string> cells = SplitLine(line);
+    const std::vector<std::string> cells = CsvCells(line);
     QVariant metrics[5] = {NullText(), NullText(), NullText(), NullText(), NullText()};
     for (std::size_t i = 1; i < cells.size() && i - 1 < layout.size(); ++i)
       if (layout[i - 1] >= 0) metrics[layout[i - 1]] = Q(cells[i]);

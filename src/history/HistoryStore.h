@@ -9,6 +9,7 @@
 // the reason in LastError(). Collection goes on regardless; the caller shows
 // one message.
 #include <array>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -201,7 +202,8 @@ class HistoryStore {
   std::optional<QueueProgress> Progress(std::int64_t runId);
   // The result file of the run (target empty) or of one target.
   bool SetResultFile(std::int64_t runId, const std::string& target, const std::string& path);
-  std::optional<std::string> ResultFile(std::int64_t runId);
+  // The result files named so far: the run's under the empty target.
+  std::optional<std::map<std::string, std::string>> ResultFiles(std::int64_t runId);
   // True for the one caller that is to write a shared run's result files.
   std::optional<bool> TakeFileWriting(std::int64_t runId);
   // Every stored page of the run with its rows, in the run's order: target,

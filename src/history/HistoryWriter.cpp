@@ -43,8 +43,10 @@ bool RunWrites::Apply(const Write& w, std::vector<WriteEvent>& events) {
     // A retry names the run it continues only when that run was stored.
     const std::int64_t continues = Recording(begin->continues) ? *IdOf(begin->continues) : 0;
     try {
-      const std::optional<std::int64_t> id = store_->BeginRun(begin->kind, begin->targets, begin->settings,
-                                                              begin->started, begin->columns, continues, begin->plan);
+      const std::optional<std::int64_t> id =
+          begin->goesOn != 0 ? std::optional<std::int64_t>(begin->goesOn)
+                             : store_->BeginRun(begin->kind, begin->targets, begin->settings, begin->started,
+                                                begin->columns, continues, begin->plan);
       if (!id) {
         Fail(begin->run, store_->LastError(), events);
         return false;
@@ -61,10 +63,23 @@ bool RunWrites::Apply(const Write& w, std::vector<WriteEvent>& events) {
       return false;
     }
   }
+  if (const auto* call = std::get_if<StoreCall>(&w)) {
+    if (store_ && database_ && !store_->IsOpen()) store_->Open(*database_, sqlRoot_);
+    bool ok = false;
+    try {
+      ok = store_ && store_->IsOpen() && call->call(*store_, Recording(call->run) ? *IdOf(call->run) : 0);
+    } catch (const std::exception&) {
+      ok = false;
+    }
+    if (call->done) call->done->set_value(ok);
+    return ok;
+  }
   if (const auto* page = std::get_if<PageWrite>(&w)) {
     if (!Recording(page->run)) return true;
     try {
       if (store_->StorePage(*IdOf(page->run), page->page)) return true;
+      // Another process holds the target now and stores the page itself.
+      if (store_->LastError() == "lease lost") return true;
       Fail(page->run, store_->LastError(), events);
     } catch (const std::exception& e) {
       Fail(page->run, e.what(), events);
@@ -75,7 +90,18 @@ bool RunWrites::Apply(const Write& w, std::vector<WriteEvent>& events) {
   bool stored = true;
   if (Recording(finish.run)) {
     try {
-      stored = store_->FinishRun(*IdOf(finish.run), finish.how, finish.finished, finish.reason);
+      const std::int64_t id = *IdOf(finish.run);
+      Ending how = finish.how;
+      bool mine = true;
+      if (finish.whenComplete) {
+        const std::optional<QueueProgress> progress = store_->Progress(id);
+        mine = progress && progress->Complete();
+        const std::optional<std::vector<PageRecord>> pages = mine ? store_->LoadPages(id) : std::nullopt;
+        if (pages)
+          for (const PageRecord& p : *pages)
+            if (p.outcome == Outcome::kBlocked) how = Ending::kBlocked;
+      }
+      stored = !mine || store_->FinishRun(id, how, finish.finished, finish.reason);
       if (!stored) Fail(finish.run, store_->LastError(), events);
     } catch (const std::exception& e) {
       stored = false;
@@ -123,14 +149,40 @@ HistoryWriter::~HistoryWriter() {
   context_.reset();
 }
 
+bool HistoryWriter::Call(std::function<bool(HistoryStore&)> call, std::chrono::milliseconds budget) {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (drained_) return false;
+  }
+  auto done = std::make_shared<std::promise<bool>>();
+  std::future<bool> answer = done->get_future();
+  Queue(StoreCall{0, [call = std::move(call)](HistoryStore& store, std::int64_t) { return call(store); }, done});
+  if (answer.wait_for(budget) != std::future_status::ready) return false;
+  try {
+    return answer.get();
+  } catch (const std::future_error&) {
+    return false;  // given up on at the end
+  }
+}
+
+void HistoryWriter::Do(std::function<bool(HistoryStore&)> call) {
+  Queue(StoreCall{0, [call = std::move(call)](HistoryStore& store, std::int64_t) { return call(store); }, nullptr});
+}
+
 void HistoryWriter::Queue(Write w) {
   {
     const std::lock_guard<std::mutex> hold(lock_);
     if (drained_) return;
+    if (std::holds_alternative<PageWrite>(w)) ++pagesQueued_;
     queue_.push_back(std::move(w));
     ++queuedCount_;
   }
   wake_.notify_one();
+}
+
+std::size_t HistoryWriter::QueuedPages() const {
+  const std::lock_guard<std::mutex> hold(lock_);
+  return static_cast<std::size_t>(pagesQueued_ - pagesApplied_);
 }
 
 std::size_t HistoryWriter::Queued() const {
@@ -153,6 +205,7 @@ void HistoryWriter::Loop() {
     {
       const std::lock_guard<std::mutex> hold(lock_);
       ++appliedCount_;
+      if (std::holds_alternative<PageWrite>(w)) ++pagesApplied_;
       if (abandon_ && !stored) {
         // Broken off because the end gave up on it: told as not stored, not
         // as a failure of the store.

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -41,6 +42,7 @@ struct BeginWrite {
   std::string settings, columns, plan;
   QDateTime started;
   RunHandle continues = 0;  // the run a retry continues
+  std::int64_t goesOn = 0;  // a run the store has already, to go on with: nothing is inserted
 };
 struct PageWrite {
   RunHandle run = 0;
@@ -51,8 +53,19 @@ struct FinishWrite {
   Ending how = Ending::kFinished;
   QDateTime finished;
   std::string reason;
+  // A shared run: its ending is stored only by the process that finds every
+  // page final.
+  bool whenComplete = false;
 };
-using Write = std::variant<BeginWrite, PageWrite, FinishWrite>;
+// Anything else done with the store in its turn among the writes (claims,
+// leases, result files), given the store's id of run (0: none, or not
+// stored); done is told whether it succeeded.
+struct StoreCall {
+  RunHandle run = 0;
+  std::function<bool(HistoryStore&, std::int64_t runId)> call;
+  std::shared_ptr<std::promise<bool>> done;
+};
+using Write = std::variant<BeginWrite, PageWrite, FinishWrite, StoreCall>;
 
 // What became of a write.
 struct WriteEvent {
@@ -126,8 +139,17 @@ class HistoryWriter {
 
   // Returns at once. Ignored after Drain().
   void Queue(Write w);
+  // Calls call with the store on the writer's thread once the writes queued
+  // before it are applied, and waits up to budget for it; call may run after
+  // a wait that gave up, so it owns what it touches. False when call
+  // failed, or the store could not be opened or did not answer in time.
+  bool Call(std::function<bool(HistoryStore&)> call, std::chrono::milliseconds budget = kDrainBudget * 2);
+  // The same, without waiting.
+  void Do(std::function<bool(HistoryStore&)> call);
   // Writes queued and not yet applied, the one in progress included.
   std::size_t Queued() const;
+  // Of those, the pages.
+  std::size_t QueuedPages() const;
   // Waits until every write queued so far is applied, then tells what became
   // of them. False when budget ran out first.
   bool Settle(std::chrono::milliseconds budget);
@@ -150,6 +172,7 @@ class HistoryWriter {
   std::condition_variable wake_, applied_;
   std::deque<Write> queue_;
   std::uint64_t queuedCount_ = 0, appliedCount_ = 0;
+  std::uint64_t pagesQueued_ = 0, pagesApplied_ = 0;
   bool stop_ = false;
   bool abandon_ = false;  // given up on: apply nothing more
   bool drained_ = false;

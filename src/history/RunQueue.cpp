@@ -201,14 +201,18 @@ bool HistoryStore::SetResultFile(std::int64_t runId, const std::string& target, 
   return d_->Exec(q, "cannot record the result file");
 }
 
-std::optional<std::string> HistoryStore::ResultFile(std::int64_t runId) {
+std::optional<std::map<std::string, std::string>> HistoryStore::ResultFiles(std::int64_t runId) {
   if (!d_->Ready()) return std::nullopt;
   QSqlQuery q(d_->Db());
-  q.prepare(QStringLiteral("SELECT result_file FROM runs WHERE id = ?"));
+  q.prepare(QStringLiteral("SELECT '', result_file FROM runs WHERE id = ? UNION ALL "
+                           "SELECT target, result_file FROM queue_targets WHERE run_id = ?"));
   q.addBindValue(Id(runId));
-  if (!d_->Exec(q, "cannot read the run")) return std::nullopt;
-  if (!q.next()) return d_->Fail("no run " + std::to_string(runId) + " in the history"), std::nullopt;
-  return G(q.value(0));
+  q.addBindValue(Id(runId));
+  if (!d_->Exec(q, "cannot read the run's result files")) return std::nullopt;
+  std::map<std::string, std::string> files;
+  while (q.next())
+    if (!q.value(1).toString().isEmpty()) files[G(q.value(0))] = G(q.value(1));
+  return files;
 }
 
 std::optional<bool> HistoryStore::TakeFileWriting(std::int64_t runId) {

@@ -26,6 +26,7 @@
 
 #include "history/HistoryStore.h"
 #include "text/Codec.h"
+#include "text/Csv.h"
 
 namespace lanshu::history {
 namespace detail {
@@ -91,35 +92,6 @@ inline const char* const kKindNames[] = {"rank", "mine"};
 inline const char* const kOutcomeNames[] = {"ok", "failed", "blocked"};
 inline const char* const kEndingNames[] = {"unfinished", "finished", "stopped", "blocked", "failed", "abandoned"};
 
-// Cells of a mining line: split at "," outside double quotes, where a quoted
-// cell has its quotes doubled.
-inline std::vector<std::string> SplitLine(const std::string& line) {
-  std::vector<std::string> cells(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-        cells.back() += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        cells.back() += c;
-      }
-    } else if (c == '"' && cells.back().empty()) {
-      quoted = true;
-    } else if (c == ',') {
-      cells.emplace_back();
-    } else {
-      cells.back() += c;
-      // The second byte of a GBK character may not be read as a separator.
-      if (IsGbkLeadByte(static_cast<unsigned char>(c)) && i + 1 < line.size()) cells.back() += line[++i];
-    }
-  }
-  return cells;
-}
-
 // Titles of the metric columns of mining_rows in a run's CSV header, in the
 // order of the columns: volume, indexed_pages, first_site, second_site,
 // difficulty.
@@ -129,7 +101,7 @@ inline const char* const kMiningTitles[] = {"搜索量", "收录量", "第一位
 // (-1: none).
 inline std::vector<int> MiningLayout(const std::string& header) {
   std::vector<int> layout;
-  const std::vector<std::string> titles = SplitLine(header);
+  const std::vector<std::string> titles = CsvCells(header);
   for (std::size_t i = 1; i < titles.size(); ++i) {
     int column = -1;
     for (int k = 0; k < 5; ++k)

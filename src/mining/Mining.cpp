@@ -1,5 +1,6 @@
 #include "mining/Mining.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <utility>
@@ -94,6 +95,20 @@ void KeywordMining::StartOrStopMining() {
   // Every input of the run, now: a control changed during the run affects
   // the next one only.
   RunPlan plan = CapturePlan(seeds);
+  if (!ResultFolderReady(plan)) return;
+  Run(std::move(plan), std::make_unique<FreshPages>(seeds));
+}
+
+void KeywordMining::GoOnWith(RunPlan plan, std::unique_ptr<PageSource> source, std::vector<PageReport> earlier,
+                             KeptFiles files) {
+  if (Running()) return;
+  refusal = StartRefusal();
+  if (!ResultFolderReady(plan)) return;
+  kept_ = std::move(files);
+  GoOn(std::move(plan), std::move(source), std::move(earlier));
+}
+
+bool KeywordMining::ResultFolderReady(const RunPlan& plan) {
   const std::string& dir = plan.resultFolder;
   // Lines that cannot be saved would be lost without a word: with saving on,
   // the folder must take files before anything is fetched.
@@ -102,14 +117,31 @@ void KeywordMining::StartOrStopMining() {
       refusal = {StartRefusal::kResultFolder, dir, error};
       ShowMessageBox(Utf8TextToGbk("无法写入结果目录：") + dir + "\r\n" + FolderErrorText(error),
                      kMbOk | kMbTaskModal, T().info);
-      return;
+      return false;
     }
   }
   state.stopRequested = false;
   writeFailure = ResultFileFailure();
   ui_.SetStartCaption(T().running);
   ui_.SetStatusText(Utf8TextToGbk("开始挖掘.."));
-  Run(std::move(plan), std::make_unique<FreshPages>(seeds));
+  return true;
+}
+
+int KeywordMining::EarlierLines(const std::string& seed) const {
+  int lines = 0;
+  for (const PageReport& page : earlier_)
+    if (page.target == seed) lines += static_cast<int>(page.cells.size());
+  return lines;
+}
+
+bool KeywordMining::RewriteResultFile(const std::string& path, const std::vector<PageReport>& pages,
+                                      const std::string& seed) {
+  if (!OpenResultFile(path)) return false;
+  for (const PageReport& page : pages)
+    if (seed.empty() || page.target == seed)
+      for (const std::vector<std::string>& cells : page.cells)
+        if (!ResultFileOk(state.outputFile.Write(CsvLine(cells) + "\r\n"))) return false;
+  return true;
 }
 
 void KeywordMining::OnRunStarted() {
@@ -121,13 +153,62 @@ void KeywordMining::OnRunStarted() {
   MakeDirectoryPath(dir);
   seedFiles_.clear();
   openedFile_.clear();
-  if (plan_.autoSave && !plan_.separateFiles)
-    OpenResultFile(FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), plan_.extension));
+  if (GoingOn()) {
+    for (const PageReport& page : earlier_)
+      for (const std::vector<std::string>& cells : page.cells) {
+        ui_.AppendResult(CsvLine(cells) + "\r\n");
+        ++state.resultTotal;
+      }
+    if (plan_.autoSave) KeepOnWriting();
+    return;
+  }
+  if (plan_.autoSave && !plan_.separateFiles &&
+      OpenResultFile(FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), plan_.extension)) &&
+      onResultFile)
+    onResultFile(std::string(), openedFile_);
+}
+
+void KeywordMining::KeepOnWriting() {
+  const std::string& dir = plan_.resultFolder;
+  // Each file is cut back to the lines stored (a page written half at the
+  // kill), then written on. A file whose name was not kept is made anew.
+  if (!plan_.separateFiles) {
+    std::string path = kept_.run;
+    if (path.empty()) {
+      path = FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), plan_.extension);
+      if (onResultFile) onResultFile(std::string(), path);
+    }
+    RewriteResultFile(path, earlier_, std::string());
+    return;
+  }
+  for (const std::string& seed : plan_.targets) {
+    if (seedFiles_.count(seed)) continue;
+    auto kept = kept_.seeds.find(seed);
+    if (kept == kept_.seeds.end() && EarlierLines(seed) == 0) continue;
+    std::string path;
+    if (kept != kept_.seeds.end()) {
+      path = kept->second;
+    } else {
+      path = FreeResultFileName(dir + CleanFileName(seed) + "_" + DateTimeText(now()), plan_.extension);
+      if (onResultFile) onResultFile(seed, path);
+    }
+    seedFiles_[seed] = path;
+    if (!RewriteResultFile(path, earlier_, seed) || !ResultFileOk(state.outputFile.Close())) return;
+  }
 }
 
 bool KeywordMining::BeginTarget(const PageTask& task) {
   state.currentKeyword = task.target;
   state.keywordResultCount = 0;
+  if (GoingOn()) {
+    // The line limit counts the seed's lines from before as well.
+    state.keywordResultCount = EarlierLines(task.target);
+    const auto file = seedFiles_.find(task.target);
+    if (plan_.autoSave && plan_.separateFiles && file != seedFiles_.end()) {
+      openedFile_ = file->second;
+      return ResultFileOk(state.outputFile.OpenForAppend(file->second));
+    }
+  }
   if (InRetry()) {
     // The lines go to the end of the file the seed's lines went to.
     state.currentPage = task.page;
@@ -141,6 +222,7 @@ bool KeywordMining::BeginTarget(const PageTask& task) {
                                          plan_.extension)))
     return false;
   if (plan_.autoSave) seedFiles_[task.target] = openedFile_;
+  if (plan_.autoSave && plan_.separateFiles && onResultFile) onResultFile(task.target, openedFile_);
   return true;
 }
 
@@ -151,6 +233,19 @@ void KeywordMining::EndTarget() {
 void KeywordMining::OnRunEnding() {
   if (!InRetry() && !plan_.separateFiles && !RunFailed()) ResultFileOk(state.outputFile.Close());
   state.outputFile.Close();  // a run stopped by a failed file leaves it open
+  if (GoingOn() && !RunFailed()) {
+    // Pages asked again after the kill may belong before lines written since.
+    const std::vector<PageReport> whole = WholeRun();
+    ui_.ClearResults();
+    for (const PageReport& page : whole)
+      for (const std::vector<std::string>& cells : page.cells) ui_.AppendResult(CsvLine(cells) + "\r\n");
+    if (plan_.autoSave && !plan_.separateFiles && !openedFile_.empty() &&
+        RewriteResultFile(openedFile_, whole, std::string()))
+      ResultFileOk(state.outputFile.Close());
+    if (plan_.autoSave && plan_.separateFiles)
+      for (const auto& [seed, path] : seedFiles_)
+        if (!RewriteResultFile(path, whole, seed) || !ResultFileOk(state.outputFile.Close())) break;
+  }
   ui_.SetStartCaption(T().idle);
 }
 
@@ -304,6 +399,28 @@ void KeywordMining::ParseMiningRows(const std::string& page, const std::string& 
     if (!saved) return;
     if (plan_.limit > 0 && state.keywordResultCount >= plan_.limit) return;
   }
+}
+
+bool WriteRunResultFiles(const RunPlan& plan, const std::vector<PageReport>& pages, const std::tm& now,
+                         std::string& failedFile) {
+  const std::string& dir = plan.resultFolder;
+  MakeDirectoryPath(dir);
+  auto write = [&](const std::string& stem, const std::string& seed) {
+    const std::string name = FreeResultFileName(dir + stem + "_" + DateTimeText(now), plan.extension);
+    ResultFile file;
+    bool ok = file.OpenForRewrite(name);
+    for (const PageReport& page : pages)
+      if (seed.empty() || page.target == seed)
+        for (const std::vector<std::string>& cells : page.cells) ok = ok && file.Write(CsvLine(cells) + "\r\n");
+    if (!file.Close() || !ok) failedFile = name;
+    return failedFile.empty();
+  };
+  if (!plan.separateFiles) return write(Utf8TextToGbk("全部结果"), std::string());
+  for (const std::string& seed : plan.targets) {
+    const bool begun = std::any_of(pages.begin(), pages.end(), [&](const PageReport& p) { return p.target == seed; });
+    if (begun && !write(CleanFileName(seed), seed)) return false;
+  }
+  return true;
 }
 
 }  // namespace lanshu

@@ -66,6 +66,12 @@ struct MiningState {
   int currentPage = 0;
 };
 
+// Writes the result files of a whole run from its pages, in the run's order,
+// as the run itself writes them: one file, or one per seed begun. False when
+// one cannot be written, with its name in failedFile.
+bool WriteRunResultFiles(const RunPlan& plan, const std::vector<PageReport>& pages, const std::tm& now,
+                         std::string& failedFile);
+
 class KeywordMining : public Runner {
  public:
   // keywordSite: root address of the keyword site, ending in "/".
@@ -112,6 +118,19 @@ class KeywordMining : public Runner {
   // (the popup command 重试失败页).
   void RetryFailedPages();
 
+  // Where a run's lines went: its one result file, or each seed's.
+  struct KeptFiles {
+    std::string run;
+    std::map<std::string, std::string> seeds;
+  };
+  // Goes on with a run of plan that ended midway. Its earlier pages' lines
+  // come first, and its result files are cut back to them (a page written
+  // half at a kill) and written on; at the end each file holds its lines in
+  // the run's order.
+  void GoOnWith(RunPlan plan, std::unique_ptr<PageSource> source, std::vector<PageReport> earlier, KeptFiles files);
+  // A result file was opened: the run's (seed empty) or a seed's.
+  std::function<void(const std::string& seed, const std::string& path)> onResultFile;
+
   // The local time (a test may install a fixed clock).
   std::function<std::tm()> now;
 
@@ -142,6 +161,15 @@ class KeywordMining : public Runner {
   void OnRunEnding() override;
   void OnRunEnded() override;
 
+  // Starts a run once the result folder takes files; false when refused.
+  bool ResultFolderReady(const RunPlan& plan);
+  // Rewrites path with the lines of pages (of seed, or all when empty).
+  bool RewriteResultFile(const std::string& path, const std::vector<PageReport>& pages, const std::string& seed);
+  int EarlierLines(const std::string& seed) const;
+  // A run that goes on: its result files as they were, cut back.
+  void KeepOnWriting();
+
+  KeptFiles kept_;  // of a run that goes on
   // The result file each seed's lines went to in the last run.
   std::map<std::string, std::string> seedFiles_;
   std::string openedFile_;  // the result file opened last

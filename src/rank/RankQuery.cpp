@@ -186,17 +186,37 @@ void RankQuery::StartStopRankQuery() {
   Run(std::move(plan), std::make_unique<FreshPages>(pieces));
 }
 
+void RankQuery::GoOnWith(RunPlan plan, std::unique_ptr<PageSource> source, std::vector<PageReport> earlier) {
+  if (Running()) return;
+  refusal = StartRefusal();
+  ui_.SetStartCaption(Gbk(kRunning));
+  ui_.SetStatusText(Gbk("开始采集.."));
+  GoOn(std::move(plan), std::move(source), std::move(earlier));
+}
+
 void RankQuery::OnRunStarted() {
-  if (!InRetry()) ui_.List().Clear();
+  if (InRetry()) return;
+  ui_.List().Clear();
+  if (GoingOn()) ListPages(earlier_);
+}
+
+void RankQuery::ListPages(const std::vector<PageReport>& pages) {
+  ResultTable& list = ui_.List();
+  for (const PageReport& page : pages)
+    for (const std::vector<std::string>& cells : page.cells) {
+      if (cells.empty()) continue;
+      const int row = list.AppendRow(cells[0]);
+      for (std::size_t c = 1; c < cells.size(); ++c) list.SetCellText(row, static_cast<int>(c), cells[c]);
+    }
 }
 
 bool RankQuery::BeginTarget(const PageTask& task) {
   currentDomain = task.target;
   seenKeywords.clear();
   seenIndex_.clear();
-  // A page asked again: the duplicate filter goes on from what the list
-  // holds of the domain.
-  if (InRetry()) {
+  // A page asked again, or a domain that goes on: the duplicate filter goes
+  // on from what the list holds of the domain.
+  if (InRetry() || GoingOn()) {
     ResultTable& list = ui_.List();
     for (int r = 0; r < list.RowCount(); ++r)
       if (list.CellText(r, 1) == currentDomain) SeenBefore(list.CellText(r, 2));
@@ -206,7 +226,14 @@ bool RankQuery::BeginTarget(const PageTask& task) {
 
 void RankQuery::ShowStopping() { ui_.SetStartCaption(Gbk(kStopping)); }
 
-void RankQuery::OnRunEnding() { ui_.SetStartCaption(Gbk(kIdle)); }
+void RankQuery::OnRunEnding() {
+  // Pages asked again after the kill may belong before rows listed since.
+  if (GoingOn()) {
+    ui_.List().Clear();
+    ListPages(WholeRun());
+  }
+  ui_.SetStartCaption(Gbk(kIdle));
+}
 
 void RankQuery::OnRunEnded() { ShowNotice(Notice(Gbk("查询完成！"), Gbk("查询已停止！"))); }
 

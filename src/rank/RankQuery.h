@@ -127,6 +127,10 @@ class RankQuery : public Runner {
   // their rows at the end of the list (the popup command 重试失败页).
   void RetryFailedPages();
 
+  // Goes on with a run of plan that ended midway: the list shows its earlier
+  // pages' rows first, and at the end every row in the run's order.
+  void GoOnWith(RunPlan plan, std::unique_ptr<PageSource> source, std::vector<PageReport> earlier);
+
   // Query state, one set per program.
   std::string currentDomain;
   int currentPage = 0;
@@ -144,6 +148,8 @@ class RankQuery : public Runner {
   // The rows of a results block that go into the list (the duplicate
   // filter applied), and the links among them to resolve.
   std::vector<PendingRow> ReadRankRows(const std::string& body, std::vector<std::string>& links);
+  // Lists the rows of the pages as they were listed when they were read.
+  void ListPages(const std::vector<PageReport>& pages);
   // Lists the rows, with the resolved links in the order asked.
   void ListRankRows(const std::vector<PendingRow>& rows, const std::vector<std::string>& resolved);
   bool SeenBefore(const std::string& keyword);

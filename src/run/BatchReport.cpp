@@ -54,6 +54,24 @@ void BatchReporter::PageEnded(RunKind kind, const PageReport& report) {
   if (say_) say_(Line(kind, report));
 }
 
+void BatchReporter::WholeRun(RunKind kind, const std::vector<PageReport>& pages, std::optional<RunEnd> ended) {
+  if (ended) {
+    kind_ = kind;
+    started_ = true;
+    end_ = *ended;
+    startedAt_ = endedAt_ = std::chrono::steady_clock::now();
+  }
+  pages_.clear();
+  rows_ = 0;
+  failedPages_ = blockedPages_ = 0;
+  for (const PageReport& report : pages) {
+    pages_.push_back({GbkToUtf8Text(report.target), report.page, report.outcome.outcome, report.outcome.reason,
+                      report.attempts, report.rows});
+    rows_ += report.rows;
+    if (!report.outcome.Ok()) ++(report.outcome.outcome == Outcome::kBlocked ? blockedPages_ : failedPages_);
+  }
+}
+
 void BatchReporter::RunFailed(RunKind, const std::string& reason) {
   if (say_) say_("lanshu-collector: " + reason);
 }

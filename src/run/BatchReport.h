@@ -3,6 +3,7 @@
 // line per page that was not ok, the exit status, and a JSON report.
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ class BatchReporter : public RunListener {
 
   // Whether a run started at all (a refused start sends no events).
   bool Started() const { return started_; }
+  // The whole of a run that went on, or that others shared, as the store
+  // has it: its pages replace those this process saw. ended: how it ended,
+  // for a run this process did not take part in.
+  void WholeRun(RunKind kind, const std::vector<PageReport>& pages, std::optional<RunEnd> ended = std::nullopt);
   // The exit status when FILE was written.
   int Status() const;
   int Rows() const { return rows_; }

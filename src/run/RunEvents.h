@@ -35,6 +35,8 @@ struct PageReport {
   // The cells of those rows (rank: the list's eight cells; mining: the
   // line's keyword and metrics).
   std::vector<std::vector<std::string>> cells;
+  int revealed = -1;          // page 1: how many pages it links to; -1 otherwise
+  bool lastOfTarget = false;  // its target has all the rows it may have
 };
 
 // kFailed: the run could not go on (its result files could not be written).

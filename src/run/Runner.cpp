@@ -65,7 +65,39 @@ std::function<void()> Runner::Guarded(std::function<void()> fn) {
   };
 }
 
+void Runner::GoOn(RunPlan plan, std::unique_ptr<PageSource> source, std::vector<PageReport> earlier) {
+  if (running_) return;
+  earlier_ = std::move(earlier);
+  nextGoesOn_ = true;
+  Run(std::move(plan), std::move(source));
+}
+
+std::vector<PageReport> Runner::WholeRun() const {
+  std::vector<PageReport> pages = earlier_;
+  for (const PageReport& page : ended_) {
+    auto same = std::find_if(pages.begin(), pages.end(), [&](const PageReport& p) {
+      return p.target == page.target && p.page == page.page;
+    });
+    if (same != pages.end())
+      *same = page;
+    else
+      pages.push_back(page);
+  }
+  auto index = [this](const std::string& target) {
+    return std::find(plan_.targets.begin(), plan_.targets.end(), target) - plan_.targets.begin();
+  };
+  std::stable_sort(pages.begin(), pages.end(), [&](const PageReport& a, const PageReport& b) {
+    const auto ia = index(a.target), ib = index(b.target);
+    return ia != ib ? ia < ib : a.page < b.page;
+  });
+  return pages;
+}
+
 void Runner::Run(RunPlan plan, std::unique_ptr<PageSource> source) {
+  goingOn_ = nextGoesOn_;
+  nextGoesOn_ = false;
+  if (!goingOn_) earlier_.clear();
+  ended_.clear();
   plan_ = std::move(plan);
   active_ = plan_.reliability;
   source_ = std::move(source);
@@ -136,6 +168,16 @@ void Runner::Wait(int ms, std::function<void()> then) {
 void Runner::Step() {
   PageTask task;
   const bool more = source_->Next(task);
+  if (!more && !source_->Failure().empty()) FailRun(source_->Failure());
+  if (!more && source_->WaitMs() > 0 && !*stop_ && !failed_) {
+    // Others hold what is left: the target at hand is over, the run not.
+    if (inTarget_) {
+      inTarget_ = false;
+      EndTarget();
+    }
+    Wait(source_->WaitMs(), [this] { Step(); });
+    return;
+  }
   if (inTarget_ && (!more || task.startsTarget)) {
     EndTargetThen(more ? &task : nullptr);
     return;
@@ -235,6 +277,7 @@ void Runner::EndTargetThen(const PageTask* next) {
 void Runner::Finish() {
   running_ = false;
   waiting_ = nullptr;
+  source_->Ended();
   OnRunEnding();
   if (failed_) listeners.RunFailed(kind_, failure_);
   listeners.RunEnded(kind_, Ending());
@@ -257,6 +300,14 @@ void Runner::Collect(const PageTask& task, std::function<void(LoadedPage)> done)
   c->asked.page = task.page;
   c->asked.address = PageAddress(task.target, task.page);
   c->done = std::move(done);
+  Hold(c);
+}
+
+void Runner::Hold(std::shared_ptr<Collecting> c) {
+  if (mayFetch && !*stop_ && !mayFetch()) {
+    AfterMs(5, [this, c] { Hold(c); });
+    return;
+  }
   Attempt(c);
 }
 
@@ -302,6 +353,9 @@ void Runner::FinishPage(const PageTask& task, const LoadedPage& loaded, std::fun
     report.attempts = loaded.attempts;
     report.rows = rows.rows;
     report.cells = std::move(rows.cells);
+    if (task.reveals) report.revealed = task.shownTotal;
+    report.lastOfTarget = TargetFull();
+    if (goingOn_) ended_.push_back(report);
     listeners.PageEnded(kind_, report);
     then();
   });

@@ -52,6 +52,14 @@ class PageSource {
   virtual void Drop(const std::string& /*target*/) {}
   // Pages asked again: no target events, no pacing.
   virtual bool Retry() const { return false; }
+  // After Next found none: ask again after this many ms (others are still
+  // working on the run); 0: the run is over.
+  virtual int WaitMs() const { return 0; }
+  // Why no further page can be handed out (the run then ends failed); empty
+  // when nothing went wrong.
+  virtual std::string Failure() const { return std::string(); }
+  // The run has ended, at its end or midway.
+  virtual void Ended() {}
 };
 
 // Targets × the pages each one's page 1 reveals, in order.
@@ -96,6 +104,9 @@ class Runner {
   std::function<BlockedChoice(const PageReport&)> onBlocked;
   // Called when a run has ended and its notice was shown.
   std::function<void()> onIdle;
+  // Asked before each page is fetched: false holds the page back until it
+  // turns true (the pages before it must be stored first).
+  std::function<bool()> mayFetch;
 
   // Where the run's steps happen; none: a run goes to its end inside the
   // call that started it. Not to be changed while a run goes.
@@ -108,6 +119,15 @@ class Runner {
   void RequestStop();
   // The plan of the current or last run: a run reads nothing else.
   const RunPlan& Plan() const { return plan_; }
+
+  // A run that goes on where an earlier one of the same plan stopped: the
+  // pages it has (in the run's order) count as this run's, and source hands
+  // out the rest.
+  void GoOn(RunPlan plan, std::unique_ptr<PageSource> source, std::vector<PageReport> earlier);
+  bool GoingOn() const { return goingOn_; }
+  // A run that goes on: every page it has, the earlier ones included, in the
+  // run's order (target, then page).
+  std::vector<PageReport> WholeRun() const;
 
   // One page fetched with its retries: its GBK text and how it ended.
   struct LoadedPage {
@@ -187,6 +207,8 @@ class Runner {
 
   RunPlan plan_;
   PageLedger ledger_;
+  // A run that goes on: the pages it had when it began.
+  std::vector<PageReport> earlier_;
 
  private:
   enum class Next { kDone, kAgain };
@@ -205,6 +227,8 @@ class Runner {
   // Loads a page until it is ok, blocked or out of retries.
   void Collect(const PageTask& task, std::function<void(LoadedPage)> done);
   void Attempt(std::shared_ptr<struct Collecting> c);
+  // Attempt once mayFetch allows.
+  void Hold(std::shared_ptr<struct Collecting> c);
   void FinishPage(const PageTask& task, const LoadedPage& loaded, std::function<void()> then);
   // Calls then after ms, or at once when Stop comes first.
   void Wait(int ms, std::function<void()> then);
@@ -226,6 +250,9 @@ class Runner {
   std::function<void()> waiting_;
   unsigned waitSerial_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  bool goingOn_ = false;
+  bool nextGoesOn_ = false;
+  std::vector<PageReport> ended_;  // a run that goes on: its pages so far
 };
 
 }  // namespace lanshu

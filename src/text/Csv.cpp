@@ -24,4 +24,29 @@ std::string CsvLine(const std::vector<std::string>& cells) {
   return line;
 }
 
+std::vector<std::string> CsvCells(const std::string& line) {
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        cells.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        cells.back() += c;
+      }
+    } else if (c == '"' && cells.back().empty()) {
+      quoted = true;
+    } else if (c == ',') {
+      cells.emplace_back();
+    } else {
+      cells.back() += c;
+    }
+  }
+  return cells;
+}
+
 }  // namespace lanshu

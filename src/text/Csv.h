@@ -13,4 +13,8 @@ std::string CsvCell(std::string text);
 // The cells as one comma-separated line (no line end), each through CsvCell.
 std::string CsvLine(const std::vector<std::string>& cells);
 
+// The cells of a line as CsvLine writes it: split at "," outside double
+// quotes, a quoted cell's doubled quotes made single again.
+std::vector<std::string> CsvCells(const std::string& line);
+
 }  // namespace lanshu

@@ -182,7 +182,9 @@ TEST_P(QueueTest, ACampaignNamesOneRun) {
   EXPECT_EQ(store.TakeFileWriting(run), std::optional<bool>(true));
   EXPECT_EQ(store.TakeFileWriting(run), std::optional<bool>(false));
   ASSERT_TRUE(store.SetResultFile(run, "", "/tmp/all.csv"));
-  EXPECT_EQ(store.ResultFile(run), std::optional<std::string>("/tmp/all.csv"));
+  ASSERT_TRUE(store.SetResultFile(run, "a.com", "/tmp/a.csv"));
+  EXPECT_EQ(store.ResultFiles(run).value(),
+            (std::map<std::string, std::string>{{"", "/tmp/all.csv"}, {"a.com", "/tmp/a.csv"}}));
 }
 
 // Four claimers, each on its own connection and thread, share forty targets:

@@ -27,6 +27,13 @@ TEST(CsvCell, QuotesOnlyCellsWithCommasQuotesOrLineBreaks) {
   EXPECT_EQ(CsvCell("\x81\x7C\x81\x5C"), "\x81\x7C\x81\x5C");
 }
 
+// A stored line is read back into the very cells it was written from.
+TEST(CsvCells, ReadsBackWhatCsvLineWrote) {
+  const std::vector<std::vector<std::string>> lines = {
+      {"plain"}, {""}, {"", ""}, {"3,404,667", "say \"hi\"", "a\r\nb"}, {"\"", ",", "\"\""}, {G("中文"), "\x81\x7C"}};
+  for (const auto& cells : lines) EXPECT_EQ(CsvCells(CsvLine(cells)), cells) << CsvLine(cells);
+}
+
 TEST(InputText, PiecesAreTrimmedAndBlankOnesLeftOut) {
   EXPECT_EQ(TrimBlanks(G(" \t　a b　\t ")), "a b");
   EXPECT_EQ(TrimBlanks(G("　\t ")), "");
