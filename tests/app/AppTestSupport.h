@@ -3,6 +3,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
 #include <QTest>
 #include <functional>
@@ -38,6 +41,32 @@ inline QProcessEnvironment ChildEnvironment() {
     env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
                QStringLiteral("--disable-gpu --no-sandbox --disable-background-networking"));
   return env;
+}
+
+// A new, empty database named name on the test cluster that ctest starts
+// (LANSHU_TEST_PG: its socket folder), as the program's "数据库" setting
+// names it; empty, with why, when there is none.
+inline QString FreshPostgresqlDatabase(const QString& name, QString& why) {
+  const QString socket = qEnvironmentVariable("LANSHU_TEST_PG");
+  if (socket.isEmpty()) {
+    why = QStringLiteral("LANSHU_TEST_PG is not set: run this test through ctest, which starts the cluster");
+    return QString();
+  }
+  {
+    QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
+    admin.setHostName(socket);
+    admin.setPort(5432);
+    admin.setUserName(QStringLiteral("lanshu"));
+    admin.setDatabaseName(QStringLiteral("postgres"));
+    if (!admin.open()) why = admin.lastError().text();
+    QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS ") + name);
+    QSqlQuery create(admin);
+    if (why.isEmpty() && !create.exec(QStringLiteral("CREATE DATABASE ") + name)) why = create.lastError().text();
+    admin.close();
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+  if (!why.isEmpty()) return QString();
+  return QStringLiteral("postgresql://lanshu@/%1?host=%2&port=5432").arg(name, socket);
 }
 
 inline QByteArray ReadFile(const QString& path) {

@@ -333,23 +333,10 @@ class HistoryBatchTest : public QObject {
   // runs writing into one database at the same time lose nothing, and a
   // local store copies into it once.
   void twoBatchRunsIntoOnePostgresqlDatabaseLoseNothing() {
-    const QString socket = qEnvironmentVariable("LANSHU_TEST_PG");
-    QVERIFY2(!socket.isEmpty(), "LANSHU_TEST_PG is not set: run this test through ctest, which starts the cluster");
-    const QString name = QStringLiteral("lanshu_batch_%1").arg(QCoreApplication::applicationPid());
-    {
-      QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
-      admin.setHostName(socket);
-      admin.setPort(5432);
-      admin.setUserName(QStringLiteral("lanshu"));
-      admin.setDatabaseName(QStringLiteral("postgres"));
-      QVERIFY2(admin.open(), qPrintable(admin.lastError().text()));
-      QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS ") + name);
-      QSqlQuery create(admin);
-      QVERIFY2(create.exec(QStringLiteral("CREATE DATABASE ") + name), qPrintable(create.lastError().text()));
-      admin.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("admin"));
-    const QString team = QStringLiteral("postgresql://lanshu@/%1?host=%2&port=5432").arg(name, socket);
+    QString why;
+    const QString team =
+        FreshPostgresqlDatabase(QStringLiteral("lanshu_batch_%1").arg(QCoreApplication::applicationPid()), why);
+    QVERIFY2(!team.isEmpty(), qPrintable(why));
     site_.UpdateOptions([](demo::Options& o) {
       o.rankPages = 3;
       o.rankRowsPerPage = 5;
