@@ -26,6 +26,7 @@
 #include "app/Commands.h"
 #include "app/HistoryTab.h"
 #include "app/HistoryWiring.h"
+#include "app/ResumeOffer.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
@@ -148,7 +149,12 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
     return w ? RunSettingsText(ControlsOf(*w), kind) : RunSettingsText(batchControls_, kind);
   };
   history_ = std::make_unique<HistoryWiring>(options, *store_, window_.data(), *rank_, *mining_, settingsText);
-  if (window_) historyTab_ = std::make_unique<HistoryTab>(window_->历史页, *history_, *list_, *rank_, *window_);
+  if (window_) {
+    historyTab_ = std::make_unique<HistoryTab>(window_->历史页, *history_, *list_, *rank_, *window_);
+    resumeOffer_ = std::make_unique<ResumeOffer>(*window_, *history_, *rank_, *mining_);
+    // Once the window is up: the history is read on its first turn.
+    QTimer::singleShot(0, resumeOffer_.get(), [offer = resumeOffer_.get()] { offer->Offer(); });
+  }
 }
 
 Application::~Application() {
@@ -157,6 +163,7 @@ Application::~Application() {
   if (mining_) mining_->RequestStop();
   CancelTransferWaits();
   scheduler_.reset();
+  resumeOffer_.reset();
   historyTab_.reset();
   history_.reset();  // it listens to the runs
   delete window_.data();

@@ -19,6 +19,7 @@ class BrowserPageLoader;
 class ConfigStore;
 class CookieBridge;
 class HistoryTab;
+class ResumeOffer;
 class HistoryWiring;
 class HttpClient;
 class KeywordMining;
@@ -122,6 +123,7 @@ class Application : public QObject {
   std::unique_ptr<WindowCommands> commands_;
   std::unique_ptr<HistoryWiring> history_;
   std::unique_ptr<HistoryTab> historyTab_;
+  std::unique_ptr<ResumeOffer> resumeOffer_;
   CookieBridge* cookies_ = nullptr;
   bool closePending_ = false;
 };

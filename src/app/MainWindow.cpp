@@ -94,6 +94,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   进度文字->hide();
   进度条->hide();
   CreateBlockedBar();
+  CreateResumeBar();
 
   CreatePopupMenu();
   AnchorControls();
@@ -232,6 +233,20 @@ void MainWindow::CreateBlockedBar() {
   拦截提示条->installEventFilter(this);
 }
 
+void MainWindow::CreateResumeBar() {
+  继续提示条 = Named(new QFrame(this), "继续提示条", 0, kTabsTop, 990, 26);
+  继续提示条->setAutoFillBackground(true);
+  QPalette palette = 继续提示条->palette();
+  palette.setColor(QPalette::Window, QColor(0xE8, 0xF2, 0xFE));
+  继续提示条->setPalette(palette);
+  继续提示条->setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
+  继续提示文字 = MakeLabel(继续提示条, "继续提示文字", 8, 1, 300, 24, "");
+  按钮继续上次 = MakeButton(继续提示条, "按钮继续上次", 520, 1, 320, 24, "");
+  按钮放弃 = MakeButton(继续提示条, "按钮放弃", 848, 1, 60, 24, "放弃");
+  继续提示条->hide();
+  继续提示条->installEventFilter(this);
+}
+
 void MainWindow::CreatePopupMenu() {
   文件 = new QMenu(QStringLiteral("文件"), this);
   文件->setObjectName(QStringLiteral("文件"));
@@ -355,8 +370,10 @@ void MainWindow::Relayout() {
   // The blocked-page bar sits where the tabs begin and pushes them down; the
   // tabs' bottom stays, so the controls inside lay out as for a window that
   // much lower.
-  const int pushed = 拦截提示条->isHidden() ? 0 : 拦截提示条->height();
+  const int blocked = 拦截提示条->isHidden() ? 0 : 拦截提示条->height();
+  const int pushed = blocked + (继续提示条->isHidden() ? 0 : 继续提示条->height());
   拦截提示条->setGeometry(0, kTabsTop, W, 拦截提示条->height());
+  继续提示条->setGeometry(0, kTabsTop + blocked, W, 继续提示条->height());
   选择夹->setGeometry(0, kTabsTop + pushed, W, H - kTabsTop - pushed - barHeight);
   列表框->resize(选择夹->width() - 2 * 列表框->x(), 选择夹->height() - 列表框->y() - 列表框->x());
   if (列表框->model() && 列表框->model()->columnCount() >= 2) {
@@ -439,7 +456,8 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == 拦截提示条 && (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent))
+  if ((watched == 拦截提示条 || watched == 继续提示条) &&
+      (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent))
     Relayout();
   return QWidget::eventFilter(watched, event);
 }

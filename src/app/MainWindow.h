@@ -148,6 +148,12 @@ class MainWindow : public QWidget {
   QPushButton* 按钮继续 = nullptr;
   QPushButton* 按钮跳过 = nullptr;
   QPushButton* 按钮停止 = nullptr;
+  // Shown at start-up when a run did not finish: go on with it, or give it
+  // up. Below the blocked-page bar when both show.
+  QFrame* 继续提示条 = nullptr;
+  QLabel* 继续提示文字 = nullptr;
+  QPushButton* 按钮继续上次 = nullptr;
+  QPushButton* 按钮放弃 = nullptr;
 
  signals:
   // The window is about to close (after the settings were saved by a handler).
@@ -202,6 +208,7 @@ class MainWindow : public QWidget {
   void CreateNoticePage(QWidget* page);
   void CreatePopupMenu();
   void CreateBlockedBar();
+  void CreateResumeBar();
   void Connect();
   // How a control follows the window's size: it moves with the right or the
   // bottom edge, or grows with the width or the height.

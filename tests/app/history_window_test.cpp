@@ -1,6 +1,7 @@
 // The history tab driven by objectName, with the real browser against the
 // demo site started in-process and a history database of the test's own.
 #include <QApplication>
+#include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QChart>
 #include <QChartView>
@@ -293,6 +294,86 @@ class HistoryWindowTest : public QObject {
     const auto runs = store.ListRuns();
     QVERIFY(runs && runs->size() == 1);
     QCOMPARE(history::EndingName(runs->front().ending), "stopped");
+  }
+
+  // A rank run stopped by closing the window at its second page.
+  void CloseAtPageTwo(const QString& name, const QString& db) {
+    auto app = Start(name, db);
+    QVERIFY(app->Ok());
+    app->Demo()->UpdateOptions([](demo::Options& o) { o.rankPages = 4; });
+    MainWindow& w = *app->Window();
+    QPointer<MainWindow> guard(&w);
+    w.编辑框域名->setText(QStringLiteral("a.test|b.test"));
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      if (guard && guard->StatusText().contains(QStringLiteral("当前页：2"))) {
+        poll.stop();
+        guard->close();
+      }
+    });
+    poll.start(20);
+    QTimer::singleShot(0, [&] { QTest::mouseClick(w.按钮开始采集, Qt::LeftButton); });
+    QVERIFY(WaitFor([&] { return !guard || !guard->isVisible(); }, 60000));
+  }
+
+  // At start-up a run that did not finish is offered: 继续 collects what it
+  // lacks, and the list is the list of a run never stopped; 放弃 ends it for
+  // good. Neither is offered again.
+  void anUnfinishedRunIsOfferedAndGoesOnOrIsGivenUp() {
+    const QString db = Path(QStringLiteral("offer.sqlite"));
+    CloseAtPageTwo(QStringLiteral("offer"), db);
+    QByteArray resumed;
+    {
+      auto app = Start(QStringLiteral("offer"), db);
+      QVERIFY(app->Ok());
+      app->Demo()->UpdateOptions([](demo::Options& o) { o.rankPages = 4; });
+      MainWindow& w = *app->Window();
+      QVERIFY(WaitFor([&] { return w.继续提示条->isVisible(); }, 10000));
+      QCOMPARE(w.继续提示文字->text(), QStringLiteral("上次的排名查询没有完成。"));
+      QVERIFY2(w.按钮继续上次->text().startsWith(QStringLiteral("继续上次的采集（已完成 ")), qPrintable(w.按钮继续上次->text()));
+      QVERIFY2(w.按钮继续上次->text().endsWith(QStringLiteral("/5 页）")), qPrintable(w.按钮继续上次->text()));
+      messages_.clear();
+      QTest::mouseClick(w.按钮继续上次, Qt::LeftButton);
+      QVERIFY(!w.继续提示条->isVisible());
+      QVERIFY(WaitFor([&] { return !messages_.empty() && w.按钮开始采集->text() == QStringLiteral("开始采集"); }, 60000));
+      QCOMPARE(messages_.back().text, QStringLiteral("查询完成！"));
+      resumed = ExportRankList(w, QStringLiteral("resumed.csv"));
+      // The same run, never stopped.
+      QVERIFY(RunRank(*app, QStringLiteral("a.test|b.test")));
+      // Each start has its demo site on a port of its own.
+      auto withoutPort = [](QByteArray text) {
+        return QString::fromLatin1(text).replace(QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:\\d+")), QStringLiteral("demo"));
+      };
+      QCOMPARE(withoutPort(resumed), withoutPort(ExportRankList(w, QStringLiteral("whole.csv"))));
+    }
+    {
+      history::HistoryStore store;
+      QVERIFY(store.Open(ToGbk(db)));
+      QCOMPARE(history::EndingName(store.Run(1)->ending), "finished");
+    }
+    {
+      auto app = Start(QStringLiteral("offer"), db);
+      QTest::qWait(300);
+      QVERIFY(!app->Window()->继续提示条->isVisible());
+    }
+
+    const QString other = Path(QStringLiteral("give-up.sqlite"));
+    CloseAtPageTwo(QStringLiteral("give-up"), other);
+    {
+      auto app = Start(QStringLiteral("give-up"), other);
+      MainWindow& w = *app->Window();
+      QVERIFY(WaitFor([&] { return w.继续提示条->isVisible(); }, 10000));
+      QTest::mouseClick(w.按钮放弃, Qt::LeftButton);
+      QVERIFY(!w.继续提示条->isVisible());
+    }
+    {
+      auto app = Start(QStringLiteral("give-up"), other);
+      QTest::qWait(300);
+      QVERIFY(!app->Window()->继续提示条->isVisible());
+    }
+    history::HistoryStore store;
+    QVERIFY(store.Open(ToGbk(other)));
+    QCOMPARE(history::EndingName(store.Run(1)->ending), "abandoned");
   }
 
   // 1,000,000 rank rows: 200 runs over 10 domains, 250 pages of 20 rows.
