@@ -22,6 +22,7 @@ bool QueuedPages::Next(lanshu::PageTask& task) {
         task.targetCount = static_cast<int>(setup_.targets.size());
       }
       if (!task.reveals) task.knownPages = task.shownTotal = total_;
+      handed_.emplace(task.target, task.page);
       ++next_;
       return true;
     }
@@ -55,6 +56,14 @@ bool QueuedPages::ClaimNext() {
     if (setup_.shared && !progress->Complete()) waitMs_ = setup_.pollMs;
     return false;
   }
+  for (int page : (*claimed)->open)
+    if (handed_.count({(*claimed)->target, page})) {
+      error_ = "the history store did not keep page " + std::to_string(page) + " of a target";
+      const std::string target = (*claimed)->target;
+      const Setup s = setup_;
+      access_([target, s](HistoryStore& store) { return store.Release(s.runId, target, s.holder); });
+      return false;
+    }
   current_ = std::move(**claimed);
   pages_ = current_->open;
   next_ = 0;

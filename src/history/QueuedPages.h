@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ class QueuedPages : public lanshu::PageSource {
   Setup setup_;
   std::optional<QueuedTarget> current_;
   std::vector<int> pages_;  // of the current target, in order
+  // Every page handed out: one that comes back was not stored, and asking
+  // it again would go round for ever.
+  std::set<std::pair<std::string, int>> handed_;
   std::size_t next_ = 0;
   int total_ = 0;
   int waitMs_ = 0;

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 
 #include "HistoryTestSupport.h"
+#include "history/QueuedPages.h"
 
 namespace lanshu::history {
 namespace {
@@ -185,6 +186,56 @@ TEST_P(QueueTest, ACampaignNamesOneRun) {
   ASSERT_TRUE(store.SetResultFile(run, "a.com", "/tmp/a.csv"));
   EXPECT_EQ(store.ResultFiles(run).value(),
             (std::map<std::string, std::string>{{"", "/tmp/all.csv"}, {"a.com", "/tmp/a.csv"}}));
+}
+
+// The source a run takes its pages from: a claimed target's open pages in
+// order, page 1 revealing the rest; a target whose page 1 is stored goes on
+// where it stopped; a shared run waits while others hold what is left.
+TEST_P(QueueTest, QueuedPagesHandsOutATargetAtATimeInOrder) {
+  const auto run = Begin({"a.com", "b.com"});
+  ASSERT_TRUE(Store(run, "a.com", 1, 1, "", 3));
+  ASSERT_TRUE(Store(run, "a.com", 2, 1, ""));
+  QueuedPages::Access direct = [this](std::function<bool(HistoryStore&)> call) { return call(store); };
+  QueuedPages::Setup setup;
+  setup.runId = run;
+  setup.holder = "me";
+  setup.targets = {"a.com", "b.com"};
+  setup.shared = true;
+  QueuedPages source(direct, setup);
+  std::vector<std::string> handed;
+  PageTask task;
+  for (int n = 0; n < 3 && source.Next(task); ++n) {
+    handed.push_back(task.target + "/" + std::to_string(task.page) + (task.startsTarget ? " starts" : "") +
+                     (task.reveals ? " reveals" : "") + " of " + std::to_string(task.knownPages));
+    if (task.reveals) source.Revealed(task.target, 2);
+    ASSERT_TRUE(store.ClaimPage(run, task.target, task.page, "me", kLease));
+    PageRecord page = RankPage(task.target, task.page, {});
+    page.holder = "me";
+    page.revealed = task.reveals ? 2 : -1;
+    // b.com's page 2 is left claimed, as by a process killed midway.
+    if (handed.size() < 3) {
+      ASSERT_TRUE(store.StorePage(run, page)) << store.LastError();
+    }
+  }
+  EXPECT_EQ(handed, (std::vector<std::string>{"a.com/3 starts of 3", "b.com/1 starts reveals of 0", "b.com/2 of 2"}));
+  EXPECT_TRUE(source.Failure().empty());
+
+  // Held by this process, b.com is waited for by another.
+  QueuedPages::Setup theirs = setup;
+  theirs.holder = "other";
+  QueuedPages other(direct, theirs);
+  EXPECT_FALSE(other.Next(task));
+  EXPECT_EQ(other.WaitMs(), setup.pollMs);
+  // Let go at the end of the run, its claimed page is anyone's.
+  source.Ended();
+  ASSERT_TRUE(other.Next(task));
+  EXPECT_EQ(task.target + "/" + std::to_string(task.page), "b.com/2");
+  // Once every page is final, there is nothing to wait for.
+  PageRecord last = RankPage("b.com", 2, {});
+  last.holder = "other";
+  ASSERT_TRUE(store.StorePage(run, last)) << store.LastError();
+  EXPECT_FALSE(other.Next(task));
+  EXPECT_EQ(other.WaitMs(), 0);
 }
 
 // Four claimers, each on its own connection and thread, share forty targets:

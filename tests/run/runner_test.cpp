@@ -42,6 +42,9 @@ class ScriptedKind : public Runner {
     Run(plan, std::make_unique<FreshPages>(std::move(targets)));
   }
   void Retry() { Run(Plan(), std::make_unique<RetryPages>(Ledger().NotOk())); }
+  void GoOnWith(std::vector<std::string> targets, std::unique_ptr<PageSource> source, std::vector<PageReport> earlier) {
+    GoOn(RunPlan::For(kind_, targets, reliability, "", "", ""), std::move(source), std::move(earlier));
+  }
   RunEnd End() const { return Ledger().End(); }
 
  protected:
@@ -141,6 +144,82 @@ TEST_F(RunnerTest, AFullTargetAsksNoFurtherPageAndFailedPagesAreRetriedAlone) {
   EXPECT_EQ(run.log, (std::vector<std::string>{"begin b", "status b 2/2", "fetch b/2", "page b/2 3", "end target",
                                                "ended"}));
   EXPECT_EQ(run.Ledger().Failed(), 0);
+}
+
+// Hands out scripted pages; after them, waits `waits` times for others, and
+// may fail.
+class ScriptedSource : public PageSource {
+ public:
+  std::vector<PageTask> tasks;
+  int waits = 0;
+  std::string failure;
+  std::vector<std::string>* log = nullptr;
+  std::vector<std::string> Targets() const override { return {"a", "b"}; }
+  bool Next(PageTask& task) override {
+    if (next_ < tasks.size()) {
+      task = tasks[next_++];
+      return true;
+    }
+    if (waits > 0) {
+      --waits;
+      log->push_back("wait");
+    }
+    return false;
+  }
+  int WaitMs() const override { return waits > 0 ? 1 : 0; }
+  std::string Failure() const override { return next_ < tasks.size() ? std::string() : failure; }
+  void Ended() override { log->push_back("source ended"); }
+
+ private:
+  std::size_t next_ = 0;
+};
+
+PageTask Task(const std::string& target, int page, bool starts) {
+  PageTask t;
+  t.target = target;
+  t.page = page;
+  t.startsTarget = starts;
+  t.reveals = starts && page == 1;
+  return t;
+}
+
+// A run that goes on: earlier pages count as its own and the whole run comes
+// in the run's order, whatever order its pages were asked in; a source that
+// waits for others ends the target at hand but not the run; a source that
+// fails ends it failed; no page is fetched while mayFetch holds it back.
+TEST_F(RunnerTest, ARunThatGoesOnWaitsForOthersAndKeepsTheRunsOrder) {
+  ScriptedKind run(RunKind::kRank);
+  run.pages = {{"a/2", Page(2)}, {"b/1", Page(1)}};
+  auto source = std::make_unique<ScriptedSource>();
+  source->log = &run.log;
+  source->tasks = {Task("b", 1, true), Task("a", 2, true)};
+  source->waits = 2;
+  int holds = 3;
+  run.mayFetch = [&] { return --holds < 0 || holds % 2 == 0; };
+  PageReport earlier;
+  earlier.target = "a";
+  earlier.page = 1;
+  earlier.cells = {{"x"}};
+  run.GoOnWith({"a", "b"}, std::move(source), {earlier});
+  EXPECT_EQ(run.log, (std::vector<std::string>{"begin b", "fetch b/1", "status b 1/0", "page b/1 1", "end target",
+                                               "begin a", "status a 2/0", "fetch a/2", "page a/2 2", "wait", "end target",
+                                               "wait", "source ended", "ended"}));
+  EXPECT_EQ(run.End(), RunEnd::kFinished);
+  std::vector<std::string> order;
+  for (const PageReport& p : run.WholeRun()) order.push_back(p.target + "/" + std::to_string(p.page));
+  EXPECT_EQ(order, (std::vector<std::string>{"a/1", "a/2", "b/1"}));
+
+  auto failing = std::make_unique<ScriptedSource>();
+  failing->log = &run.log;
+  failing->failure = "lease lost";
+  run.mayFetch = nullptr;
+  run.log.clear();
+  run.GoOnWith({"a"}, std::move(failing), {});
+  EXPECT_EQ(run.End(), RunEnd::kFailed);
+  // A fresh run afterwards keeps nothing of the earlier pages.
+  run.Start({"b"});
+  EXPECT_FALSE(run.GoingOn());
+  EXPECT_TRUE(run.WholeRun().empty());
 }
 
 TEST_F(RunnerTest, StopCutsAWaitShortAndAStopPendingAtAMiningSeedStillAsksItsFirstPage) {
