@@ -94,6 +94,10 @@ class HistoryWiring : public QObject, public RunListener {
   // go on (none, with error empty: there is none).
   std::optional<StoredRun> Resumable(RunKind kind, std::string& error);
   std::optional<StoredRun> Load(std::int64_t runId, std::string& error);
+  // The same for both kinds (rank first) without waiting: then gets them on
+  // this object's thread once the history has answered; nothing when it
+  // failed.
+  void FindResumable(std::function<void(std::vector<StoredRun>)> then);
   // The run shared under name: made from plan and the kind's settings when
   // there is none yet.
   std::optional<StoredRun> Campaign(const std::string& name, const RunPlan& plan, std::string& error);

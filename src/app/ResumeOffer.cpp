@@ -35,14 +35,15 @@ ResumeOffer::~ResumeOffer() {
 
 void ResumeOffer::Offer() {
   if (!history_.Enabled()) return;
-  runs_.clear();
-  for (RunKind kind : {RunKind::kRank, RunKind::kMine}) {
-    std::string error;
-    // A history that cannot be read is told where the history tells its
-    // failures, when a run is kept; nothing is offered then.
-    if (std::optional<HistoryWiring::StoredRun> run = history_.Resumable(kind, error)) runs_.push_back(std::move(*run));
-  }
-  ShowNext();
+  // Asked on the history's own thread: a slow server never holds the window.
+  // A history that cannot be read offers nothing; its failure is told when
+  // a run is kept.
+  QPointer<ResumeOffer> self(this);
+  history_.FindResumable([self](std::vector<HistoryWiring::StoredRun> runs) {
+    if (!self || self->started_) return;
+    self->runs_.assign(std::make_move_iterator(runs.begin()), std::make_move_iterator(runs.end()));
+    self->ShowNext();
+  });
 }
 
 void ResumeOffer::ShowNext() {
@@ -75,6 +76,7 @@ void ResumeOffer::GiveUp() {
 }
 
 void ResumeOffer::RunStarted(RunKind, const std::vector<std::string>&) {
+  started_ = true;
   runs_.clear();
   if (window_) window_->继续提示条->hide();
 }

@@ -38,6 +38,7 @@ class ResumeOffer : public QObject, public RunListener {
   RankQuery& rank_;
   KeywordMining& mining_;
   std::deque<HistoryWiring::StoredRun> runs_;  // the one shown first
+  bool started_ = false;  // a run started: nothing is offered any more
 };
 
 }  // namespace lanshu

@@ -1,6 +1,8 @@
 // Runs that go on after a kill, runs that several processes share, and the
 // export of a stored run: the history's queue seen from the program.
 #include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
 #include <QSysInfo>
 #include <QUuid>
 #include <cstdio>
@@ -104,6 +106,27 @@ std::optional<StoredRun> HistoryWiring::Resumable(RunKind kind, std::string& err
   if (!ok) return error = why->empty() ? "the history store did not answer" : *why, std::nullopt;
   if (*id == 0) return std::nullopt;
   return Load(*id, error);
+}
+
+void HistoryWiring::FindResumable(std::function<void(std::vector<StoredRun>)> then) {
+  if (!writer_) return;
+  QPointer<HistoryWiring> self(this);
+  writer_->Do([self, then = std::move(then)](HistoryStore& store) {
+    auto runs = std::make_shared<std::vector<StoredRun>>();
+    for (RunKind kind : {RunKind::kRank, RunKind::kMine}) {
+      const auto found = store.Resumable(kind);
+      if (!found) return false;
+      StoredRun run;
+      if (found->has_value() && !ReadStoredRun(store, (*found)->id, run)) return false;
+      if (found->has_value()) runs->push_back(std::move(run));
+    }
+    QMetaObject::invokeMethod(
+        self.data(), [self, then, runs] {
+          if (self) then(std::move(*runs));
+        },
+        Qt::QueuedConnection);
+    return true;
+  });
 }
 
 std::optional<StoredRun> HistoryWiring::Campaign(const std::string& name, const RunPlan& plan, std::string& error) {

@@ -254,11 +254,20 @@ class BatchTest : public QObject {
   void badArgumentsExitWithStatusTwo() {
     const QString out = Path(QStringLiteral("never.csv"));
     const std::vector<std::pair<QStringList, QString>> cases = {
-        {{QStringLiteral("--batch"), QStringLiteral("fetch"), QStringLiteral("--out"), out}, QStringLiteral("--batch takes rank, mine or compare")},
+        {{QStringLiteral("--batch"), QStringLiteral("fetch"), QStringLiteral("--out"), out}, QStringLiteral("--batch takes rank, mine, compare or export")},
         {{QStringLiteral("--batch"), QStringLiteral("mine")}, QStringLiteral("--batch needs --out FILE")},
         {{QStringLiteral("--out"), out}, QStringLiteral("--out is only used with --batch")},
         {{QStringLiteral("--frobnicate")}, QStringLiteral("unknown argument: --frobnicate")},
         {{QStringLiteral("--batch"), QStringLiteral("mine"), QStringLiteral("--settings")}, QStringLiteral("missing value after --settings")},
+        {{QStringLiteral("--resume")}, QStringLiteral("--resume is only used with --batch rank or mine")},
+        {{QStringLiteral("--batch"), QStringLiteral("rank"), QStringLiteral("--out"), out, QStringLiteral("--resume"),
+          QStringLiteral("--campaign"), QStringLiteral("w")},
+         QStringLiteral("--resume and --campaign exclude each other")},
+        {{QStringLiteral("--batch"), QStringLiteral("export"), QStringLiteral("--out"), out},
+         QStringLiteral("--batch export needs either --run N or --campaign NAME")},
+        {{QStringLiteral("--batch"), QStringLiteral("mine"), QStringLiteral("--out"), out, QStringLiteral("--resume"),
+          QStringLiteral("--no-history")},
+         QStringLiteral("--resume needs the history, not --no-history")},
     };
     for (const auto& [arguments, why] : cases) {
       const Ran o = RunProgram(arguments);
