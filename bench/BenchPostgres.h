@@ -59,6 +59,13 @@ class BenchPostgres {
     return url.toString().toStdString();
   }
 
+  // The server's own address, without a proxy: its socket folder, or the
+  // address LANSHU_BENCH_PG named.
+  std::string Direct() const {
+    if (!setting_.empty()) return setting_;
+    return "postgresql://" + user + "@/" + database + "?host=" + adminFolder_ + "&port=5432";
+  }
+
  private:
   void Read(const std::string& setting) {
     if (setting.rfind("postgres", 0) != 0) {
@@ -67,6 +74,7 @@ class BenchPostgres {
       database = "lanshu_bench_" + std::to_string(getpid());
       return;
     }
+    setting_ = setting;
     const QUrl url(QString::fromStdString(setting));
     const QUrlQuery query(url);
     const int port = query.hasQueryItem(QStringLiteral("port")) ? query.queryItemValue(QStringLiteral("port")).toInt()
@@ -101,6 +109,7 @@ class BenchPostgres {
   }
 
   std::string script_;
+  std::string setting_;  // a postgresql:// address LANSHU_BENCH_PG named
   std::string cluster_;
   std::string adminFolder_;
   bool ok_ = false;

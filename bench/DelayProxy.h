@@ -84,6 +84,9 @@ class DelayProxy {
   // Answer chunks read from the server and not yet passed on.
   std::size_t Waiting() const { return waiting_.load(); }
   int Accepted() const { return accepted_.load(); }
+  // Chunks read from the server so far: about one per statement's round
+  // trip, as answers are small.
+  long Answers() const { return answers_.load(); }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -231,6 +234,7 @@ class DelayProxy {
         } else {
           l.answers.push_back({Clock::now() + std::chrono::milliseconds(delayMs_), std::string(buf, static_cast<std::size_t>(n))});
           ++waiting_;
+          ++answers_;
         }
       }
       if (fds[1].revents & POLLIN) RunCommands();
@@ -254,6 +258,7 @@ class DelayProxy {
   std::uint64_t asked_ = 0, served_ = 0;
   std::atomic<std::size_t> waiting_{0};
   std::atomic<int> accepted_{0};
+  std::atomic<long> answers_{0};
 };
 
 }  // namespace lanshu::bench
