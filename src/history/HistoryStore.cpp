@@ -407,8 +407,16 @@ bool HistoryStore::Impl::AddDomainStats(std::int64_t runId, const std::vector<Ra
 bool HistoryStore::StorePage(std::int64_t runId, const PageRecord& page) {
   if (!d_->Ready() || !d_->Begin()) return false;
   const QVariant run = QVariant::fromValue<qint64>(runId);
+  // One round trip for the run's header, the target's lease (nobody holds
+  // the targets of a run that is not shared) and the page stored before.
   QSqlQuery head(d_->Db());
-  head.prepare(QStringLiteral("SELECT columns FROM runs WHERE id = ?"));
+  head.prepare(QStringLiteral(
+      "SELECT r.columns, t.target IS NOT NULL, COALESCE(t.holder, ''), COALESCE(p.id, 0), COALESCE(p.row_count, 0) "
+      "FROM runs r LEFT JOIN queue_targets t ON t.run_id = r.id AND t.target = ? "
+      "LEFT JOIN pages p ON p.run_id = r.id AND p.target = ? AND p.page = ? WHERE r.id = ?"));
+  head.addBindValue(Q(page.target));
+  head.addBindValue(Q(page.target));
+  head.addBindValue(page.page);
   head.addBindValue(run);
   if (!d_->Exec(head, "cannot read the run")) return d_->Abort();
   if (!head.next()) {
@@ -416,33 +424,16 @@ bool HistoryStore::StorePage(std::int64_t runId, const PageRecord& page) {
     return d_->Abort();
   }
   const std::string header = G(head.value(0));
+  const bool queued = head.value(1).toBool();
+  const std::string holder = G(head.value(2));
+  const std::int64_t oldRows = head.value(4).toLongLong();
+  // A page stored before gives up its rows: its new ones replace them.
+  const std::int64_t oldId = oldRows > 0 ? head.value(3).toLongLong() : 0;
   head.finish();
-
-  // Only the holder of the target's lease stores its pages; nobody holds
-  // the targets of a run that is not shared.
-  QSqlQuery lease(d_->Db());
-  lease.prepare(QStringLiteral("SELECT holder FROM queue_targets WHERE run_id = ? AND target = ?"));
-  lease.addBindValue(run);
-  lease.addBindValue(Q(page.target));
-  if (!d_->Exec(lease, "cannot read the queue")) return d_->Abort();
-  const bool queued = lease.next();
-  const std::string holder = queued ? G(lease.value(0)) : std::string();
-  lease.finish();
   if (queued && !holder.empty() && holder != page.holder) {
     d_->Fail("lease lost");
     return d_->Abort();
   }
-
-  // A page stored before gives up its rows: its new ones replace them.
-  QSqlQuery before(d_->Db());
-  before.prepare(QStringLiteral("SELECT id, row_count FROM pages WHERE run_id = ? AND target = ? AND page = ?"));
-  before.addBindValue(run);
-  before.addBindValue(Q(page.target));
-  before.addBindValue(page.page);
-  if (!d_->Exec(before, "cannot read the page")) return d_->Abort();
-  const std::int64_t oldRows = before.next() ? before.value(1).toLongLong() : 0;
-  const std::int64_t oldId = oldRows > 0 ? before.value(0).toLongLong() : 0;
-  before.finish();
   if (oldId != 0)
     for (const char* table : {"rank_rows", "mining_rows"}) {
       QSqlQuery drop(d_->Db());

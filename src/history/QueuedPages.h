@@ -30,7 +30,9 @@ class QueuedPages : public lanshu::PageSource {
     std::vector<std::string> targets;  // the run's, in order
     // Shared: when others hold what is left, wait for them instead of ending.
     bool shared = false;
-    int pollMs = 1000;
+    // How soon a process with nothing to claim looks again: soon enough that
+    // the last one ends right after the run is complete.
+    int pollMs = 100;
   };
 
   QueuedPages(Access access, Setup setup);

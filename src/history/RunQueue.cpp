@@ -73,18 +73,31 @@ bool HistoryStore::Reopen(std::int64_t runId) {
 
 std::optional<std::optional<QueuedTarget>> HistoryStore::ClaimTarget(std::int64_t runId, const std::string& holder,
                                                                      std::int64_t leaseMs) {
-  if (!d_->Ready() || !d_->Begin()) return std::nullopt;
+  if (!d_->Ready()) return std::nullopt;
   const bool server = d_->engine == Engine::kPostgresql;
+  const QString claimable = QStringLiteral(
+      "SELECT t.target, t.position, t.pages, t.result_file FROM queue_targets t "
+      "WHERE t.run_id = ? AND (t.holder = '' OR t.holder = ? OR t.lease_until < %1) "
+      "AND EXISTS (SELECT 1 FROM queue_pages p WHERE p.run_id = t.run_id "
+      "AND p.target = t.target AND p.state IN ('pending', 'claimed')) "
+      "ORDER BY t.position LIMIT 1").arg(d_->NowMs());
+  if (!server) {
+    // Processes with nothing to do look often: they read first, and take
+    // the file's write lock only when there is something to claim.
+    QSqlQuery look(d_->Db());
+    look.prepare(claimable);
+    look.addBindValue(Id(runId));
+    look.addBindValue(Q(holder));
+    if (!d_->Exec(look, "cannot claim a target")) return std::nullopt;
+    const bool any = look.next();
+    look.finish();
+    if (!any) return std::optional<QueuedTarget>();
+  }
+  if (!d_->Begin()) return std::nullopt;
   QSqlQuery q(d_->Db());
   // A server's other claimers skip the row this one locks instead of waiting
   // for it; a file's writers take turns anyway.
-  q.prepare(QStringLiteral("SELECT t.target, t.position, t.pages, t.result_file FROM queue_targets t "
-                           "WHERE t.run_id = ? AND (t.holder = '' OR t.holder = ? OR t.lease_until < %1) "
-                           "AND EXISTS (SELECT 1 FROM queue_pages p WHERE p.run_id = t.run_id "
-                           "AND p.target = t.target AND p.state IN ('pending', 'claimed')) "
-                           "ORDER BY t.position LIMIT 1")
-                .arg(d_->NowMs()) +
-            (server ? QStringLiteral(" FOR UPDATE OF t SKIP LOCKED") : QString()));
+  q.prepare(claimable + (server ? QStringLiteral(" FOR UPDATE OF t SKIP LOCKED") : QString()));
   q.addBindValue(Id(runId));
   q.addBindValue(Q(holder));
   if (!d_->Exec(q, "cannot claim a target")) return d_->Abort(), std::nullopt;
