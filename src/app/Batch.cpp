@@ -234,10 +234,17 @@ std::optional<int> GoOnInBatch(Application& app, const CommandLine& options, Run
       return kBatchCannotRun;
   }
   const std::int64_t id = run->id;
-  run = history.Load(id, error);
-  if (!run) {
-    Say(QStringLiteral("lanshu-collector: cannot read run %1: %2").arg(id).arg(QString::fromStdString(error)));
-    return kBatchCannotRun;
+  if (shared) {
+    // Others collected part of it: the whole is in the store.
+    run = history.Load(id, error);
+    if (!run) {
+      Say(QStringLiteral("lanshu-collector: cannot read run %1: %2").arg(id).arg(QString::fromStdString(error)));
+      return kBatchCannotRun;
+    }
+  } else {
+    // This process has the whole run, also when the store failed midway.
+    run->pages = (kind == RunKind::kRank ? static_cast<Runner&>(app.Rank()) : static_cast<Runner&>(app.Mining()))
+                     .WholeRun();
   }
   std::optional<RunEnd> ended;
   if (over) ended = run->failed ? RunEnd::kFailed : run->blocked ? RunEnd::kBlocked : RunEnd::kFinished;
