@@ -394,11 +394,19 @@ class HistoryBatchTest : public QObject {
     p.start(QStringLiteral(LANSHU_COLLECTOR_EXE),
             Rank(settings, Path(QStringLiteral("kill.csv")), {QStringLiteral("--history"), db, QStringLiteral("--verbose")}));
     QVERIFY(p.waitForStarted(60000));
-    // Page 4 of k.test requested: pages 1 to 3 have been parsed.
+    // Page 4 of k.test asked of the site: pages 1 to 3 have been parsed, and
+    // at least pages 1 and 2 stored (a page is fetched only once the page
+    // before the last one is stored).
+    site_.ClearLog();
+    auto askedForPage4 = [this] {
+      for (const demo::LoggedRequest& r : site_.Requests())
+        if (r.path.find("/k.test/4/") != std::string::npos) return true;
+      return false;
+    };
     QString err;
     QElapsedTimer t;
     t.start();
-    while (!err.contains(QStringLiteral("当前页：4")) && p.state() == QProcess::Running && t.elapsed() < 300000) {
+    while (!askedForPage4() && p.state() == QProcess::Running && t.elapsed() < 300000) {
       p.waitForReadyRead(100);
       err += QString::fromUtf8(p.readAllStandardError());
     }
@@ -415,7 +423,7 @@ class HistoryBatchTest : public QObject {
     QVERIFY(runs->front().finished.isNull());
     const auto pages = store.LoadPages(runs->front().id);
     QVERIFY(pages);
-    QVERIFY2(pages->size() >= 3 && pages->size() < 12, qPrintable(QString::number(pages->size())));
+    QVERIFY2(pages->size() >= 2 && pages->size() < 12, qPrintable(QString::number(pages->size())));
     for (size_t i = 0; i < pages->size(); ++i) {
       QCOMPARE((*pages)[i].target, std::string("k.test"));
       QCOMPARE((*pages)[i].page, int(i) + 1);
@@ -424,7 +432,7 @@ class HistoryBatchTest : public QObject {
     const auto rows = store.LoadRankRows(runs->front().id);
     QVERIFY(rows);
     QCOMPARE(rows->size(), pages->size() * 4);
-    for (size_t i = 0; i < 3 * 4; ++i)
+    for (size_t i = 0; i < rows->size(); ++i)
       QCOMPARE(QByteArray::fromStdString((*rows)[i][2]),
                QByteArray::fromStdString(site_.ExpectedRankRows("k.test", int(i) / 4 + 1, "position")[i % 4].keyword));
   }
