@@ -238,6 +238,23 @@ TEST_P(QueueTest, QueuedPagesHandsOutATargetAtATimeInOrder) {
   EXPECT_EQ(other.WaitMs(), 0);
 }
 
+// A page the store did not keep comes back from the queue: the run ends
+// failed instead of asking it for ever.
+TEST_P(QueueTest, APageHandedOutTwiceEndsTheRun) {
+  const auto run = Begin({"a.com"});
+  QueuedPages::Setup setup;
+  setup.runId = run;
+  setup.holder = "me";
+  setup.targets = {"a.com"};
+  QueuedPages source([this](std::function<bool(HistoryStore&)> call) { return call(store); }, setup);
+  PageTask task;
+  ASSERT_TRUE(source.Next(task));
+  source.Revealed("a.com", 0);
+  EXPECT_FALSE(source.Next(task)) << "a.com/1 again";
+  EXPECT_NE(source.Failure().find("did not keep page 1"), std::string::npos) << source.Failure();
+  EXPECT_EQ(source.WaitMs(), 0);
+}
+
 // Four claimers, each on its own connection and thread, share forty targets:
 // each target goes to exactly one of them.
 TEST_P(QueueTest, ClaimersAtOnceNeverShareATarget) {
