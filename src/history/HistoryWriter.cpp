@@ -268,7 +268,9 @@ std::vector<UnstoredRun> HistoryWriter::Drain(std::chrono::milliseconds budget) 
   // when it was still being recorded: stored and not failed, or to be stored
   // by a write given up on.
   std::set<RunHandle> counted;
-  for (const Write& w : lost_) counted.insert(std::visit([](const auto& x) { return x.run; }, w));
+  // Claims, leases and file names are no part of what a run stores.
+  for (const Write& w : lost_)
+    if (!std::holds_alternative<StoreCall>(w)) counted.insert(std::visit([](const auto& x) { return x.run; }, w));
   std::vector<Write> left = std::move(lost_);
   left.insert(left.end(), std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.end()));
   lost_.clear();
@@ -279,6 +281,7 @@ std::vector<UnstoredRun> HistoryWriter::Drain(std::chrono::milliseconds budget) 
   std::vector<UnstoredRun> runs;
   std::map<RunHandle, std::size_t> index;
   for (const Write& w : left) {
+    if (std::holds_alternative<StoreCall>(w)) continue;
     const RunHandle run = std::visit([](const auto& x) { return x.run; }, w);
     if (!counted.count(run) && !writes_->Recording(run)) continue;  // told as a failure already
     const auto [it, fresh] = index.emplace(run, runs.size());
