@@ -125,6 +125,9 @@ class HistoryWiring : public QObject, public RunListener {
 
  private:
   void Tell(const std::string& reason);
+  // Runs call with the store in its turn among the writes, and waits for it;
+  // false with the reason in error.
+  bool Ask(std::function<bool(history::HistoryStore&)> call, std::string& error);
   void TellUnstored(const std::string& english, const QString& chinese);
 
   HistorySettings settings_;

@@ -217,34 +217,33 @@ void MainWindow::CreateNoticePage(QWidget* p) {
   超级链接框3 = Named(new LinkLabel(QStringLiteral("关键词挖掘页>>>"), p), "超级链接框3", 256, 144, 152, 24);
 }
 
+// A bar between the top strip and the tabs; hidden until needed, and
+// watched, since showing or hiding it moves the tabs.
+QFrame* MainWindow::MakeBar(const char* name, const QColor& color) {
+  QFrame* bar = Named(new QFrame(this), name, 0, kTabsTop, 990, 26);
+  bar->setAutoFillBackground(true);
+  QPalette palette = bar->palette();
+  palette.setColor(QPalette::Window, color);
+  bar->setPalette(palette);
+  bar->setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
+  bar->hide();
+  bar->installEventFilter(this);
+  return bar;
+}
+
 void MainWindow::CreateBlockedBar() {
-  拦截提示条 = Named(new QFrame(this), "拦截提示条", 0, kTabsTop, 990, 26);
-  拦截提示条->setAutoFillBackground(true);
-  QPalette palette = 拦截提示条->palette();
-  palette.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xCE));
-  拦截提示条->setPalette(palette);
-  拦截提示条->setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
+  拦截提示条 = MakeBar("拦截提示条", QColor(0xFF, 0xF4, 0xCE));
   拦截提示文字 = MakeLabel(拦截提示条, "拦截提示文字", 8, 1, 700, 24, "");
   按钮继续 = MakeButton(拦截提示条, "按钮继续", 720, 1, 60, 24, "继续");
   按钮跳过 = MakeButton(拦截提示条, "按钮跳过", 784, 1, 60, 24, "跳过");
   按钮停止 = MakeButton(拦截提示条, "按钮停止", 848, 1, 60, 24, "停止");
-  拦截提示条->hide();
-  // Showing or hiding it moves the tabs.
-  拦截提示条->installEventFilter(this);
 }
 
 void MainWindow::CreateResumeBar() {
-  继续提示条 = Named(new QFrame(this), "继续提示条", 0, kTabsTop, 990, 26);
-  继续提示条->setAutoFillBackground(true);
-  QPalette palette = 继续提示条->palette();
-  palette.setColor(QPalette::Window, QColor(0xE8, 0xF2, 0xFE));
-  继续提示条->setPalette(palette);
-  继续提示条->setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
+  继续提示条 = MakeBar("继续提示条", QColor(0xE8, 0xF2, 0xFE));
   继续提示文字 = MakeLabel(继续提示条, "继续提示文字", 8, 1, 300, 24, "");
   按钮继续上次 = MakeButton(继续提示条, "按钮继续上次", 520, 1, 320, 24, "");
   按钮放弃 = MakeButton(继续提示条, "按钮放弃", 848, 1, 60, 24, "放弃");
-  继续提示条->hide();
-  继续提示条->installEventFilter(this);
 }
 
 void MainWindow::CreatePopupMenu() {

@@ -209,6 +209,7 @@ class MainWindow : public QWidget {
   void CreatePopupMenu();
   void CreateBlockedBar();
   void CreateResumeBar();
+  QFrame* MakeBar(const char* name, const QColor& color);
   void Connect();
   // How a control follows the window's size: it moves with the right or the
   // bottom edge, or grows with the width or the height.

@@ -21,7 +21,6 @@
 #include "results/MemoryTable.h"
 #include "store/ConfigStore.h"
 #include "text/Codec.h"
-#include "text/Csv.h"
 
 namespace lanshu {
 namespace {
@@ -58,54 +57,50 @@ bool ReadStoredRun(HistoryStore& store, std::int64_t id, StoredRun& out) {
   return true;
 }
 
+// The newest run of kind that can go on, read whole; none when there is none.
+bool ReadResumable(HistoryStore& store, RunKind kind, std::optional<StoredRun>& out) {
+  out.reset();
+  const auto found = store.Resumable(kind);
+  if (!found) return false;
+  if (!found->has_value()) return true;
+  out.emplace();
+  return ReadStoredRun(store, (*found)->id, *out);
+}
+
 }  // namespace
 
 std::string StoredRunExport(const StoredRun& run, const std::string& fileName) {
   if (run.kind == RunKind::kRank) {
     MemoryTable list(RankListTitles());
-    for (const PageReport& page : run.pages)
-      for (const std::vector<std::string>& cells : page.cells) {
-        if (cells.empty()) continue;
-        const int row = list.AppendRow(cells[0]);
-        for (std::size_t c = 1; c < cells.size(); ++c) list.SetCellText(row, static_cast<int>(c), cells[c]);
-      }
+    ListPageRows(list, run.pages);
     return BuildRankExport(list, run.plan.exportMode, run.plan.exportTemplate);
   }
-  std::string lines;
-  for (const PageReport& page : run.pages)
-    for (const std::vector<std::string>& cells : page.cells) lines += CsvLine(cells) + "\r\n";
   const std::string header = !run.columns.empty() ? run.columns : run.plan.MiningHeader();
-  return MiningExportText(lines, header, fileName);
+  return MiningExportText(LinesOfPages(run.pages), header, fileName);
+}
+
+bool HistoryWiring::Ask(std::function<bool(history::HistoryStore&)> call, std::string& error) {
+  error.clear();
+  if (!writer_) return error = "the history is off", false;
+  auto why = std::make_shared<std::string>();
+  if (writer_->Call([why, call = std::move(call)](HistoryStore& store) {
+        return call(store) || (*why = store.LastError(), false);
+      }))
+    return true;
+  error = why->empty() ? "the history store did not answer" : *why;
+  return false;
 }
 
 std::optional<StoredRun> HistoryWiring::Load(std::int64_t runId, std::string& error) {
-  error.clear();
-  if (!writer_) return error = "the history is off", std::nullopt;
   auto run = std::make_shared<StoredRun>();
-  auto why = std::make_shared<std::string>();
-  const bool ok = writer_->Call([run, why, runId](HistoryStore& store) {
-    if (ReadStoredRun(store, runId, *run)) return true;
-    *why = store.LastError();
-    return false;
-  });
-  if (!ok) return error = why->empty() ? "the history store did not answer" : *why, std::nullopt;
+  if (!Ask([run, runId](HistoryStore& store) { return ReadStoredRun(store, runId, *run); }, error)) return std::nullopt;
   return *run;
 }
 
 std::optional<StoredRun> HistoryWiring::Resumable(RunKind kind, std::string& error) {
-  error.clear();
-  if (!writer_) return error = "the history is off", std::nullopt;
-  auto id = std::make_shared<std::int64_t>(0);
-  auto why = std::make_shared<std::string>();
-  const bool ok = writer_->Call([id, why, kind](HistoryStore& store) {
-    const auto found = store.Resumable(kind);
-    if (!found) return *why = store.LastError(), false;
-    if (found->has_value()) *id = (*found)->id;
-    return true;
-  });
-  if (!ok) return error = why->empty() ? "the history store did not answer" : *why, std::nullopt;
-  if (*id == 0) return std::nullopt;
-  return Load(*id, error);
+  auto run = std::make_shared<std::optional<StoredRun>>();
+  if (!Ask([run, kind](HistoryStore& store) { return ReadResumable(store, kind, *run); }, error)) return std::nullopt;
+  return *run;
 }
 
 void HistoryWiring::FindResumable(std::function<void(std::vector<StoredRun>)> then) {
@@ -114,11 +109,9 @@ void HistoryWiring::FindResumable(std::function<void(std::vector<StoredRun>)> th
   writer_->Do([self, then = std::move(then)](HistoryStore& store) {
     auto runs = std::make_shared<std::vector<StoredRun>>();
     for (RunKind kind : {RunKind::kRank, RunKind::kMine}) {
-      const auto found = store.Resumable(kind);
-      if (!found) return false;
-      StoredRun run;
-      if (found->has_value() && !ReadStoredRun(store, (*found)->id, run)) return false;
-      if (found->has_value()) runs->push_back(std::move(run));
+      std::optional<StoredRun> run;
+      if (!ReadResumable(store, kind, run)) return false;
+      if (run) runs->push_back(std::move(*run));
     }
     QMetaObject::invokeMethod(
         self.data(), [self, then, runs] {
@@ -130,34 +123,32 @@ void HistoryWiring::FindResumable(std::function<void(std::vector<StoredRun>)> th
 }
 
 std::optional<StoredRun> HistoryWiring::Campaign(const std::string& name, const RunPlan& plan, std::string& error) {
-  error.clear();
-  if (!writer_) return error = "the history is off", std::nullopt;
   auto id = std::make_shared<std::int64_t>(0);
-  auto why = std::make_shared<std::string>();
   const std::string settings = settingsText_ ? settingsText_(plan.kind) : std::string();
   const std::string columns = plan.kind == RunKind::kMine ? plan.MiningHeader() : std::string();
   const std::string json = plan.ToJson();
-  const bool ok = writer_->Call([=](HistoryStore& store) {
-    // Two processes may make it at once: the name is unique, and the one
-    // refused joins the other's.
-    for (int tries = 0; tries < 2; ++tries) {
-      const auto found = store.Campaign(name);
-      if (!found) return *why = store.LastError(), false;
-      if (found->has_value()) {
-        *id = **found;
-        return true;
-      }
-      const auto made = store.BeginRun(plan.kind, plan.targets, settings, QDateTime::currentDateTimeUtc(), columns, 0,
-                                       json, name);
-      if (made) {
-        *id = *made;
-        return true;
-      }
-      *why = store.LastError();
-    }
-    return false;
-  });
-  if (!ok) return error = why->empty() ? "the history store did not answer" : *why, std::nullopt;
+  const bool ok = Ask(
+      [=](HistoryStore& store) {
+        // Two processes may make it at once: the name is unique, and the one
+        // refused joins the other's.
+        for (int tries = 0; tries < 2; ++tries) {
+          const auto found = store.Campaign(name);
+          if (!found) return false;
+          if (found->has_value()) {
+            *id = **found;
+            return true;
+          }
+          const auto made = store.BeginRun(plan.kind, plan.targets, settings, QDateTime::currentDateTimeUtc(),
+                                           columns, 0, json, name);
+          if (made) {
+            *id = *made;
+            return true;
+          }
+        }
+        return false;
+      },
+      error);
+  if (!ok) return std::nullopt;
   std::optional<StoredRun> run = Load(*id, error);
   if (run && run->kind != plan.kind) {
     error = "the campaign is a " + std::string(run->kind == RunKind::kRank ? "rank" : "mining") + " run";
@@ -167,13 +158,7 @@ std::optional<StoredRun> HistoryWiring::Campaign(const std::string& name, const 
 }
 
 bool HistoryWiring::Abandon(std::int64_t runId, std::string& error) {
-  error.clear();
-  if (!writer_) return error = "the history is off", false;
-  auto why = std::make_shared<std::string>();
-  if (writer_->Call([why, runId](HistoryStore& store) { return store.Abandon(runId) || (*why = store.LastError(), false); }))
-    return true;
-  error = why->empty() ? "the history store did not answer" : *why;
-  return false;
+  return Ask([runId](HistoryStore& store) { return store.Abandon(runId); }, error);
 }
 
 bool HistoryWiring::TakeFileWriting(std::int64_t runId) {

@@ -62,7 +62,6 @@ struct QueuedTarget {
   int position = 0;    // in the run, from 0
   int pages = -1;      // revealed by its page 1; -1 until page 1 is stored
   std::vector<int> open;  // the pages still to collect, in order
-  std::string resultFile;  // its own result file, once the run named one
 };
 
 // Where a queued run stands.

@@ -76,7 +76,7 @@ std::optional<std::optional<QueuedTarget>> HistoryStore::ClaimTarget(std::int64_
   if (!d_->Ready()) return std::nullopt;
   const bool server = d_->engine == Engine::kPostgresql;
   const QString claimable = QStringLiteral(
-      "SELECT t.target, t.position, t.pages, t.result_file FROM queue_targets t "
+      "SELECT t.target, t.position, t.pages FROM queue_targets t "
       "WHERE t.run_id = ? AND (t.holder = '' OR t.holder = ? OR t.lease_until < %1) "
       "AND EXISTS (SELECT 1 FROM queue_pages p WHERE p.run_id = t.run_id "
       "AND p.target = t.target AND p.state IN ('pending', 'claimed')) "
@@ -110,7 +110,6 @@ std::optional<std::optional<QueuedTarget>> HistoryStore::ClaimTarget(std::int64_
   target.target = G(q.value(0));
   target.position = q.value(1).toInt();
   target.pages = q.value(2).isNull() ? -1 : q.value(2).toInt();
-  target.resultFile = G(q.value(3));
   q.finish();
 
   QSqlQuery take(d_->Db());

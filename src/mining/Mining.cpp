@@ -136,12 +136,7 @@ int KeywordMining::EarlierLines(const std::string& seed) const {
 
 bool KeywordMining::RewriteResultFile(const std::string& path, const std::vector<PageReport>& pages,
                                       const std::string& seed) {
-  if (!OpenResultFile(path)) return false;
-  for (const PageReport& page : pages)
-    if (seed.empty() || page.target == seed)
-      for (const std::vector<std::string>& cells : page.cells)
-        if (!ResultFileOk(state.outputFile.Write(CsvLine(cells) + "\r\n"))) return false;
-  return true;
+  return OpenResultFile(path) && ResultFileOk(state.outputFile.Write(LinesOfPages(pages, seed)));
 }
 
 void KeywordMining::OnRunStarted() {
@@ -401,6 +396,14 @@ void KeywordMining::ParseMiningRows(const std::string& page, const std::string& 
   }
 }
 
+std::string LinesOfPages(const std::vector<PageReport>& pages, const std::string& seed) {
+  std::string lines;
+  for (const PageReport& page : pages)
+    if (seed.empty() || page.target == seed)
+      for (const std::vector<std::string>& cells : page.cells) lines += CsvLine(cells) + "\r\n";
+  return lines;
+}
+
 bool WriteRunResultFiles(const RunPlan& plan, const std::vector<PageReport>& pages, const std::tm& now,
                          std::string& failedFile) {
   const std::string& dir = plan.resultFolder;
@@ -408,10 +411,7 @@ bool WriteRunResultFiles(const RunPlan& plan, const std::vector<PageReport>& pag
   auto write = [&](const std::string& stem, const std::string& seed) {
     const std::string name = FreeResultFileName(dir + stem + "_" + DateTimeText(now), plan.extension);
     ResultFile file;
-    bool ok = file.OpenForRewrite(name);
-    for (const PageReport& page : pages)
-      if (seed.empty() || page.target == seed)
-        for (const std::vector<std::string>& cells : page.cells) ok = ok && file.Write(CsvLine(cells) + "\r\n");
+    const bool ok = file.OpenForRewrite(name) && file.Write(LinesOfPages(pages, seed));
     if (!file.Close() || !ok) failedFile = name;
     return failedFile.empty();
   };

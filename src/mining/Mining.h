@@ -66,6 +66,10 @@ struct MiningState {
   int currentPage = 0;
 };
 
+// The lines of pages (of seed, or of all when empty) as the run wrote them,
+// each ending in "\r\n".
+std::string LinesOfPages(const std::vector<PageReport>& pages, const std::string& seed = std::string());
+
 // Writes the result files of a whole run from its pages, in the run's order,
 // as the run itself writes them: one file, or one per seed begun. False when
 // one cannot be written, with its name in failedFile.

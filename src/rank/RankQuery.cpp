@@ -197,11 +197,10 @@ void RankQuery::GoOnWith(RunPlan plan, std::unique_ptr<PageSource> source, std::
 void RankQuery::OnRunStarted() {
   if (InRetry()) return;
   ui_.List().Clear();
-  if (GoingOn()) ListPages(earlier_);
+  if (GoingOn()) ListPageRows(ui_.List(), earlier_);
 }
 
-void RankQuery::ListPages(const std::vector<PageReport>& pages) {
-  ResultTable& list = ui_.List();
+void ListPageRows(ResultTable& list, const std::vector<PageReport>& pages) {
   for (const PageReport& page : pages)
     for (const std::vector<std::string>& cells : page.cells) {
       if (cells.empty()) continue;
@@ -230,7 +229,7 @@ void RankQuery::OnRunEnding() {
   // Pages asked again after the kill may belong before rows listed since.
   if (GoingOn()) {
     ui_.List().Clear();
-    ListPages(WholeRun());
+    ListPageRows(ui_.List(), WholeRun());
   }
   ui_.SetStartCaption(Gbk(kIdle));
 }

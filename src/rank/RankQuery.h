@@ -85,6 +85,9 @@ int ShowNotice(const std::string& text, int flags = 0, const std::string& title 
 // fallback without a valid selection).
 std::string SortWord(int sortIndex);
 
+// Appends the rows of pages to list as they were listed when they were read.
+void ListPageRows(ResultTable& list, const std::vector<PageReport>& pages);
+
 class RankQuery : public Runner {
  public:
   // rankSite: scheme and host of the ranking pages; searchSite: scheme and
@@ -148,8 +151,6 @@ class RankQuery : public Runner {
   // The rows of a results block that go into the list (the duplicate
   // filter applied), and the links among them to resolve.
   std::vector<PendingRow> ReadRankRows(const std::string& body, std::vector<std::string>& links);
-  // Lists the rows of the pages as they were listed when they were read.
-  void ListPages(const std::vector<PageReport>& pages);
   // Lists the rows, with the resolved links in the order asked.
   void ListRankRows(const std::vector<PendingRow>& rows, const std::vector<std::string>& resolved);
   bool SeenBefore(const std::string& keyword);
