@@ -32,9 +32,10 @@ namespace lanshu::history {
 namespace detail {
 
 // How long a call may wait for another writer or a server before it gives up
-// and reports. A page's own work takes seconds, so history never holds a run
-// up for longer than that.
-inline constexpr int kSqliteBusyMs = 1000;
+// and reports. Writes happen on the history's own thread, and several
+// processes sharing one file take turns at its write lock: a busy machine
+// must not make one of them give up on a page.
+inline constexpr int kSqliteBusyMs = 5000;
 inline constexpr int kConnectSeconds = 3;
 inline constexpr char kPgSessionTimeouts[] = "SET statement_timeout = '10s'; SET lock_timeout = '3s'";
 // Rows per INSERT. A server is sent a hundred rows a statement, to keep round
