@@ -106,6 +106,7 @@ std::string ReasonText(Reason why, const std::string& detail) {
     case Reason::kNoResultsBlock: return "no results block";
     case Reason::kLoginPage: return "login page";
     case Reason::kVerificationPage: return "verification page";
+    case Reason::kThrottled: return "throttled";
   }
   return std::string();
 }

@@ -27,6 +27,10 @@ enum class Reason {
   kNoResultsBlock,
   kLoginPage,
   kVerificationPage,
+  // The site asked to be asked later (429, 503 with Retry-After, or a
+  // notice such as 访问过于频繁 without a form or captcha). A run waits it
+  // out; a page fails so only when its waits pass the run's patience.
+  kThrottled,
 };
 
 // The English text of a reason ("HTTP 503", "no results block"), which
@@ -61,6 +65,7 @@ constexpr int kMaxRowsPerPage = 5000;
 struct PageFetch {
   int status = 0;     // HTTP status of the final answer; 0 when unknown
   std::string error;  // why no whole document arrived; empty when one did
+  int retryAfterSeconds = -1;  // the answer's Retry-After, in seconds from now; -1 without one
 };
 
 // The opening tags of table rows ("<tr" followed by a blank, "/" or ">"),

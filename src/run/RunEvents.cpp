@@ -45,6 +45,14 @@ void RunListeners::PageEnded(RunKind kind, const PageReport& report) {
   for (RunListener* l : std::vector<RunListener*>(listeners_)) l->PageEnded(kind, report);
 }
 
+void RunListeners::Throttled(RunKind kind, const std::string& target, int page, int seconds) {
+  for (RunListener* l : std::vector<RunListener*>(listeners_)) l->Throttled(kind, target, page, seconds);
+}
+
+void RunListeners::WallWaiting(RunKind kind, const PageReport& report, int minutes) {
+  for (RunListener* l : std::vector<RunListener*>(listeners_)) l->WallWaiting(kind, report, minutes);
+}
+
 void RunListeners::RunFailed(RunKind kind, const std::string& reason) {
   for (RunListener* l : std::vector<RunListener*>(listeners_)) l->RunFailed(kind, reason);
 }

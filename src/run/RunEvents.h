@@ -25,6 +25,19 @@ struct Reliability {
   int RetryWaitMs(int attempt) const;
 };
 
+// How long a run waits out a site that throttles it and, with nobody there,
+// a login or verification page. Settings of the machine that runs, read at
+// each start, resumed runs included; not part of a run's plan.
+struct Patience {
+  int throttleWaitSeconds = 30;   // the first wait at a throttle without Retry-After; doubles
+  int throttleMaxSeconds = 1800;  // no single wait is longer
+  int throttleMaxMinutes = 60;    // a page whose waits together pass this fails "throttled"
+  // 0: a wall is put to the user (Runner::onBlocked). Otherwise nobody is
+  // there: the page is loaded again every minute for at most this long, and
+  // the run then ends blocked.
+  int wallWaitMinutes = 0;
+};
+
 struct PageReport {
   std::string target;   // the domain or seed
   int page = 0;         // from 1
@@ -37,6 +50,8 @@ struct PageReport {
   std::vector<std::vector<std::string>> cells;
   int revealed = -1;          // page 1: how many pages it links to; -1 otherwise
   bool lastOfTarget = false;  // its target has all the rows it may have
+  int throttleWaits = 0;      // how often the site throttled it
+  int throttledSeconds = 0;   // the seconds those waits took together
 };
 
 // kFailed: the run could not go on (its result files could not be written).
@@ -57,6 +72,12 @@ class RunListener {
   virtual void PageRequested(RunKind /*kind*/, const std::string& /*target*/, int /*page*/,
                              int /*attempt*/, int /*knownPages*/) {}
   virtual void PageEnded(RunKind /*kind*/, const PageReport& /*report*/) {}
+  // The site throttled a page: the run waits `seconds` before asking again.
+  virtual void Throttled(RunKind /*kind*/, const std::string& /*target*/, int /*page*/, int /*seconds*/) {}
+  // With nobody there (Patience::wallWaitMinutes), a page met a login or
+  // verification wall: told once per page, before the run waits at most
+  // `minutes` for it to pass.
+  virtual void WallWaiting(RunKind /*kind*/, const PageReport& /*report*/, int /*minutes*/) {}
   // Why the run failed (short English, UTF-8), just before it ends kFailed.
   virtual void RunFailed(RunKind /*kind*/, const std::string& /*reason*/) {}
   virtual void RunEnded(RunKind /*kind*/, RunEnd /*how*/) {}
@@ -73,6 +94,8 @@ class RunListeners : public RunListener {
   void PageRequested(RunKind kind, const std::string& target, int page, int attempt,
                      int knownPages) override;
   void PageEnded(RunKind kind, const PageReport& report) override;
+  void Throttled(RunKind kind, const std::string& target, int page, int seconds) override;
+  void WallWaiting(RunKind kind, const PageReport& report, int minutes) override;
   void RunFailed(RunKind kind, const std::string& reason) override;
   void RunEnded(RunKind kind, RunEnd how) override;
 

@@ -99,6 +99,9 @@ class Runner {
   // How often a failed page is asked for again, and after what waits: the
   // settings; a run goes by the copy in its plan.
   Reliability reliability;
+  // How long throttles and, with nobody there, walls are waited out: read
+  // when a run starts.
+  Patience patience;
   // Asked when a page wants a login or verification; without it such a page
   // counts as blocked and the run goes on.
   std::function<BlockedChoice(const PageReport&)> onBlocked;

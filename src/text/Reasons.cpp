@@ -45,6 +45,7 @@ constexpr Reason kReasons[] = {
     {"stopped", "已停止"},
     {"login page", "需要登录"},
     {"verification page", "需要验证"},
+    {"throttled", "访问受限，等待超时"},
     // The history store.
     {"the history store failed", "历史记录库出错"},
     {"history store is not open", "历史记录库未打开"},
