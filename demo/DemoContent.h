@@ -32,6 +32,10 @@ struct Fault {
     kNoData,   // the site has no data for this domain or seed: results block without rows
     kGarbage,  // a page that is neither a result page nor a login or captcha check
     kHuge,     // the result page with `rows` rows
+    // Answers of a site that finds the visitor too busy, on every request:
+    kThrottle,  // 429 with Retry-After: 2
+    kBusy,      // status 200, a notice "访问过于频繁，请稍后再试" and nothing to pass
+    kLoggedOut,  // the login page, whatever session the request carries
   };
   Kind kind = Kind::kStatus500;
   // The request path as sent (percent-encoded) or as decoded; a trailing "*"
@@ -72,6 +76,14 @@ struct Options {
   // Timing and faults.
   int delayMs = 0;  // before every answer
   std::vector<Fault> faults;
+  // Faults of a result page's first requests only, so that asking again
+  // gets the page: request k of a page meets the k-th fault that applies to
+  // it, in this order. The percents pick pages by a hash of their path.
+  int flakyPercent = 0;   // a 500
+  int stallPercent = 0;   // the answer after 10 s (beyond a short time-out)
+  int logoutPercent = 0;  // the login page: a session ended, which the demo renews at once
+  bool throttleOnce = false;  // a 429 with Retry-After: 2
+  bool busyOnce = false;      // the busy notice
 };
 
 // One result row of a ranking page. The text fields are the cell's text with

@@ -46,6 +46,7 @@ bool ParseKind(const std::string& text, Fault& fault, std::string& why) {
       {"hang", Fault::Kind::kHang},       {"cut", Fault::Kind::kCutBody},
       {"login", Fault::Kind::kLogin},     {"verify", Fault::Kind::kVerify},
       {"nodata", Fault::Kind::kNoData},   {"garbage", Fault::Kind::kGarbage},
+      {"throttle", Fault::Kind::kThrottle}, {"busy", Fault::Kind::kBusy},
   };
   for (const auto& plain : kPlain) {
     if (text == plain.first) {
@@ -58,7 +59,7 @@ bool ParseKind(const std::string& text, Fault& fault, std::string& why) {
     return true;
   }
   why = "unknown fault \"" + text +
-        "\" (one of 400-599, hang, cut, delay:MS, login, verify, nodata, garbage, huge)";
+        "\" (one of 400-599, hang, cut, delay:MS, login, verify, nodata, garbage, huge, throttle, busy)";
   return false;
 }
 
@@ -75,10 +76,28 @@ bool ParseItem(const std::string& item, Options& options, std::string& why) {
     options.requireVerification = true;
     return true;
   }
+  if (item == "throttle") {
+    options.throttleOnce = true;
+    return true;
+  }
+  if (item == "busy") {
+    options.busyOnce = true;
+    return true;
+  }
+  static const std::pair<const char*, int Options::*> kPercents[] = {
+      {"flaky:", &Options::flakyPercent}, {"stall:", &Options::stallPercent}, {"logout:", &Options::logoutPercent}};
+  for (const auto& [prefix, field] : kPercents) {
+    const std::size_t n = std::char_traits<char>::length(prefix);
+    if (item.compare(0, n, prefix) != 0) continue;
+    if (ParseNumber(item.substr(n), 0, 100, options.*field)) return true;
+    why = std::string(prefix) + " takes a percent from 0 to 100, as in " + prefix + "20";
+    return false;
+  }
   // Names may hold ":" and "=", kinds hold no "=" and pages no ":".
   const std::size_t eq = item.rfind('=');
   if (eq == std::string::npos) {
-    why = "expected rank:DOMAIN:PAGE=FAULT, mine:SEED:PAGE=FAULT, login or verify";
+    why = "expected rank:DOMAIN:PAGE=FAULT, mine:SEED:PAGE=FAULT, login, verify, throttle, busy, flaky:P, "
+          "stall:P or logout:P";
     return false;
   }
   const std::string target = item.substr(0, eq);

@@ -4,11 +4,14 @@
 // the program does. The grammar (README, "Demo site faults"):
 //
 //   SPEC   = ITEM *( "," ITEM )
-//   ITEM   = "login" | "verify" | TARGET "=" KIND
+//   ITEM   = "login" | "verify" | "throttle" | "busy" | "flaky:" P | "stall:" P
+//          | "logout:" P | TARGET "=" KIND
 //   TARGET = ( "rank:" DOMAIN | "mine:" SEED ) ":" ( PAGE | "*" )
 //   KIND   = STATUS | "hang" | "cut" | "delay:" MS | "login" | "verify"
-//          | "nodata" | "garbage" | "huge" [ ":" ROWS ]
+//          | "nodata" | "garbage" | "huge" [ ":" ROWS ] | "throttle" | "busy"
 //
+// The bare throttle, busy and percent items touch a page's first requests
+// only (see Options); a TARGET's throttle or busy answers every request.
 // DOMAIN and SEED are UTF-8 and may hold anything but ","; blanks around an
 // item are ignored. STATUS is 400 to 599. The first item that names a page
 // decides its fault.

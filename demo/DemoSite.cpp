@@ -202,6 +202,7 @@ struct DemoSite::Impl {
   std::vector<LoggedRequest> log;
   std::map<std::string, std::string> sessions;  // session value -> user
   unsigned sessionCounter = 0;
+  std::map<std::string, int> pageRequests;  // result page path -> requests so far
 
   std::mutex stopMutex;
   std::condition_variable stopCv;
@@ -267,6 +268,9 @@ struct DemoSite::Impl {
                 httplib::Response& res);
   bool FaultPage(const httplib::Request& req, const LoggedRequest& entry, const Options& opt,
                  const Fault& fault, httplib::Response& res);
+  // The first-request fault of a result page (Options::flakyPercent, ...),
+  // counting the page's requests.
+  bool OnceFault(const std::string& path, const Options& opt, Fault& fault);
   void CheckPage(const httplib::Request& req, httplib::Response& res);
 };
 
@@ -333,6 +337,8 @@ void DemoSite::Impl::Handle(const httplib::Request& req, httplib::Response& res)
       break;
     }
   }
+  Fault onceFault;
+  if (!fault && PageKindOf(req.path) != PageKind::kOther && OnceFault(req.path, opt, onceFault)) fault = &onceFault;
   Fault everyPageCheck;
   if (!fault && opt.requireVerification && PageKindOf(req.path) != PageKind::kOther) {
     everyPageCheck.kind = Fault::Kind::kVerify;
@@ -352,9 +358,46 @@ void DemoSite::Impl::Handle(const httplib::Request& req, httplib::Response& res)
     res.set_content(ErrorPageHtml(fault->status), kGbkHtml);
     return;
   }
+  if (fault && fault->kind == Fault::Kind::kThrottle) {
+    res.status = 429;
+    res.set_header("Retry-After", "2");
+    res.set_content(ErrorPageHtml(429), kGbkHtml);
+    return;
+  }
   if (fault && FaultPage(req, entry, opt, *fault, res)) return;
   Route(req, entry, opt, res);
   if (fault && fault->kind == Fault::Kind::kCutBody) CutBody(res);
+}
+
+bool DemoSite::Impl::OnceFault(const std::string& path, const Options& opt, Fault& fault) {
+  // A page's own number in 0..99, the same on every run, a different one
+  // for each kind of fault.
+  const auto picked = [&path](int percent, unsigned salt) {
+    unsigned h = 2166136261u ^ salt;
+    for (unsigned char c : path) h = (h ^ c) * 16777619u;
+    return static_cast<int>(h % 100) < percent;
+  };
+  std::vector<Fault::Kind> kinds;
+  Fault stall;
+  if (picked(opt.flakyPercent, 1)) kinds.push_back(Fault::Kind::kStatus500);
+  if (picked(opt.stallPercent, 2)) kinds.push_back(Fault::Kind::kDelay);
+  if (picked(opt.logoutPercent, 3)) kinds.push_back(Fault::Kind::kLogin);
+  if (opt.throttleOnce) kinds.push_back(Fault::Kind::kThrottle);
+  if (opt.busyOnce) kinds.push_back(Fault::Kind::kBusy);
+  if (kinds.empty()) return false;
+  int request = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    request = ++pageRequests[path];
+  }
+  if (request > static_cast<int>(kinds.size())) return false;
+  fault = Fault();
+  fault.kind = kinds[request - 1];
+  fault.delayMs = 10000;
+  // The ended session is renewed at once: the page's next request passes
+  // whatever cookie it carries.
+  if (fault.kind == Fault::Kind::kLogin) fault.kind = Fault::Kind::kLoggedOut;
+  return true;
 }
 
 bool DemoSite::Impl::FaultPage(const httplib::Request& req, const LoggedRequest& entry, const Options& opt,
@@ -369,12 +412,18 @@ bool DemoSite::Impl::FaultPage(const httplib::Request& req, const LoggedRequest&
       if (!SessionUser(entry).empty()) return false;
       html = LoginRequiredPageHtml(opt, keyword);
       break;
+    case Fault::Kind::kLoggedOut:
+      html = LoginRequiredPageHtml(opt, keyword);
+      break;
     case Fault::Kind::kVerify:
       if (HasPassedCheck(entry)) return false;
       html = VerificationPageHtml(req.target, false, keyword);
       break;
     case Fault::Kind::kGarbage:
       html = GarbagePageHtml(keyword);
+      break;
+    case Fault::Kind::kBusy:
+      html = BusyPageHtml(keyword);
       break;
     case Fault::Kind::kNoData:
       if (rank) html = RankNoDataPageHtml(domain, page, sort, opt);

@@ -74,4 +74,12 @@ std::string GarbagePageHtml(bool utf8Meta) {
                     utf8Meta);
 }
 
+std::string BusyPageHtml(bool utf8Meta) {
+  return SimplePage(Gbk("提示"),
+                    "<div class=\"notice\">\r\n"
+                    "  <p>" + Gbk("访问过于频繁，请稍后再试。") + "</p>\r\n"
+                    "</div>",
+                    utf8Meta);
+}
+
 }  // namespace lanshu::demo

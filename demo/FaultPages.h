@@ -27,4 +27,8 @@ std::string VerificationPageHtml(const std::string& returnPath, bool failed = fa
 // A hosting provider's placeholder: status 200 but nothing of the site.
 std::string GarbagePageHtml(bool utf8Meta = false);
 
+// What a site that finds the visitor too busy says instead of the page:
+// status 200, a notice to come back later, nothing to fill in.
+std::string BusyPageHtml(bool utf8Meta = false);
+
 }  // namespace lanshu::demo

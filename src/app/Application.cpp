@@ -18,6 +18,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <cstdio>
+#include <ctime>
 
 #include "demo/DemoFaults.h"
 #include "demo/DemoSite.h"
@@ -39,6 +40,7 @@
 #include "hooks/MessageBox.h"
 #include "web/Coding.h"
 #include "web/HttpClient.h"
+#include "web/RetryAfter.h"
 #include "web/RedirectResolver.h"
 #include "web/TransferLoop.h"
 
@@ -142,6 +144,10 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
   if (options.retries >= 0) reliability.retries = options.retries;
   rank_->reliability = reliability;
   mining_->reliability = reliability;
+  // A batch run waits at a wall only when told to; the window when nobody
+  // is meant to be there.
+  patienceFromCommandLine_ = batch ? std::max(0, options.waitForLoginMinutes) : -1;
+  LoadPatienceIntoRuns();
   // The settings kept with a run: the window's controls as it starts, or
   // the settings file's.
   QPointer<MainWindow> w = window_;
@@ -155,6 +161,13 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
     // Once the window is up: the history is read on its first turn.
     QTimer::singleShot(0, resumeOffer_.get(), [offer = resumeOffer_.get()] { offer->Offer(); });
   }
+}
+
+void Application::LoadPatienceIntoRuns() {
+  Patience patience = LoadPatience(*store_);
+  if (patienceFromCommandLine_ >= 0) patience.wallWaitMinutes = patienceFromCommandLine_;
+  rank_->patience = patience;
+  mining_->patience = patience;
 }
 
 Application::~Application() {
@@ -274,7 +287,7 @@ void Application::CreateRuns(QWebEnginePage* page) {
   // Called on a worker: it reads only the plan, which a run never changes.
   mining_->fetchPage = [this](const std::string& url, const std::function<bool()>& stopped) {
     const HttpResult r = http_->Get(url, mining_->Plan().reliability.timeoutSeconds, stopped);
-    return KeywordMining::Fetched{r.body, PageFetch{r.status, r.error}};
+    return KeywordMining::Fetched{r.body, PageFetch{r.status, r.error, RetryAfterSeconds(r.headers, std::time(nullptr))}};
   };
   scheduler_ = std::make_unique<QtScheduler>();
   rank_->SetScheduler(scheduler_.get());
@@ -284,7 +297,10 @@ void Application::CreateRuns(QWebEnginePage* page) {
 void Application::Wire() {
   MainWindow& w = *window_;
   connect(w.浏览框, &QWebEngineView::loadFinished, this, [this] { rank_->OnDocumentReady(); });
-  w.handlers.saveSettingsCommand = [this] { SaveSettingsCommand(*store_, *window_); };
+  w.handlers.saveSettingsCommand = [this] {
+    SaveSettingsCommand(*store_, *window_);
+    LoadPatienceIntoRuns();
+  };
   // A run goes on after its click; the window closes, when asked to, once
   // every run has ended.
   rank_->onIdle = [this] { FinishPendingClose(); };

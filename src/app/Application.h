@@ -91,6 +91,9 @@ class Application : public QObject {
   // browser page, their requests and their scheduler.
   void CreateRuns(QWebEnginePage* page);
   void Wire();
+  // The settings file's patience at throttles and walls into both runs,
+  // with the command line's wall wait over it.
+  void LoadPatienceIntoRuns();
   // The close query: saves the settings; a running collection is asked to
   // stop first and the window closes once it has ended.
   bool OnAboutToClose();
@@ -126,6 +129,7 @@ class Application : public QObject {
   std::unique_ptr<ResumeOffer> resumeOffer_;
   CookieBridge* cookies_ = nullptr;
   bool closePending_ = false;
+  int patienceFromCommandLine_ = -1;  // a batch run's --wait-for-login
 };
 
 }  // namespace lanshu

@@ -11,7 +11,7 @@ std::string UsageText() {
   return "usage: lanshu-collector [--settings FILE] [--rank-site URL] [--keyword-site URL]\n"
          "                        [--search-site URL] [--demo [--demo-faults SPEC]]\n"
          "                        [--batch rank|mine --out FILE [--report FILE] [--retries N]\n"
-         "                                          [--resume | --campaign NAME]]\n"
+         "                                          [--resume | --campaign NAME] [--wait-for-login MINUTES]]\n"
          "                        [--batch export --run N|--campaign NAME --out FILE]\n"
          "                        [--batch compare --domain D --out FILE [--from RUN --to RUN]]\n"
          "                        [--history DB | --no-history] [--history-copy-to DB]\n"
@@ -44,6 +44,7 @@ struct Options {
   QCommandLineOption resume{QStringLiteral("resume"), QStringLiteral("batch rank or mine: go on with the newest unfinished run of the kind, if any")};
   QCommandLineOption campaign{QStringLiteral("campaign"), QStringLiteral("batch rank or mine: share the run named NAME with other processes; batch export: export it"), QStringLiteral("NAME")};
   QCommandLineOption run{QStringLiteral("run"), QStringLiteral("batch export: the run's number"), QStringLiteral("N")};
+  QCommandLineOption waitForLogin{QStringLiteral("wait-for-login"), QStringLiteral("batch rank or mine: at a login or verification page, load it again every minute for up to MINUTES"), QStringLiteral("MINUTES")};
   QCommandLineOption help{QStringList{QStringLiteral("help"), QStringLiteral("h")}, QStringLiteral("print this help and exit")};
   QCommandLineOption version{QStringLiteral("version"), QStringLiteral("print the version and exit")};
 
@@ -51,7 +52,7 @@ struct Options {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out, report,
                        retries, verbose, history, noHistory, copyTo, domain, from, to, resume, campaign, run,
-                       help, version});
+                       waitForLogin, help, version});
   }
 };
 
@@ -82,7 +83,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   const Options o;
   o.AddTo(parser);
   const auto& [settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out, report, retries,
-               verbose, history, noHistory, copyTo, domain, from, to, resume, campaign, run, help, version] = o;
+               verbose, history, noHistory, copyTo, domain, from, to, resume, campaign, run, waitForLogin, help,
+               version] = o;
   if (!parser.parse(arguments)) {
     const QStringList unknown = parser.unknownOptionNames();
     if (!unknown.isEmpty())
@@ -132,6 +134,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       cl.error = "--retries takes a number from 0 to 100, not " + parser.value(retries).toStdString();
     cl.retries = n;
   }
+  if (parser.isSet(waitForLogin) && cl.error.empty()) {
+    bool number = false;
+    const int n = parser.value(waitForLogin).toInt(&number);
+    if (!number || n < 0 || n > 100000)
+      cl.error = "--wait-for-login takes minutes from 0 to 100000, not " + parser.value(waitForLogin).toStdString();
+    cl.waitForLoginMinutes = n;
+  }
   if (!cl.error.empty() || cl.help || cl.version) return cl;
   const bool compare = cl.batch == "compare";
   const bool exporting = cl.batch == "export";
@@ -146,6 +155,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     cl.error = "--report is only used with --batch";
   else if ((compare || exporting) && parser.isSet(report))
     cl.error = "--report is only used with --batch rank or mine";
+  else if (parser.isSet(waitForLogin) && !collecting)
+    cl.error = "--wait-for-login is only used with --batch rank or mine";
   else if (cl.resume && !collecting)
     cl.error = "--resume is only used with --batch rank or mine";
   else if (parser.isSet(campaign) && !collecting && !exporting)

@@ -15,6 +15,7 @@ struct CommandLine {
   std::string outFile;
   std::string reportFile;  // --report FILE: the JSON report of a batch run
   int retries = -1;        // --retries N; -1: from the settings file
+  int waitForLoginMinutes = -1;  // --wait-for-login MINUTES; -1: a wall ends the run
   std::string historyDb;   // --history DB (UTF-8); empty: from the settings file
   bool noHistory = false;  // --no-history
   std::string historyCopyTo;  // --history-copy-to DB (UTF-8)

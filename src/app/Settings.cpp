@@ -53,6 +53,7 @@ void SaveSettings(ConfigStore& s, MainWindow& w) {
   s.WriteText(G("页间隔"), Text(w.编辑框页间隔));
 
   SaveReliability(s, LoadReliability(s));
+  SavePatience(s, LoadPatience(s));
   SaveHistorySettings(s, LoadHistorySettings(s));
 
   // Where the window was and which tab was open.
@@ -147,6 +148,37 @@ void SaveReliability(ConfigStore& s, const Reliability& r) {
   s.WriteNumber(G("失败重试次数"), r.retries);
   s.WriteNumber(G("重试间隔秒"), r.retryIntervalSeconds);
   s.WriteNumber(G("请求超时秒"), r.timeoutSeconds);
+}
+
+}  // namespace lanshu
+
+namespace lanshu {
+
+Patience LoadPatience(ConfigStore& s) {
+  Patience p;
+  s.SetSection(G("采集可靠性"));
+  const auto read = [&s](const char* key, int fallback, int low, int high) {
+    const double v = s.ReadNumber(G(key), fallback);
+    return v >= low && v <= high ? static_cast<int>(v) : fallback;
+  };
+  p.throttleWaitSeconds = read("限流等待秒", p.throttleWaitSeconds, 0, 86400);
+  p.throttleMaxSeconds = read("限流最长秒", p.throttleMaxSeconds, 0, 86400);
+  p.throttleMaxMinutes = read("限流最长分钟", p.throttleMaxMinutes, 0, 1000000);
+  const int wallMinutes = read("等待登录分钟", 120, 0, 1000000);
+  p.wallRetrySeconds = read("等待登录间隔秒", p.wallRetrySeconds, 1, 3600);
+  s.SetSection(G("定时采集"));
+  p.wallWaitMinutes = s.ReadBool(G("无人值守"), false) ? wallMinutes : 0;
+  return p;
+}
+
+void SavePatience(ConfigStore& s, const Patience& p) {
+  s.SetSection(G("采集可靠性"));
+  s.WriteNumber(G("限流等待秒"), p.throttleWaitSeconds);
+  s.WriteNumber(G("限流最长秒"), p.throttleMaxSeconds);
+  s.WriteNumber(G("限流最长分钟"), p.throttleMaxMinutes);
+  // The wall wait of the file, whether or not 无人值守 uses it now.
+  const double v = s.ReadNumber(G("等待登录分钟"), 120);
+  s.WriteNumber(G("等待登录分钟"), v >= 0 && v <= 1000000 ? static_cast<int>(v) : 120);
 }
 
 }  // namespace lanshu

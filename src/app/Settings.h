@@ -37,5 +37,12 @@ void SaveReliability(ConfigStore& store, const Reliability& reliability);
 // "租约秒" of section "采集可靠性": how long a process holds a target of a
 // shared run without word from it (default 60, at least 5).
 int LoadLeaseSeconds(ConfigStore& store);
+// How throttles and walls are waited out: "限流等待秒" (30), "限流最长秒"
+// (1800), "限流最长分钟" (60), and with "无人值守" of section "定时采集"
+// on, "等待登录分钟" (120) at a wall, loading the page again every
+// "等待登录间隔秒" (60, read only). Missing or unreadable keys keep their
+// defaults; written only by SaveSettings.
+Patience LoadPatience(ConfigStore& store);
+void SavePatience(ConfigStore& store, const Patience& patience);
 
 }  // namespace lanshu

@@ -155,6 +155,7 @@ class KeywordMining : public Runner {
   void ReadPage(const PageTask& task, const LoadedPage& loaded, std::function<void(PageRows)> done) override;
   void ShowPageStatus(const std::string& seed, int page, int total) override;
   void ShowStopping() override;
+  void ShowStatusText(const std::string& text) override { ui_.SetStatusText(text); }
   void OnRunStarted() override;
   bool BeginTarget(const PageTask& task) override;
   void EndTarget() override;

@@ -166,6 +166,7 @@ class RankQuery : public Runner {
   void ReadPage(const PageTask& task, const LoadedPage& loaded, std::function<void(PageRows)> done) override;
   void ShowPageStatus(const std::string& domain, int page, int total) override;
   void ShowStopping() override;
+  void ShowStatusText(const std::string& text) override { ui_.SetStatusText(text); }
   void OnRunStarted() override;
   bool BeginTarget(const PageTask& task) override;
   void OnRunEnding() override;

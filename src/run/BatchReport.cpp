@@ -47,7 +47,8 @@ void BatchReporter::RunStarted(RunKind kind, const std::vector<std::string>&) {
 
 void BatchReporter::PageEnded(RunKind kind, const PageReport& report) {
   pages_.push_back({GbkToUtf8Text(report.target), report.page, report.outcome.outcome,
-                    report.outcome.reason, report.attempts, report.rows});
+                    report.outcome.reason, report.attempts, report.rows, report.throttleWaits,
+                    report.throttledSeconds});
   rows_ += report.rows;
   if (report.outcome.Ok()) return;
   ++(report.outcome.outcome == Outcome::kBlocked ? blockedPages_ : failedPages_);
@@ -66,10 +67,16 @@ void BatchReporter::WholeRun(RunKind kind, const std::vector<PageReport>& pages,
   failedPages_ = blockedPages_ = 0;
   for (const PageReport& report : pages) {
     pages_.push_back({GbkToUtf8Text(report.target), report.page, report.outcome.outcome, report.outcome.reason,
-                      report.attempts, report.rows});
+                      report.attempts, report.rows, report.throttleWaits, report.throttledSeconds});
     rows_ += report.rows;
     if (!report.outcome.Ok()) ++(report.outcome.outcome == Outcome::kBlocked ? blockedPages_ : failedPages_);
   }
+}
+
+void BatchReporter::Throttled(RunKind kind, const std::string& target, int page, int seconds) {
+  if (say_)
+    say_(std::string("lanshu-collector: throttled: ") + RunKindName(kind) + " " + GbkToUtf8Text(target) + " page " +
+         std::to_string(page) + ": waiting " + std::to_string(seconds) + " s");
 }
 
 void BatchReporter::RunFailed(RunKind, const std::string& reason) {
@@ -190,7 +197,13 @@ std::string BatchReporter::Json(const std::string& started, const std::string& f
             ", \"outcome\": " + JsonString(OutcomeName(p.outcome)) +
             ", \"reason\": " + JsonString(p.reason) +
             ", \"attempts\": " + std::to_string(p.attempts) +
-            ", \"rows\": " + std::to_string(p.rows) + "}";
+            ", \"rows\": " + std::to_string(p.rows);
+    // Only a throttled page has them, so a report of a run the site never
+    // throttled reads as it always did.
+    if (p.throttleWaits > 0)
+      json += ", \"throttleWaits\": " + std::to_string(p.throttleWaits) +
+              ", \"throttledSeconds\": " + std::to_string(p.throttledSeconds);
+    json += "}";
   }
   return json + "]}\n";
 }

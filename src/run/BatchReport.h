@@ -27,6 +27,8 @@ class BatchReporter : public RunListener {
 
   void RunStarted(RunKind kind, const std::vector<std::string>& targets) override;
   void PageEnded(RunKind kind, const PageReport& report) override;
+  // "lanshu-collector: throttled: mine SEED page 2: waiting 30 s".
+  void Throttled(RunKind kind, const std::string& target, int page, int seconds) override;
   // Tells the reason as "lanshu-collector: REASON".
   void RunFailed(RunKind kind, const std::string& reason) override;
   void RunEnded(RunKind kind, RunEnd how) override;
@@ -59,6 +61,8 @@ class BatchReporter : public RunListener {
     std::string reason;
     int attempts;
     int rows;
+    int throttleWaits;
+    int throttledSeconds;
   };
   std::function<void(const std::string&)> say_;
   RunKind kind_ = RunKind::kRank;

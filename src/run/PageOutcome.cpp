@@ -24,8 +24,23 @@ const char* const kVerificationMarkup[] = {
     "captcha", "slide-verify", "slider-verify", "verify-slider", "slidecode", "nc_slider",
 };
 
+// What it writes when it only wants to be asked later. With a form, a code
+// field or a captcha beside it, such a text is a verification wall instead.
+const char* const kThrottleTexts[] = {
+    "访问过于频繁", "请稍后再试", "操作太频繁", "操作过于频繁", "请求过于频繁", "请求太频繁",
+    "访问太频繁", "访问频率过高", "请求频率过高", "稍后再访问",
+};
+
+// Verification texts that are no part of a throttle notice.
+const char* const kCheckOnlyTexts[] = {
+    "验证码", "安全验证", "请完成验证", "拖动滑块", "人机验证",
+};
+
+// Names of an input that takes a code, matched ignoring case.
+const char* const kCodeFieldNames[] = {"code", "captcha", "verify", "yzm"};
+
 struct Texts {
-  std::vector<std::string> noData, verification;
+  std::vector<std::string> noData, verification, throttle, checkOnly;
 };
 
 // The table's texts as GBK, converted once.
@@ -34,6 +49,8 @@ const Texts& GbkTexts() {
     Texts t;
     for (const char* s : kNoDataTexts) t.noData.push_back(Utf8TextToGbk(s));
     for (const char* s : kVerificationTexts) t.verification.push_back(Utf8TextToGbk(s));
+    for (const char* s : kThrottleTexts) t.throttle.push_back(Utf8TextToGbk(s));
+    for (const char* s : kCheckOnlyTexts) t.checkOnly.push_back(Utf8TextToGbk(s));
     return t;
   }();
   return texts;
@@ -69,6 +86,27 @@ bool HasPasswordField(const std::string& lower) {
     }
   }
   return false;
+}
+
+// An <input> whose name, id or class asks for a code, in the lower-cased page.
+bool HasCodeField(const std::string& lower) {
+  for (std::size_t at = lower.find("<input"); at != std::string::npos; at = lower.find("<input", at + 6)) {
+    const std::size_t end = lower.find('>', at);
+    const std::string tag = lower.substr(at, end == std::string::npos ? end : end - at);
+    for (const char* name : kCodeFieldNames)
+      if (tag.find(name) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A notice that the site is busy with this visitor and nothing to pass:
+// no form, no code field, no captcha, no other verification text.
+bool IsThrottleNotice(const std::string& html, const std::string& lower, const Texts& texts) {
+  if (!ContainsAny(html, texts.throttle)) return false;
+  if (lower.find("<form") != std::string::npos || HasCodeField(lower)) return false;
+  for (const char* markup : kVerificationMarkup)
+    if (lower.find(markup) != std::string::npos) return false;
+  return !ContainsAny(html, texts.checkOnly);
 }
 
 }  // namespace
@@ -113,6 +151,9 @@ std::string ReasonText(Reason why, const std::string& detail) {
 
 PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html) {
   if (!fetch.error.empty()) return PageOutcome::Failed(Reason::kFetch, fetch.error);
+  // 429 always asks to come back later; 503 only when it says when.
+  if (fetch.status == 429 || (fetch.status == 503 && fetch.retryAfterSeconds >= 0))
+    return PageOutcome::Failed(Reason::kThrottled);
   if (fetch.status >= 400) return PageOutcome::Failed(Reason::kHttpStatus, std::to_string(fetch.status));
   // The header row comes on top of the listing's rows.
   if (CountRowTags(html, kMaxRowsPerPage + 1) > kMaxRowsPerPage + 1) return PageOutcome::Failed(Reason::kTooManyRows);
@@ -130,6 +171,7 @@ PageOutcome ClassifyPageWithoutResults(const std::string& html) {
   if (ContainsAny(html, texts.noData)) return PageOutcome();
   const std::string lower = GbkToLowerAscii(html);
   if (HasPasswordField(lower)) return PageOutcome::Blocked(Wall::kLogin);
+  if (IsThrottleNotice(html, lower, texts)) return PageOutcome::Failed(Reason::kThrottled);
   if (ContainsAny(html, texts.verification)) return PageOutcome::Blocked(Wall::kVerification);
   for (const char* markup : kVerificationMarkup)
     if (lower.find(markup) != std::string::npos) return PageOutcome::Blocked(Wall::kVerification);

@@ -74,7 +74,8 @@ int CountRowTags(const std::string& html, int stopAfter);
 
 // First look at a page, before it is parsed: failed when no usable document
 // arrived (transport error, HTTP status 400 or above) or when it holds more
-// rows than any listing; otherwise ok, and the page is to be parsed.
+// rows than any listing; throttled at 429, or 503 with a Retry-After;
+// otherwise ok, and the page is to be parsed.
 PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html);
 
 // The results block the parsers read: the first div whose class is box_05,
@@ -83,8 +84,11 @@ PageOutcome PrecheckPage(const PageFetch& fetch, const std::string& html);
 std::string FindResultsBlock(const std::string& html);
 
 // A page whose parse found no results block: ok when it says the site has no
-// data, blocked when it asks for a login (a form with a password field) or a
-// verification (a captcha or slider, or texts such as 验证码), else failed.
+// data, blocked when it asks for a login (a form with a password field),
+// throttled when it only says the visitor asks too often (访问过于频繁,
+// 请稍后再试, ... without a form, code field or captcha), blocked when it
+// asks for a verification (a captcha or slider, or texts such as 验证码),
+// else failed.
 PageOutcome ClassifyPageWithoutResults(const std::string& html);
 
 }  // namespace lanshu

@@ -36,6 +36,7 @@ struct Patience {
   // there: the page is loaded again every minute for at most this long, and
   // the run then ends blocked.
   int wallWaitMinutes = 0;
+  int wallRetrySeconds = 60;  // between the loads of a page at a wall
 };
 
 struct PageReport {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "hooks/Events.h"
+#include "text/Codec.h"
 
 namespace lanshu {
 
@@ -100,6 +101,8 @@ void Runner::Run(RunPlan plan, std::unique_ptr<PageSource> source) {
   ended_.clear();
   plan_ = std::move(plan);
   active_ = plan_.reliability;
+  patient_ = patience;
+  throttleNext_ = std::max(0, patient_.throttleWaitSeconds);
   source_ = std::move(source);
   ++serial_;
   running_ = true;
@@ -290,6 +293,7 @@ struct Collecting {
   PageReport asked;
   Runner::LoadedPage loaded;
   int failures = 0;
+  int wallSeconds = -1;  // waited at a wall with nobody there; -1: none met yet
   std::function<void(Runner::LoadedPage)> done;
 };
 
@@ -330,7 +334,8 @@ void Runner::Attempt(std::shared_ptr<Collecting> c) {
       c->done(c->loaded);
       return;
     }
-    if (Judge(c->loaded, fetch, c->asked, c->failures) == Next::kDone) {
+    int waitMs = 0;
+    if (Judge(*c, fetch, waitMs) == Next::kDone) {
       if (blockedStopped_) {
         *stop_ = true;
         ShowStopping();
@@ -338,8 +343,8 @@ void Runner::Attempt(std::shared_ptr<Collecting> c) {
       c->done(c->loaded);
       return;
     }
-    // Waits that double, cut short by Stop.
-    Wait(c->failures > 0 ? active_.RetryWaitMs(c->failures + 1) : 0, [this, c] { Attempt(c); });
+    // Waits, cut short by Stop.
+    Wait(waitMs, [this, c] { Attempt(c); });
   });
 }
 
@@ -355,23 +360,53 @@ void Runner::FinishPage(const PageTask& task, const LoadedPage& loaded, std::fun
     report.cells = std::move(rows.cells);
     if (task.reveals) report.revealed = task.shownTotal;
     report.lastOfTarget = TargetFull();
+    report.throttleWaits = loaded.throttleWaits;
+    report.throttledSeconds = loaded.throttledSeconds;
     if (goingOn_) ended_.push_back(report);
     listeners.PageEnded(kind_, report);
     then();
   });
 }
 
-Runner::Next Runner::Judge(LoadedPage& loaded, const PageFetch& fetch, const PageReport& page, int& failures) {
+Runner::Next Runner::Judge(Collecting& c, const PageFetch& fetch, int& waitMs) {
+  LoadedPage& loaded = c.loaded;
   loaded.outcome = PrecheckPage(fetch, loaded.html);
   loaded.block.clear();
   if (loaded.outcome.Ok()) {
     loaded.block = FindResultsBlock(loaded.html);
     if (loaded.block.empty()) loaded.outcome = ClassifyPageWithoutResults(loaded.html);
   }
+  if (loaded.outcome.why == Reason::kThrottled) {
+    const int seconds = ThrottleWait(c, fetch);
+    if (seconds < 0) return Next::kDone;
+    ++loaded.throttleWaits;
+    loaded.throttledSeconds += seconds;
+    listeners.Throttled(kind_, c.task.target, c.task.page, seconds);
+    ShowStatusText(Utf8TextToGbk("限流等待 " + std::to_string(seconds) + " 秒"));
+    waitMs = seconds * 1000;
+    return Next::kAgain;
+  }
+  throttleNext_ = std::max(0, patient_.throttleWaitSeconds);
   if (loaded.outcome.outcome == Outcome::kBlocked) {
-    PageReport report = page;
+    PageReport report = c.asked;
     report.outcome = loaded.outcome;
     report.attempts = loaded.attempts;
+    if (patient_.wallWaitMinutes > 0) {
+      // Nobody to ask: tell, then look again every minute until it passes.
+      const int limit = patient_.wallWaitMinutes * 60;
+      if (c.wallSeconds < 0) {
+        c.wallSeconds = 0;
+        listeners.WallWaiting(kind_, report, patient_.wallWaitMinutes);
+      }
+      if (c.wallSeconds >= limit) {
+        blockedStopped_ = true;
+        return Next::kDone;
+      }
+      const int seconds = std::min(std::max(1, patient_.wallRetrySeconds), limit - c.wallSeconds);
+      c.wallSeconds += seconds;
+      waitMs = seconds * 1000;
+      return Next::kAgain;
+    }
     const BlockedChoice choice = onBlocked ? onBlocked(report) : BlockedChoice::kSkip;
     if (choice == BlockedChoice::kRetry) return Next::kAgain;
     // Skipped by the user, the page counts as failed.
@@ -379,9 +414,21 @@ Runner::Next Runner::Judge(LoadedPage& loaded, const PageFetch& fetch, const Pag
     if (choice == BlockedChoice::kStop) blockedStopped_ = true;
     return Next::kDone;
   }
-  if (loaded.outcome.Ok() || failures >= active_.retries) return Next::kDone;
-  ++failures;
+  if (loaded.outcome.Ok() || c.failures >= active_.retries) return Next::kDone;
+  ++c.failures;
+  waitMs = active_.RetryWaitMs(c.failures + 1);
   return Next::kAgain;
+}
+
+int Runner::ThrottleWait(Collecting& c, const PageFetch& fetch) {
+  // Waiting uses up no retry; only a page whose waits together have reached
+  // the patience fails.
+  if (c.loaded.throttledSeconds >= std::max(0, patient_.throttleMaxMinutes) * 60) return -1;
+  const int most = std::max(0, patient_.throttleMaxSeconds);
+  if (fetch.retryAfterSeconds >= 0) return std::min(fetch.retryAfterSeconds, most);
+  const int seconds = std::min(throttleNext_, most);
+  throttleNext_ = static_cast<int>(std::min<long long>(2LL * throttleNext_, most));
+  return seconds;
 }
 
 RunEnd Runner::Ending() const {

@@ -141,6 +141,7 @@ class Runner {
     PageOutcome outcome;
     int attempts = 0;
     bool stopped = false;  // the run was stopped while it loaded
+    int throttleWaits = 0, throttledSeconds = 0;
   };
 
   // What reading an ok page added: rows and their cells.
@@ -198,6 +199,8 @@ class Runner {
   virtual bool FirstPageDespiteStop() const { return false; }
   virtual int PageIntervalMs() const { return 0; }
   virtual int TargetIntervalMs() const { return 0; }
+  // A status text of the run's own (GBK), such as the wait of a throttle.
+  virtual void ShowStatusText(const std::string& /*text*/) {}
   // Before RunEnded (close files, idle caption) and after it (the notice).
   virtual void OnRunEnding() {}
   virtual void OnRunEnded() {}
@@ -214,11 +217,15 @@ class Runner {
   std::vector<PageReport> earlier_;
 
  private:
+  // kAgain after waitMs: a failure with retries left, 继续 at a wall; the
+  // site's throttle, and a wall with nobody there, are waited out.
   enum class Next { kDone, kAgain };
-  // Judges the page just loaded and says whether to ask for it again: after
-  // a failure while retries are left (`failures` counts them), or when the
-  // user answers 继续 at a wall. At a wall the user's 停止 ends the run.
-  Next Judge(LoadedPage& loaded, const PageFetch& fetch, const PageReport& page, int& failures);
+  // Judges the page just loaded and says whether to ask for it again, and
+  // after how long (`waitMs`). At a wall the user's 停止 ends the run.
+  Next Judge(struct Collecting& c, const PageFetch& fetch, int& waitMs);
+  // The wait a throttle asks for, in seconds; -1 when the page has waited
+  // long enough and fails.
+  int ThrottleWait(struct Collecting& c, const PageFetch& fetch);
 
   void Step();
   void StartTarget(const PageTask& task);
@@ -240,6 +247,10 @@ class Runner {
   Scheduler* scheduler_ = nullptr;
   std::unique_ptr<PageSource> source_;
   Reliability active_;  // the running run's, from its plan
+  Patience patient_;    // the running run's, from `patience` at its start
+  // The next throttle wait without Retry-After, in seconds: doubles at each
+  // throttle and starts again after an answer that is not one.
+  int throttleNext_ = 0;
   bool running_ = false;
   bool inTarget_ = false;
   // Read by requests under way on other threads.
