@@ -86,6 +86,18 @@ TEST(PageOutcomeTest, PagesWithoutResultsAreToldApart) {
       {"server error page", "<html><body><h1>502 Bad Gateway</h1><hr>nginx</body></html>",
        Outcome::kFailed, "no results block"},
       {"empty", "", Outcome::kFailed, "empty page"},
+      // A site that only asks to be asked later is waited out, not passed.
+      {"throttle notice", G("<html><body><p>您的访问过于频繁，请稍后再试。</p></body></html>"), Outcome::kFailed,
+       "throttled"},
+      {"throttle notice in other words", G("<div class=\"tip\">操作太频繁</div>"), Outcome::kFailed, "throttled"},
+      // With something to fill in beside it, it stays what it was.
+      {"throttle text and a form", G("<p>访问过于频繁</p><form action=\"/v\"><input name=\"a\"></form>"),
+       Outcome::kBlocked, "verification page"},
+      {"throttle text and a code field", G("<p>访问过于频繁</p><input name=\"vcode\">"), Outcome::kBlocked,
+       "verification page"},
+      {"throttle text and a captcha", G("<p>请稍后再试</p><img src=\"/captcha.png\">"), Outcome::kBlocked,
+       "verification page"},
+      {"throttle text and a slider text", G("<p>请稍后再试，拖动滑块</p>"), Outcome::kBlocked, "verification page"},
       // Near misses: a password-like word that is no password field.
       {"password word only",
        G("<html><body><input type=\"passwordx\"><p>password 登录</p><input data-type=password></body></html>"),
@@ -136,6 +148,17 @@ TEST(PageOutcomeTest, ResultsPagesNamingLoginOrCaptchaPassThePrecheck) {
 // Every reason a page can end with is decided as an enum and has both its
 // texts: the English one reports and the history keep, and a Chinese one
 // for the window (a reason missing from the table would show as "原因：…").
+TEST(PageOutcomeTest, ThrottleAnswersAreToldByTheirStatusAndNeverFromAnErrorPage) {
+  EXPECT_EQ(PrecheckPage({429, ""}, "").why, Reason::kThrottled);
+  EXPECT_EQ(PrecheckPage({429, "", 5}, "").why, Reason::kThrottled);
+  EXPECT_EQ(PrecheckPage({503, "", 0}, "").why, Reason::kThrottled);
+  EXPECT_EQ(PrecheckPage({503, ""}, "").reason, "HTTP 503");
+  // A transport error wins over any status.
+  EXPECT_EQ(PrecheckPage({429, "time-out"}, "").reason, "time-out");
+  // A notice served with an error status is that error.
+  EXPECT_EQ(PrecheckPage({500, ""}, G("<p>访问过于频繁，请稍后再试</p>")).reason, "HTTP 500");
+}
+
 TEST(PageOutcomeTest, EveryReasonHasItsEnglishAndChineseText) {
   const PageOutcome status = PrecheckPage({503, ""}, "");
   EXPECT_EQ(status.why, Reason::kHttpStatus);
@@ -152,7 +175,7 @@ TEST(PageOutcomeTest, EveryReasonHasItsEnglishAndChineseText) {
 
   std::vector<std::string> texts = {ReasonText(Reason::kHttpStatus, "404")};
   for (Reason why : {Reason::kTooManyRows, Reason::kEmptyPage, Reason::kNoResultsBlock, Reason::kLoginPage,
-                     Reason::kVerificationPage})
+                     Reason::kVerificationPage, Reason::kThrottled})
     texts.push_back(ReasonText(why));
   // The words of the transfer engine and the browser, and mining's own.
   for (const char* word : {"connection refused", "host not found", "time-out", "connection reset", "body cut short",
