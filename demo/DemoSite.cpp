@@ -631,6 +631,7 @@ Options DemoSite::GetOptions() const {
 void DemoSite::SetOptions(const Options& options) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->options = options;
+  impl_->pageRequests.clear();  // first-request faults begin anew
 }
 
 void DemoSite::UpdateOptions(const std::function<void(Options&)>& change) {

@@ -48,7 +48,8 @@ class DemoSite {
   std::string BaseUrl() const;  // "http://127.0.0.1:PORT", empty when not running
 
   // Knobs: read and changed at any time; each request works with the values
-  // current when it arrived.
+  // current when it arrived. SetOptions also counts every page's requests
+  // anew, for the faults of first requests.
   Options GetOptions() const;
   void SetOptions(const Options& options);
   void UpdateOptions(const std::function<void(Options&)>& change);

@@ -251,6 +251,74 @@ class BatchTest : public QObject {
              qPrintable(o.err));
   }
 
+  // A site that throttles is waited out: each wait told on its own line
+  // and counted in the report, the result as if it never had; a page that
+  // stays throttled past the patience fails "throttled", not as a wall.
+  void aThrottlingSiteIsWaitedOutAndTold() {
+    site_.UpdateOptions([](demo::Options& o) {
+      o.keywordPages = 2;
+      o.throttleOnce = o.busyOnce = true;
+    });
+    const QString settings = Path(QStringLiteral("throttled.ini"));
+    Settings(settings)
+        .Mining(QStringLiteral("减肥"), Path(QStringLiteral("unused")), false)
+        .Set("采集可靠性", "限流等待秒", QStringLiteral("1"));
+    const QString out = Path(QStringLiteral("throttled.csv")), report = Path(QStringLiteral("throttled.json"));
+    Ran o = RunProgram(Batch("mine", settings, out) << QStringLiteral("--report") << report);
+    QVERIFY2(o.finished && o.status == QProcess::NormalExit && o.code == 0, qPrintable(o.err));
+    std::string expected = G("关键词,搜索量,收录量,优化难度") + "\r\n";
+    for (int page = 1; page <= 2; ++page) expected += MiningLines(site_.ExpectedKeywordRows(G("减肥"), page));
+    COMPARE_GBK(ReadFileOrEmpty(out).toStdString(), expected);
+    // Retry-After: 2 first, then the notice's own wait.
+    const QStringList lines = o.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.mid(0, 4), QStringList({
+        QStringLiteral("lanshu-collector: throttled: mine 减肥 page 1: waiting 2 s"),
+        QStringLiteral("lanshu-collector: throttled: mine 减肥 page 1: waiting 1 s"),
+        QStringLiteral("lanshu-collector: throttled: mine 减肥 page 2: waiting 2 s"),
+        QStringLiteral("lanshu-collector: throttled: mine 减肥 page 2: waiting 1 s")}));
+    QVERIFY2(lines.last().startsWith(QStringLiteral("lanshu-collector: done: mine 16 rows, 2 pages (0 failed, 0 blocked)")),
+             qPrintable(o.err));
+    const QByteArray json = ReadFileOrEmpty(report);
+    QCOMPARE(json.count("\"attempts\": 3, \"rows\": 8, \"throttleWaits\": 2, \"throttledSeconds\": 3}"), 2);
+
+    // Page 2 throttled for ever, and no patience for it.
+    site_.UpdateOptions([](demo::Options& o) {
+      o.throttleOnce = o.busyOnce = false;
+      o.faults.push_back({demo::Fault::Kind::kBusy, demo::KeywordFaultPath("减肥", 2)});
+    });
+    Settings(settings).Set("采集可靠性", "限流最长分钟", QStringLiteral("0"));
+    o = RunProgram(Batch("mine", settings, out));
+    QVERIFY2(o.finished && o.code == 3, qPrintable(o.err));
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: failed: mine 减肥 page 2: throttled\n")), qPrintable(o.err));
+  }
+
+  // A wall with nobody there: --wait-for-login loads the page again until
+  // it passes; without it the run ends at the wall, as ever.
+  void aWallIsWaitedOutOnlyWhenTold() {
+    site_.UpdateOptions([](demo::Options& o) {
+      o.keywordPages = 2;
+      o.logoutPercent = 100;  // every page's first answer: the login page
+    });
+    const QString settings = Path(QStringLiteral("walls.ini"));
+    Settings(settings)
+        .Mining(QStringLiteral("减肥"), Path(QStringLiteral("unused")), false)
+        .Set("采集可靠性", "等待登录间隔秒", QStringLiteral("1"));
+    const QString out = Path(QStringLiteral("walls.csv"));
+    Ran o = RunProgram(Batch("mine", settings, out) << QStringLiteral("--wait-for-login") << QStringLiteral("5"));
+    QVERIFY2(o.finished && o.code == 0, qPrintable(o.err));
+    QVERIFY2(o.err.contains(QStringLiteral("done: mine 16 rows, 2 pages (0 failed, 0 blocked)")), qPrintable(o.err));
+
+    demo::DemoSite fresh;  // its pages have not been asked yet
+    QVERIFY(fresh.Start());
+    fresh.SetOptions(site_.GetOptions());
+    o = RunProgram(QStringList({QStringLiteral("--settings"), settings, QStringLiteral("--batch"), QStringLiteral("mine"),
+                                QStringLiteral("--out"), out}) +
+                   SiteArguments(fresh.BaseUrl()));
+    QVERIFY2(o.finished && o.code == 4, qPrintable(o.err));
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: blocked: mine 减肥 page 1: login page")), qPrintable(o.err));
+    fresh.Stop();
+  }
+
   void badArgumentsExitWithStatusTwo() {
     const QString out = Path(QStringLiteral("never.csv"));
     const std::vector<std::pair<QStringList, QString>> cases = {
@@ -268,6 +336,11 @@ class BatchTest : public QObject {
         {{QStringLiteral("--batch"), QStringLiteral("mine"), QStringLiteral("--out"), out, QStringLiteral("--resume"),
           QStringLiteral("--no-history")},
          QStringLiteral("--resume needs the history, not --no-history")},
+        {{QStringLiteral("--batch"), QStringLiteral("mine"), QStringLiteral("--out"), out, QStringLiteral("--wait-for-login"),
+          QStringLiteral("soon")},
+         QStringLiteral("--wait-for-login takes minutes from 0 to 100000, not soon")},
+        {{QStringLiteral("--wait-for-login"), QStringLiteral("5")},
+         QStringLiteral("--wait-for-login is only used with --batch rank or mine")},
     };
     for (const auto& [arguments, why] : cases) {
       const Ran o = RunProgram(arguments);

@@ -141,6 +141,9 @@ TEST(DemoFaultsParse, BadItemsAreNamedAndChangeNothing) {
       "rank:a.com:1=huge:many",    // not a number
       "rank:a.com:1=Hang",         // kinds are lower case
       "mine:\xFF\xFE:1=500",       // the seed is not UTF-8
+      "flaky:101",                 // a percent is at most 100
+      "stall:",                    // and is given
+      "logout:x",                  // as a number
   };
   for (const char* arg : bad) {
     Options options;
@@ -347,6 +350,52 @@ TEST_F(DemoFaultsTest, GarbagePagesAreNeitherResultsNorWallsNorNoData) {
     for (const char* text : {"登录", "暂无", "没有找到", "数据"}) EXPECT_FALSE(Has(page, Gbk(text))) << text;
     ExpectNoWall(page, path);
   }
+}
+
+// The bare items touch a page's first requests, one fault each, so that a
+// client that asks again gets the page; the percents pick the same pages
+// on every site.
+TEST_F(DemoFaultsTest, FirstRequestFaultsComeOnceEachInTheirOrder) {
+  Serve("throttle,busy,flaky:100,logout:100");
+  const std::string page = kJianfei + "2/";
+  auto first = Get(page);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->status, 500);
+  auto second = Get(page);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->status, 200);
+  EXPECT_TRUE(Has(Utf8TextToGbk(second->body), "type=\"password\"")) << second->body;
+  auto third = Get(page);
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->status, 429);
+  EXPECT_EQ(third->get_header_value("Retry-After"), "2");
+  auto fourth = Get(page);
+  ASSERT_TRUE(fourth);
+  EXPECT_EQ(fourth->status, 200);
+  const std::string notice = Utf8TextToGbk(fourth->body);
+  EXPECT_TRUE(Has(notice, Gbk("访问过于频繁"))) << fourth->body;
+  EXPECT_FALSE(Has(notice, "<form")) << fourth->body;
+  auto fifth = Get(page);
+  ASSERT_TRUE(fifth);
+  EXPECT_TRUE(Has(fifth->body, "box_05"));
+  // Other paths than result pages are never touched.
+  EXPECT_EQ(Status("/user.php"), 200);
+
+  // A target's throttle answers every time.
+  site.Stop();
+  Serve("rank:example.com:1=throttle");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Status(RankPath("example.com", 1, "ip")), 429);
+
+  site.Stop();
+  Serve("flaky:50");
+  std::vector<int> picked;
+  for (int p = 1; p <= 200; ++p)
+    if (Status(kJianfei + std::to_string(p) + "/") == 500) picked.push_back(p);
+  EXPECT_GT(picked.size(), 60u);
+  EXPECT_LT(picked.size(), 140u);
+  site.Stop();
+  Serve("flaky:50");
+  for (int p : picked) EXPECT_EQ(Status(kJianfei + std::to_string(p) + "/"), 500) << p;
 }
 
 TEST_F(DemoFaultsTest, HugePagesCarryThousandsOfRealRows) {
