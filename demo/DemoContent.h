@@ -82,8 +82,8 @@ struct Options {
   int flakyPercent = 0;   // a 500
   int stallPercent = 0;   // the answer after 10 s (beyond a short time-out)
   int logoutPercent = 0;  // the login page: a session ended, which the demo renews at once
-  bool throttleOnce = false;  // a 429 with Retry-After: 2
-  bool busyOnce = false;      // the busy notice
+  int throttlePercent = 0;  // a 429 with Retry-After: 2
+  int busyPercent = 0;      // the busy notice
 };
 
 // One result row of a ranking page. The text fields are the cell's text with

@@ -77,15 +77,17 @@ bool ParseItem(const std::string& item, Options& options, std::string& why) {
     return true;
   }
   if (item == "throttle") {
-    options.throttleOnce = true;
+    options.throttlePercent = 100;
     return true;
   }
   if (item == "busy") {
-    options.busyOnce = true;
+    options.busyPercent = 100;
     return true;
   }
   static const std::pair<const char*, int Options::*> kPercents[] = {
-      {"flaky:", &Options::flakyPercent}, {"stall:", &Options::stallPercent}, {"logout:", &Options::logoutPercent}};
+      {"flaky:", &Options::flakyPercent},       {"stall:", &Options::stallPercent},
+      {"logout:", &Options::logoutPercent},     {"throttle:", &Options::throttlePercent},
+      {"busy:", &Options::busyPercent}};
   for (const auto& [prefix, field] : kPercents) {
     const std::size_t n = std::char_traits<char>::length(prefix);
     if (item.compare(0, n, prefix) != 0) continue;
@@ -96,8 +98,8 @@ bool ParseItem(const std::string& item, Options& options, std::string& why) {
   // Names may hold ":" and "=", kinds hold no "=" and pages no ":".
   const std::size_t eq = item.rfind('=');
   if (eq == std::string::npos) {
-    why = "expected rank:DOMAIN:PAGE=FAULT, mine:SEED:PAGE=FAULT, login, verify, throttle, busy, flaky:P, "
-          "stall:P or logout:P";
+    why = "expected rank:DOMAIN:PAGE=FAULT, mine:SEED:PAGE=FAULT, login, verify, throttle[:P], busy[:P], "
+          "flaky:P, stall:P or logout:P";
     return false;
   }
   const std::string target = item.substr(0, eq);

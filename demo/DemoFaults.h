@@ -4,8 +4,8 @@
 // the program does. The grammar (README, "Demo site faults"):
 //
 //   SPEC   = ITEM *( "," ITEM )
-//   ITEM   = "login" | "verify" | "throttle" | "busy" | "flaky:" P | "stall:" P
-//          | "logout:" P | TARGET "=" KIND
+//   ITEM   = "login" | "verify" | "throttle" [ ":" P ] | "busy" [ ":" P ]
+//          | "flaky:" P | "stall:" P | "logout:" P | TARGET "=" KIND
 //   TARGET = ( "rank:" DOMAIN | "mine:" SEED ) ":" ( PAGE | "*" )
 //   KIND   = STATUS | "hang" | "cut" | "delay:" MS | "login" | "verify"
 //          | "nodata" | "garbage" | "huge" [ ":" ROWS ] | "throttle" | "busy"

@@ -378,12 +378,11 @@ bool DemoSite::Impl::OnceFault(const std::string& path, const Options& opt, Faul
     return static_cast<int>(h % 100) < percent;
   };
   std::vector<Fault::Kind> kinds;
-  Fault stall;
   if (picked(opt.flakyPercent, 1)) kinds.push_back(Fault::Kind::kStatus500);
   if (picked(opt.stallPercent, 2)) kinds.push_back(Fault::Kind::kDelay);
   if (picked(opt.logoutPercent, 3)) kinds.push_back(Fault::Kind::kLogin);
-  if (opt.throttleOnce) kinds.push_back(Fault::Kind::kThrottle);
-  if (opt.busyOnce) kinds.push_back(Fault::Kind::kBusy);
+  if (picked(opt.throttlePercent, 4)) kinds.push_back(Fault::Kind::kThrottle);
+  if (picked(opt.busyPercent, 5)) kinds.push_back(Fault::Kind::kBusy);
   if (kinds.empty()) return false;
   int request = 0;
   {

@@ -257,7 +257,7 @@ class BatchTest : public QObject {
   void aThrottlingSiteIsWaitedOutAndTold() {
     site_.UpdateOptions([](demo::Options& o) {
       o.keywordPages = 2;
-      o.throttleOnce = o.busyOnce = true;
+      o.throttlePercent = o.busyPercent = 100;
     });
     const QString settings = Path(QStringLiteral("throttled.ini"));
     Settings(settings)
@@ -283,7 +283,7 @@ class BatchTest : public QObject {
 
     // Page 2 throttled for ever, and no patience for it.
     site_.UpdateOptions([](demo::Options& o) {
-      o.throttleOnce = o.busyOnce = false;
+      o.throttlePercent = o.busyPercent = 0;
       o.faults.push_back({demo::Fault::Kind::kBusy, demo::KeywordFaultPath("减肥", 2)});
     });
     Settings(settings).Set("采集可靠性", "限流最长分钟", QStringLiteral("0"));

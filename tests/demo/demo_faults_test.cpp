@@ -144,6 +144,7 @@ TEST(DemoFaultsParse, BadItemsAreNamedAndChangeNothing) {
       "flaky:101",                 // a percent is at most 100
       "stall:",                    // and is given
       "logout:x",                  // as a number
+      "throttle:101",              // also for the throttles
   };
   for (const char* arg : bad) {
     Options options;
