@@ -424,10 +424,12 @@ int Runner::ThrottleWait(Collecting& c, const PageFetch& fetch) {
   // Waiting uses up no retry; only a page whose waits together have reached
   // the patience fails.
   if (c.loaded.throttledSeconds >= std::max(0, patient_.throttleMaxMinutes) * 60) return -1;
-  const int most = std::max(0, patient_.throttleMaxSeconds);
-  if (fetch.retryAfterSeconds >= 0) return std::min(fetch.retryAfterSeconds, most);
-  const int seconds = std::min(throttleNext_, most);
-  throttleNext_ = static_cast<int>(std::min<long long>(2LL * throttleNext_, most));
+  // At least a second: a site that keeps saying "now" is not asked in a
+  // tight loop for ever.
+  const int most = std::max(1, patient_.throttleMaxSeconds);
+  if (fetch.retryAfterSeconds >= 0) return std::clamp(fetch.retryAfterSeconds, 1, most);
+  const int seconds = std::clamp(throttleNext_, 1, most);
+  throttleNext_ = static_cast<int>(std::min<long long>(2LL * seconds, most));
   return seconds;
 }
 

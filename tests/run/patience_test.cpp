@@ -166,6 +166,15 @@ TEST_F(PatienceTest, APageFailsThrottledOnceItsWaitsReachThePatienceAndTheRunGoe
   EXPECT_TRUE(heard.pages[1].outcome.Ok());
   EXPECT_EQ(site.Ledger().End(), RunEnd::kFinished);
 
+  // A site that keeps saying "now" is still given a second each time.
+  heard = Heard();
+  site.asked.clear();
+  site.patience.throttleMaxMinutes = 1;
+  site.script["a/1"] = {Status(429, 0)};
+  site.Start({"a"});
+  EXPECT_EQ(site.asked["a/1"].size(), 61u);
+  EXPECT_EQ(heard.pages.at(0).outcome.reason, "throttled");
+
   // No patience at all: the first throttle fails the page at once.
   heard = Heard();
   site.asked.clear();
