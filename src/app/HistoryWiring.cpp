@@ -17,6 +17,7 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "history/HistoryWriter.h"
+#include "history/RankChanges.h"
 #include "mining/Mining.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
@@ -225,43 +226,14 @@ void HistoryWiring::RunEnded(RunKind kind, RunEnd how) {
   if (leased_.empty()) leaseTimer_.stop();
 }
 
-namespace {
-
-// The newest finished rank run of domain before run runId; 0 when none.
-std::int64_t PreviousFinishedRun(history::HistoryStore& store, const std::string& domain, std::int64_t runId) {
-  const auto runs = store.RunsOfDomain(domain);  // newest first
-  if (!runs) return 0;
-  bool past = false;
-  for (const history::RunInfo& run : *runs) {
-    if (run.id == runId) {
-      past = true;
-    } else if (past && run.kind == RunKind::kRank && run.ending == history::Ending::kFinished) {
-      return run.id;
-    }
-  }
-  return 0;
-}
-
-}  // namespace
-
 bool HistoryWiring::RankChanges(int places, std::function<void(std::vector<RankChange>)> then) {
   if (!recorder_) return false;
   QPointer<HistoryWiring> self(this);
   return recorder_->AfterRun(RunKind::kRank, [self, places, then = std::move(then)](history::HistoryStore& store,
                                                                                   std::int64_t runId) {
-    auto changes = std::make_shared<std::vector<RankChange>>();
-    const auto run = store.Run(runId);
-    // A retry of failed pages lists only those pages' keywords.
-    if (run && run->continues == 0) {
-      for (const std::string& domain : run->targets) {
-        const std::int64_t previous = PreviousFinishedRun(store, domain, runId);
-        if (previous == 0) continue;
-        const auto rows = store.Compare(previous, runId, domain);
-        if (!rows) continue;
-        for (const history::ComparisonRow& row : history::NotableChanges(*rows, places))
-          changes->push_back({domain, row.keyword, row.oldPosition, row.newPosition});
-      }
-    }
+    // A store that fails tells no changes rather than keep the notice back.
+    auto changes = std::make_shared<std::vector<RankChange>>(
+        history::RankChangesOfRun(store, runId, places).value_or(std::vector<RankChange>()));
     QMetaObject::invokeMethod(
         self.data(), [self, then, changes] {
           if (self) then(std::move(*changes));
