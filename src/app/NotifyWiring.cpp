@@ -34,9 +34,6 @@ NotifyWiring::NotifyWiring(ConfigStore& settings, MainWindow* window, RankQuery&
   notices_.settings = [&settings] { return LoadNotifySettings(settings); };
   notices_.now = [] { return QDateTime::currentDateTime().toString(Qt::ISODate).toStdString(); };
   notices_.send = [this](const Notice& notice, const NotifySettings& s) { Send(notice, s); };
-  notices_.shown = [this](const Notice& notice) {
-    if (onShown) onShown(QString::fromStdString(notice.title), QString::fromStdString(notice.text));
-  };
   QPointer<HistoryWiring> kept(history);
   notices_.rankChanges = [this, kept](int places, std::function<void(std::vector<RankChange>)> then) {
     if (!kept || !kept->RankChanges(places, then)) {
@@ -65,6 +62,14 @@ NotifyWiring::~NotifyWiring() {
   mining_.listeners.Remove(&notices_);
   // A notice of a run that ended as the window closed.
   webhook_.Wait(std::chrono::seconds(5));
+}
+
+void NotifyWiring::SetOnShown(std::function<void(const QString& title, const QString& text)> onShown) {
+  notices_.shown = nullptr;
+  if (!onShown) return;
+  notices_.shown = [onShown = std::move(onShown)](const Notice& notice) {
+    onShown(QString::fromStdString(notice.title), QString::fromStdString(notice.text));
+  };
 }
 
 void NotifyWiring::Send(const Notice& notice, const NotifySettings& s) {

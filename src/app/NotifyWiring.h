@@ -42,9 +42,9 @@ class NotifyWiring : public QObject {
   // What is being posted gets at most a few seconds more.
   ~NotifyWiring() override;
 
-  // Every notice as it is made, posted or not: its title and the 文本
-  // summary (the tray's balloon).
-  std::function<void(const QString& title, const QString& text)> onShown;
+  // Every notice as it is made, posted or not, goes to onShown: its title
+  // and the 文本 summary (the tray's balloon). Null: none.
+  void SetOnShown(std::function<void(const QString& title, const QString& text)> onShown);
   // A batch run's standard-error line (UTF-8, without its line end).
   std::function<void(const std::string& line)> say;
 

@@ -222,7 +222,10 @@ void RunNotices::End(RunKind kind, const RunSummary& summary, const std::string&
   };
   // A run that did not finish, or a retry of some pages, lists only part of
   // its keywords: compared, the rest would look lost.
-  if (kind != RunKind::kRank || summary.how != RunEnd::kFinished || s.rankChangePlaces <= 0 || !rankChanges) {
+  // Nobody to tell: the history is not asked either.
+  const bool told = !s.addresses.empty() || shown;
+  if (kind != RunKind::kRank || summary.how != RunEnd::kFinished || s.rankChangePlaces <= 0 || !rankChanges ||
+      !told) {
     make({});
     return;
   }

@@ -92,7 +92,8 @@ class RunNotices : public RunListener {
   std::function<NotifySettings()> settings;
   // A notice to post to the addresses of the settings it was made with.
   std::function<void(const Notice&, const NotifySettings&)> send;
-  // Every notice, whether or not it is posted (the tray's balloon).
+  // Every notice, whether or not it is posted (the tray's balloon). With
+  // neither this nor an address, rank changes are not asked for.
   std::function<void(const Notice&)> shown;
   // Asks for the notable rank changes of the kind's last run and gives them
   // to `then` (maybe later, on the runs' thread; never is allowed, see

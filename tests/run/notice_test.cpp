@@ -253,6 +253,18 @@ TEST_F(NoticesTest, RankChangesAreNotAskedForRunsThatListPartOfTheKeywords) {
   notices.RunEnded(RunKind::kRank, RunEnd::kFinished);
   EXPECT_EQ(asked, 0);
   EXPECT_EQ(sent.size(), 3u);
+  // Nobody to tell.
+  settings.rankChangePlaces = 5;
+  settings.addresses.clear();
+  notices.shown = nullptr;
+  notices.RunStarted(RunKind::kRank, {G("a.com")});
+  notices.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  EXPECT_EQ(asked, 0);
+  notices.shown = [this](const Notice& n) { shown.push_back(n); };
+  notices.RunStarted(RunKind::kRank, {G("a.com")});
+  notices.RunEnded(RunKind::kRank, RunEnd::kFinished);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(sent.size(), 3u);
 }
 
 TEST_F(NoticesTest, ABatchRunsEndGoesWithTheReportItWrote) {
