@@ -19,12 +19,16 @@
 namespace lanshu {
 
 NotifySettings LoadNotifySettings(ConfigStore& s) {
+  // Read by section name: a notice may be made while other code has a
+  // section chosen for its own reads and writes.
+  const std::string section = G("通知");
   NotifySettings n;
-  s.SetSection(G("通知"));
-  n.addresses = NoticeAddresses(GbkToUtf8Text(s.ReadText(G("网址"), "")));
-  n.format = s.ReadText(G("格式"), "") == G("文本") ? NoticeFormat::kText : NoticeFormat::kReport;
-  const double places = s.ReadNumber(G("排名变化"), 0);
-  n.rankChangePlaces = places >= 1 && places <= 1000000 ? static_cast<int>(places) : 0;
+  n.addresses = NoticeAddresses(GbkToUtf8Text(s.ReadValue(section, G("网址"), "")));
+  n.format = s.ReadValue(section, G("格式"), "") == G("文本") ? NoticeFormat::kText : NoticeFormat::kReport;
+  const QString places = FromGbk(s.ReadValue(section, G("排名变化"), "")).trimmed();
+  bool ok = false;
+  const int value = places.toInt(&ok);
+  n.rankChangePlaces = ok && value > 0 ? value : 0;
   return n;
 }
 

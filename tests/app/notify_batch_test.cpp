@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "AppTestSupport.h"
+#include "app/NotifyWiring.h"
 #include "app/QtText.h"
 #include "demo/DemoSite.h"
 #include "history/Comparison.h"
@@ -111,6 +112,32 @@ class NotifyBatchTest : public QObject {
     });
   }
   void cleanupTestCase() { site_.Stop(); }
+
+  void theSettingsAreReadAsSaved() {
+    ConfigStore store;
+    QVERIFY(store.Open(ToGbk(Path(QStringLiteral("read.ini")))));
+    NotifySettings n = LoadNotifySettings(store);
+    QVERIFY(n.addresses.empty());
+    QVERIFY(n.format == NoticeFormat::kReport);
+    QCOMPARE(n.rankChangePlaces, 0);
+    Set(store, "通知", "网址", QStringLiteral(" http://a.example/h | |http://b.example/h?key=1 "));
+    Set(store, "通知", "格式", QStringLiteral("文本"));
+    Set(store, "通知", "排名变化", QStringLiteral(" 3 "));
+    // A notice may come while other code has its own section chosen.
+    store.SetSection(G("基本参数"));
+    n = LoadNotifySettings(store);
+    QVERIFY(store.WriteText(G("域名"), "a.test"));
+    COMPARE_GBK(store.ReadValue(G("基本参数"), G("域名")), "a.test");
+    QCOMPARE(n.addresses, (std::vector<std::string>{"http://a.example/h", "http://b.example/h?key=1"}));
+    QVERIFY(n.format == NoticeFormat::kText);
+    QCOMPARE(n.rankChangePlaces, 3);
+    for (const char* bad : {"x", "-2", "1.5", ""}) {
+      Set(store, "通知", "排名变化", QString::fromUtf8(bad));
+      QCOMPARE(LoadNotifySettings(store).rankChangePlaces, 0);
+    }
+    Set(store, "通知", "格式", QStringLiteral("报告"));
+    QVERIFY(LoadNotifySettings(store).format == NoticeFormat::kReport);
+  }
 
   void theReportArrivesAtEveryAddressBeforeTheProcessEnds() {
     RawServer a = Receiver();
