@@ -220,7 +220,7 @@ void RunNotices::End(RunKind kind, const RunSummary& summary, const std::string&
     notice.body = s.format == NoticeFormat::kText ? TextPayload(notice.text) : WithRankChanges(reportJson, changes);
     Deliver(notice, s);
   };
-  // A run that did not finish, or a retry of some pages, lists only part of
+  // A run that did not finish, or a retry of some pages, lists only some of
   // its keywords: compared, the rest would look lost.
   // Nobody to tell: the history is not asked either.
   const bool told = !s.addresses.empty() || shown;

@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, RankChangesTest, ::testing::Values("sqlite", "
 
 TEST_P(RankChangesTest, EachDomainIsComparedWithItsPreviousFinishedRun) {
   const auto first = Run({{"a.com", {{"升", "30"}, {"跌", "2"}, {"稳", "4"}}}, {"b.com", {{"b1", "8"}}}}, 0);
-  // Newer, but stopped: it lists part of the keywords, so it is passed over.
+  // Newer, but stopped: it lists only some keywords, so it is passed over.
   Run({{"a.com", {{"稳", "40"}}}}, 10, Ending::kStopped);
   Run({{"b.com", {{"b1", "50"}}}}, 20);
   const auto now = Run({{"a.com", {{"升", "9"}, {"跌", "12"}, {"稳", "6"}, {"新", "1"}}},

@@ -192,7 +192,7 @@ TEST_F(NoticesTest, AFinishedRankRunWaitsForItsRankChanges) {
   EXPECT_FALSE(notices.LookupGiveUp());
 }
 
-TEST_F(NoticesTest, RankChangesAreNotAskedForRunsThatListPartOfTheKeywords) {
+TEST_F(NoticesTest, RankChangesAreNotAskedForRunsThatListSomeKeywordsOnly) {
   settings.rankChangePlaces = 5;
   int asked = 0;
   notices.rankChanges = [&](int, std::function<void(std::vector<RankChange>)> then) {
