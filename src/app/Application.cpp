@@ -29,6 +29,7 @@
 #include "app/HistoryWiring.h"
 #include "app/ResumeOffer.h"
 #include "app/MainWindow.h"
+#include "app/NotifyWiring.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
 #include "app/RunViews.h"
@@ -155,6 +156,7 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
     return w ? RunSettingsText(ControlsOf(*w), kind) : RunSettingsText(batchControls_, kind);
   };
   history_ = std::make_unique<HistoryWiring>(options, *store_, window_.data(), *rank_, *mining_, settingsText);
+  notify_ = std::make_unique<NotifyWiring>(*store_, window_.data(), *rank_, *mining_, history_.get());
   if (window_) {
     historyTab_ = std::make_unique<HistoryTab>(window_->历史页, *history_, *list_, *rank_, *window_);
     resumeOffer_ = std::make_unique<ResumeOffer>(*window_, *history_, *rank_, *mining_);
@@ -178,6 +180,7 @@ Application::~Application() {
   scheduler_.reset();
   resumeOffer_.reset();
   historyTab_.reset();
+  notify_.reset();   // it asks the history
   history_.reset();  // it listens to the runs
   delete window_.data();
   delete batchPage_;  // before its profile, as the window's page goes with the window

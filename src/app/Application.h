@@ -21,6 +21,7 @@ class CookieBridge;
 class HistoryTab;
 class ResumeOffer;
 class HistoryWiring;
+class NotifyWiring;
 class HttpClient;
 class KeywordMining;
 class ListViewTable;
@@ -64,6 +65,7 @@ class Application : public QObject {
   const SiteAddresses& Sites() const { return sites_; }
   demo::DemoSite* Demo() const { return demo_.get(); }
   HistoryWiring& History() { return *history_; }
+  NotifyWiring& Notify() { return *notify_; }
   HistoryTab& HistoryView() { return *historyTab_; }
   // The path the settings are kept in (UTF-8, native).
   QString SettingsPath() const { return settingsPath_; }
@@ -125,6 +127,7 @@ class Application : public QObject {
   std::unique_ptr<KeywordMining> mining_;
   std::unique_ptr<WindowCommands> commands_;
   std::unique_ptr<HistoryWiring> history_;
+  std::unique_ptr<NotifyWiring> notify_;  // reads the history
   std::unique_ptr<HistoryTab> historyTab_;
   std::unique_ptr<ResumeOffer> resumeOffer_;
   CookieBridge* cookies_ = nullptr;

@@ -22,6 +22,7 @@
 #include "app/Application.h"
 #include "app/HistoryWiring.h"
 #include "app/MainWindow.h"
+#include "app/NotifyWiring.h"
 #include "app/QtText.h"
 #include "app/RunControls.h"
 #include "mining/Mining.h"
@@ -152,20 +153,22 @@ bool HoldsProgramSettings(Application& app) {
 
 QString IsoNow() { return QDateTime::currentDateTime().toString(Qt::ISODate); }
 
-// FILE, then the report; the exit status.
+// FILE, then the report; the exit status. report: the report as written
+// (or as it would be, when no --report is given), for the end's notice.
 int WriteBatchFiles(const CommandLine& options, const std::string& text, const BatchReporter& reporter,
-                    const QString& started) {
+                    const QString& started, std::string& report) {
   const QString out = QString::fromStdString(options.outFile);
   if (!WriteFileAtomically(ToGbk(out), text)) {
     Say(QStringLiteral("lanshu-collector: cannot write %1").arg(out));
+    report = reporter.Json(started.toStdString(), IsoNow().toStdString(), kBatchCannotRun);
     return kBatchCannotRun;
   }
   Say(QStringLiteral("lanshu-collector: wrote %1 (%2 bytes)").arg(out).arg(text.size()));
   const int status = reporter.Status();
+  report = reporter.Json(started.toStdString(), IsoNow().toStdString(), status);
   if (!options.reportFile.empty()) {
     const QString reportPath = QString::fromStdString(options.reportFile);
-    const std::string json = reporter.Json(started.toStdString(), IsoNow().toStdString(), status);
-    if (!WriteFileAtomically(ToGbk(reportPath), json)) {
+    if (!WriteFileAtomically(ToGbk(reportPath), report)) {
       Say(QStringLiteral("lanshu-collector: cannot write %1").arg(reportPath));
       return kBatchCannotRun;
     }
@@ -257,7 +260,9 @@ std::optional<int> GoOnInBatch(Application& app, const CommandLine& options, Run
     }
   }
   const std::string text = StoredRunExport(*run, ToGbk(QString::fromStdString(options.outFile)));
-  const int status = WriteBatchFiles(options, text, reporter, started);
+  std::string report;
+  const int status = WriteBatchFiles(options, text, reporter, started, report);
+  app.Notify().BatchEnd(kind, reporter, report);
   app.History().Drain();
   Say(QString::fromStdString(reporter.SummaryLine()));
   return status;
@@ -278,6 +283,7 @@ int RunBatch(Application& app, const CommandLine& options) {
     listeners->Add(&reporter);
     listeners->Add(&progress);
   }
+  app.Notify().say = [](const std::string& line) { Console().Line(line); };
   // Nobody can log in or pass a check: such a page ends the run at once.
   app.Rank().onBlocked = [](const PageReport&) { return BlockedChoice::kStop; };
   app.Mining().onBlocked = [](const PageReport&) { return BlockedChoice::kStop; };
@@ -315,9 +321,12 @@ int RunBatch(Application& app, const CommandLine& options) {
     if (Refused(app.Mining().refusal, RunKind::kMine) || !reporter.Started()) return kBatchCannotRun;
     text = MiningExportText(app.BatchMiningUi()->results.Text(), app.Mining().state.csvHeader, ToGbk(out));
   }
-  const int status = WriteBatchFiles(options, text, reporter, started);
-  // What the history could not store is told before the summary, which
-  // stays the last line.
+  std::string report;
+  const int status = WriteBatchFiles(options, text, reporter, started, report);
+  // The end's notice, then what the history could not store, are told
+  // before the summary, which stays the last line. The notice's rank changes
+  // are read from the history, so it goes first.
+  app.Notify().BatchEnd(kind, reporter, report);
   app.History().Drain();
   Say(QString::fromStdString(reporter.SummaryLine()));
   return status;

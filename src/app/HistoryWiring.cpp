@@ -17,6 +17,7 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "history/HistoryWriter.h"
+#include "history/RankChanges.h"
 #include "mining/Mining.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
@@ -223,6 +224,22 @@ void HistoryWiring::RunEnded(RunKind kind, RunEnd how) {
   recorder_->RunEnded(kind, how);
   leased_.erase(kind);
   if (leased_.empty()) leaseTimer_.stop();
+}
+
+bool HistoryWiring::RankChanges(int places, std::function<void(std::vector<RankChange>)> then) {
+  if (!recorder_) return false;
+  QPointer<HistoryWiring> self(this);
+  return recorder_->AfterRun(RunKind::kRank, [self, places, then = std::move(then)](history::HistoryStore& store,
+                                                                                  std::int64_t runId) {
+    // A store that fails tells no changes rather than keep the notice back.
+    auto changes = std::make_shared<std::vector<RankChange>>(
+        history::RankChangesOfRun(store, runId, places).value_or(std::vector<RankChange>()));
+    QMetaObject::invokeMethod(
+        self.data(), [self, then, changes] {
+          if (self) then(std::move(*changes));
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 int RunHistoryCopy(const CommandLine& options) {

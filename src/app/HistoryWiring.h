@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "run/Notice.h"
 #include "run/RunEvents.h"
 #include "run/RunPlan.h"
 
@@ -111,6 +112,14 @@ class HistoryWiring : public QObject, public RunListener {
   // A shared mining run's result files, written whole from the store; false
   // with the file that could not be written.
   bool WriteResultFiles(const StoredRun& run, std::string& failedFile);
+
+  // The keywords of each domain of the last rank run that entered or left
+  // the top 10 or moved `places` or more (history::NotableChanges) since the
+  // domain's previous finished rank run; read on the history's thread after
+  // the run's writes, then given to `then` on this object's thread. False
+  // when the run is not kept: `then` is not called, nor is it when the
+  // store fails or is given up on.
+  bool RankChanges(int places, std::function<void(std::vector<RankChange>)> then);
 
   void RunStarted(RunKind kind, const std::vector<std::string>& targets) override;
   void TargetStarted(RunKind kind, const std::string& target, int index, int count) override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <unordered_map>
 
 #include "text/Codec.h"
@@ -228,6 +229,18 @@ std::string ComparisonCsv(const std::vector<ComparisonRow>& rows) {
     out += ChangeText(r.change);
     out += ',';
     out += CsvCell(r.volume);
+  }
+  return out;
+}
+
+std::vector<ComparisonRow> NotableChanges(const std::vector<ComparisonRow>& rows, int places) {
+  const auto top10 = [](const std::optional<int>& p) { return p && *p <= 10; };
+  std::vector<ComparisonRow> out;
+  for (const ComparisonRow& row : rows) {
+    const bool crossed = top10(row.oldPosition) != top10(row.newPosition);
+    const bool moved = places > 0 && row.oldPosition && row.newPosition &&
+                       std::abs(*row.newPosition - *row.oldPosition) >= places;
+    if (crossed || moved) out.push_back(row);
   }
   return out;
 }

@@ -38,6 +38,12 @@ std::string ChangeText(Change change);
 std::vector<ComparisonRow> CompareEntries(const std::vector<KeywordEntry>& older,
                                           const std::vector<KeywordEntry>& newer);
 
+// The rows a notice tells: keywords that entered or left the top 10 (a
+// keyword new or lost counts as outside it), or moved `places` or more
+// between two numbered positions; in the order given. places below 1 selects
+// by the top 10 only.
+std::vector<ComparisonRow> NotableChanges(const std::vector<ComparisonRow>& rows, int places);
+
 // Columns of the comparison, as in its CSV header.
 enum ComparisonColumn { kColKeyword = 0, kColOldRank, kColNewRank, kColChange, kColVolume };
 

@@ -181,6 +181,18 @@ void HistoryRecorder::ResultFile(lanshu::RunKind kind, const std::string& target
                    nullptr});
 }
 
+bool HistoryRecorder::AfterRun(lanshu::RunKind kind, std::function<void(HistoryStore&, std::int64_t)> call) {
+  const Recording& run = Of(kind);
+  if (!Writing(run)) return false;
+  Submit(StoreCall{run.handle, [call = std::move(call)](HistoryStore& store, std::int64_t id) {
+                     if (id == 0) return false;
+                     call(store, id);
+                     return true;
+                   },
+                   nullptr});
+  return true;
+}
+
 void HistoryRecorder::RunFailed(lanshu::RunKind kind, const std::string& reason) { Of(kind).failure = reason; }
 
 void HistoryRecorder::RunEnded(lanshu::RunKind kind, RunEnd how) {

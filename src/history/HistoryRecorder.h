@@ -80,6 +80,12 @@ class HistoryRecorder : public lanshu::RunListener {
   void RunFailed(lanshu::RunKind kind, const std::string& reason) override;
   void RunEnded(lanshu::RunKind kind, RunEnd how) override;
 
+  // Calls call with the store and the store's id of the kind's last run, in
+  // its turn after the writes queued for that run (on the writer's thread
+  // with a writer). False, and no call, when the run is not being recorded;
+  // a store that fails or is given up on at the end makes no call either.
+  bool AfterRun(lanshu::RunKind kind, std::function<void(HistoryStore&, std::int64_t runId)> call);
+
   // The store's id of the kind's current (or last) run, once it is stored;
   // none when it is not being recorded.
   std::optional<std::int64_t> RunId(lanshu::RunKind kind) const;

@@ -46,6 +46,9 @@ class BatchReporter : public RunListener {
   // The exit status when FILE was written.
   int Status() const;
   int Rows() const { return rows_; }
+  int Pages() const { return static_cast<int>(pages_.size()); }
+  int FailedPages() const { return failedPages_; }
+  int BlockedPages() const { return blockedPages_; }
   // {"kind": ..., "started": ..., "finished": ..., "status": ..., "rows": ...,
   //  "pages": [...]} in UTF-8; times are ISO-8601 texts the caller gives.
   std::string Json(const std::string& started, const std::string& finished, int status) const;

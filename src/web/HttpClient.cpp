@@ -11,6 +11,27 @@
 #include "web/TransferLoop.h"
 
 namespace lanshu {
+
+std::string TransferError(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_CONNECT: return "connection refused";
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return "host not found";
+    case CURLE_OPERATION_TIMEDOUT: return "time-out";
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR: return "connection reset";
+    case CURLE_PARTIAL_FILE: return "body cut short";
+    case CURLE_GOT_NOTHING: return "empty reply";
+    case CURLE_WRITE_ERROR: return "response too large";
+    case CURLE_TOO_MANY_REDIRECTS: return "too many redirects";
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL: return "not an HTTP answer";
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION: return "TLS failure";
+    default: return "network error";
+  }
+}
+
 namespace {
 
 constexpr char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
@@ -274,26 +295,6 @@ std::shared_ptr<RequestJob> PrepareRequest(const RequestArgs& a, const char* acc
   return job;
 }
 
-// Short English words for what ended a transfer without a whole response.
-std::string TransferError(CURLcode code) {
-  switch (code) {
-    case CURLE_COULDNT_CONNECT: return "connection refused";
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return "host not found";
-    case CURLE_OPERATION_TIMEDOUT: return "time-out";
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR: return "connection reset";
-    case CURLE_PARTIAL_FILE: return "body cut short";
-    case CURLE_GOT_NOTHING: return "empty reply";
-    case CURLE_WRITE_ERROR: return "response too large";
-    case CURLE_TOO_MANY_REDIRECTS: return "too many redirects";
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_UNSUPPORTED_PROTOCOL: return "not an HTTP answer";
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION: return "TLS failure";
-    default: return "network error";
-  }
-}
 
 // Runs a prepared request on the loop until it ends, the deadline passes or
 // the wait is stopped, then stores the final response's cookies. False on any

@@ -193,7 +193,11 @@ class HttpClient {
   HttpLimits limits_;
 };
 
-// --- Building blocks shared with the link resolver. ---
+// --- Building blocks shared with the link resolver and the webhook. ---
+
+// Short English words for what ended a transfer without a whole response
+// ("connection refused", "time-out", ...; "network error" for the rest).
+std::string TransferError(CURLcode code);
 
 // Collects the raw header block of the last response a transfer received,
 // each line ended by CRLF, the blank line included; trailers are left out.
