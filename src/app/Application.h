@@ -20,6 +20,7 @@ class ConfigStore;
 class CookieBridge;
 class HistoryTab;
 class ResumeOffer;
+class ScheduleWiring;
 class HistoryWiring;
 class HttpClient;
 class KeywordMining;
@@ -65,6 +66,8 @@ class Application : public QObject {
   demo::DemoSite* Demo() const { return demo_.get(); }
   HistoryWiring& History() { return *history_; }
   HistoryTab& HistoryView() { return *historyTab_; }
+  // Scheduled runs and the tray (none in a batch run).
+  ScheduleWiring* Schedule() const { return schedule_.get(); }
   // The path the settings are kept in (UTF-8, native).
   QString SettingsPath() const { return settingsPath_; }
 
@@ -124,6 +127,7 @@ class Application : public QObject {
   std::unique_ptr<HistoryWiring> history_;
   std::unique_ptr<HistoryTab> historyTab_;
   std::unique_ptr<ResumeOffer> resumeOffer_;
+  std::unique_ptr<ScheduleWiring> schedule_;
   CookieBridge* cookies_ = nullptr;
   bool closePending_ = false;
 };
