@@ -190,8 +190,6 @@ void ScheduleWiring::Start(RunKind kind) {
   }
 }
 
-void ScheduleWiring::RunStarted(RunKind, const std::vector<std::string>&) {}
-
 void ScheduleWiring::RunEnded(RunKind kind, RunEnd how) {
   if (!Scheduled(kind)) return;
   scheduled_[kind] = false;

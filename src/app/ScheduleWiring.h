@@ -62,7 +62,6 @@ class ScheduleWiring : public QObject, public RunListener {
   QMenu& TrayMenu() { return menu_; }
   bool HasTray() const { return tray_ != nullptr; }
 
-  void RunStarted(RunKind kind, const std::vector<std::string>& targets) override;
   void RunEnded(RunKind kind, RunEnd how) override;
 
  signals:
@@ -96,7 +95,7 @@ class ScheduleWiring : public QObject, public RunListener {
   std::function<void()> rankIdle_, miningIdle_;
   bool closing_ = false;  // asked once: the window closes
   bool unmute_ = false;   // this muted the messages for a scheduled run's end
-  std::map<RunKind, bool> starting_, scheduled_;
+  std::map<RunKind, bool> scheduled_;
   std::map<RunKind, QDate> date_;  // of each scheduled run's start
   QString lastNotice_;
   QString defaultTimesHint_;
