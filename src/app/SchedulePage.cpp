@@ -47,7 +47,7 @@ void MainWindow::CreateSchedulePage(QWidget* p) {
   编辑框排名变化 = Named(new QLineEdit(p), "编辑框排名变化", 104, 312, 48, 24);
   编辑框排名变化->setAlignment(Qt::AlignCenter);
   编辑框排名变化->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), 编辑框排名变化));
-  Label(p, "标签排名变化说明", 160, 312, 400, "名次变化达到此数的关键字才通知；0 或空：不通知");
+  Label(p, "标签排名变化说明", 160, 312, 400, "0 或空：关闭");
 }
 
 ScheduleSettings ScheduleSettingsOf(const MainWindow& w) {
