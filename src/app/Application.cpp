@@ -28,6 +28,7 @@
 #include "app/HistoryTab.h"
 #include "app/HistoryWiring.h"
 #include "app/ResumeOffer.h"
+#include "app/ScheduleWiring.h"
 #include "app/MainWindow.h"
 #include "app/NotifyWiring.h"
 #include "app/QtText.h"
@@ -93,9 +94,12 @@ void Application::InstallWindowHooks() {
       case kMbIconInformation: icon = QMessageBox::Information; break;
       default: break;
     }
-    QMessageBox box(icon, FromGbk(title), GbkToControlText(text), QMessageBox::Ok);
+    const bool question = (flags & kMbButtonMask) == kMbYesNo;
+    QMessageBox box(icon, FromGbk(title), GbkToControlText(text),
+                    question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
+    const int pressed = box.exec();
+    if (question) return pressed == QMessageBox::Yes ? kIdYes : kIdNo;
     return kIdOk;
   });
   SetUrlOpener([](const std::string& address) { return QDesktopServices::openUrl(QUrl(FromGbk(address))); });
@@ -162,6 +166,7 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
     resumeOffer_ = std::make_unique<ResumeOffer>(*window_, *history_, *rank_, *mining_);
     // Once the window is up: the history is read on its first turn.
     QTimer::singleShot(0, resumeOffer_.get(), [offer = resumeOffer_.get()] { offer->Offer(); });
+    schedule_ = std::make_unique<ScheduleWiring>(*window_, *history_, *rank_, *mining_);
   }
 }
 
@@ -178,6 +183,7 @@ Application::~Application() {
   if (mining_) mining_->RequestStop();
   CancelTransferWaits();
   scheduler_.reset();
+  schedule_.reset();
   resumeOffer_.reset();
   historyTab_.reset();
   notify_.reset();   // it asks the history

@@ -20,6 +20,7 @@ class ConfigStore;
 class CookieBridge;
 class HistoryTab;
 class ResumeOffer;
+class ScheduleWiring;
 class HistoryWiring;
 class NotifyWiring;
 class HttpClient;
@@ -67,6 +68,8 @@ class Application : public QObject {
   HistoryWiring& History() { return *history_; }
   NotifyWiring& Notify() { return *notify_; }
   HistoryTab& HistoryView() { return *historyTab_; }
+  // Scheduled runs and the tray (none in a batch run).
+  ScheduleWiring* Schedule() const { return schedule_.get(); }
   // The path the settings are kept in (UTF-8, native).
   QString SettingsPath() const { return settingsPath_; }
 
@@ -130,6 +133,7 @@ class Application : public QObject {
   std::unique_ptr<NotifyWiring> notify_;  // reads the history
   std::unique_ptr<HistoryTab> historyTab_;
   std::unique_ptr<ResumeOffer> resumeOffer_;
+  std::unique_ptr<ScheduleWiring> schedule_;
   CookieBridge* cookies_ = nullptr;
   bool closePending_ = false;
   int patienceFromCommandLine_ = -1;  // a batch run's --wait-for-login

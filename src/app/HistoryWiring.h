@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "history/Comparison.h"
 #include "run/Notice.h"
 #include "run/RunEvents.h"
 #include "run/RunPlan.h"
@@ -109,6 +110,16 @@ class HistoryWiring : public QObject, public RunListener {
   // (again), a target at a time, under a lease. Shared: other processes work
   // on the run as well, and this one writes no result files.
   void GoOn(const StoredRun& run, bool shared);
+  // The keywords of domain in its newest finished rank run against the one
+  // finished before it (by the time they finished, so that a run that went
+  // on after a kill counts when it ended). Waits for the writes queued
+  // before it. none with error empty: there is no earlier finished run; none
+  // with the reason in error: the store failed. Defined in ScheduleWiring.cpp.
+  struct DomainChange {
+    std::int64_t older = 0, newer = 0;
+    std::vector<history::ComparisonRow> rows;
+  };
+  std::optional<DomainChange> LatestChange(const std::string& domain, std::string& error);
   // A shared mining run's result files, written whole from the store; false
   // with the file that could not be written.
   bool WriteResultFiles(const StoredRun& run, std::string& failedFile);

@@ -78,6 +78,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   CreateLoginPage(选择夹->AddPage(QStringLiteral("登录览数")));
   CreateNoticePage(选择夹->AddPage(QStringLiteral("无法获取数据请看")));
   历史页 = 选择夹->AddPage(QStringLiteral("历史记录"));  // filled by HistoryTab
+  定时页 = 选择夹->AddPage(QStringLiteral("定时与通知"));
+  CreateSchedulePage(定时页);
 
   状态条 = Named(new QStatusBar(this), "状态条", 0, 481, 882, 20);
   状态条->setSizeGripEnabled(false);

@@ -1,6 +1,7 @@
 #pragma once
-// The main window: a strip of picture buttons, a tab control with four pages
-// (rank query, keyword mining, login browser, notice) and a status bar. Every
+// The main window: a strip of picture buttons, a tab control with its pages
+// (rank query, keyword mining, login browser, notice, history, schedule) and
+// a status bar. Every
 // control carries its given name as objectName and member name.
 #include <QCheckBox>
 #include <QComboBox>
@@ -128,6 +129,17 @@ class MainWindow : public QWidget {
   QLabel* 标签7 = nullptr;
   LinkLabel* 超级链接框2 = nullptr;
   LinkLabel* 超级链接框3 = nullptr;
+  // Page 6 "定时与通知" (filled by CreateSchedulePage, in SchedulePage.cpp):
+  // section "定时采集" and the notification settings of section "通知".
+  QWidget* 定时页 = nullptr;
+  QCheckBox* 选择框定时启用 = nullptr;
+  QLineEdit* 编辑框定时时间 = nullptr;
+  QLabel* 标签定时时间说明 = nullptr;
+  QComboBox* 组合框定时任务 = nullptr;
+  QCheckBox* 选择框无人值守 = nullptr;
+  QLineEdit* 编辑框通知网址 = nullptr;
+  QComboBox* 组合框通知格式 = nullptr;
+  QLineEdit* 编辑框排名变化 = nullptr;
   // The hidden menu "文件", shown as the list's popup menu.
   QMenu* 文件 = nullptr;
   QAction* 菜单复制一行 = nullptr;
@@ -206,6 +218,7 @@ class MainWindow : public QWidget {
   void CreateMiningPage(QWidget* page);
   void CreateLoginPage(QWidget* page);
   void CreateNoticePage(QWidget* page);
+  void CreateSchedulePage(QWidget* page);
   void CreatePopupMenu();
   void CreateBlockedBar();
   void CreateResumeBar();

@@ -5,6 +5,7 @@
 #include "app/CheckBoxControl.h"
 #include "app/HistoryWiring.h"
 #include "app/MainWindow.h"
+#include "app/SchedulePage.h"
 #include "app/QtText.h"
 #include "app/Widgets.h"
 #include "store/ConfigStore.h"
@@ -55,6 +56,7 @@ void SaveSettings(ConfigStore& s, MainWindow& w) {
   SaveReliability(s, LoadReliability(s));
   SavePatience(s, LoadPatience(s));
   SaveHistorySettings(s, LoadHistorySettings(s));
+  SaveScheduleControls(s, w);
 
   // Where the window was and which tab was open.
   s.SetSection(G("窗口"));
@@ -87,6 +89,7 @@ void LoadSettings(ConfigStore& s, MainWindow& w) {
   ReadInto(s, "关键词间隔", w.编辑框关键词间隔);
   ReadInto(s, "页间隔", w.编辑框页间隔);
   w.ApplySaveDirectoryRule();
+  LoadScheduleControls(s, w);
 
   // A file without the section keeps the design geometry and the first tab.
   s.SetSection(G("窗口"));

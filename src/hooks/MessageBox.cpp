@@ -13,6 +13,7 @@ bool muted = false;
 }  // namespace
 
 void SetMessagesMuted(bool on) { muted = on; }
+bool MessagesMuted() { return muted; }
 
 void SetMessageBoxHook(MessageBoxHook hook) { TheHook() = std::move(hook); }
 

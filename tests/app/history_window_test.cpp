@@ -126,7 +126,7 @@ class HistoryWindowTest : public QObject {
     QVERIFY(WaitFor([&] { return stored.count() == 2; }, 10000));
     // Nothing is read before the tab is looked at.
     QVERIFY(!app->HistoryView().Loaded());
-    QCOMPARE(w.选择夹->Bar()->count(), 5);
+    QCOMPARE(w.选择夹->Bar()->count(), 6);
     QCOMPARE(w.选择夹->Bar()->tabText(4), QStringLiteral("历史记录"));
     w.选择夹->SetCurrentIndex(4);
     QVERIFY(app->HistoryView().Loaded());
