@@ -167,11 +167,18 @@ Application::Application(const CommandLine& options, QObject* parent) : QObject(
     // Once the window is up: the history is read on its first turn.
     QTimer::singleShot(0, resumeOffer_.get(), [offer = resumeOffer_.get()] { offer->Offer(); });
     schedule_ = std::make_unique<ScheduleWiring>(*window_, *history_, *rank_, *mining_);
+    // The tray shows what the notification tells.
+    notify_->SetOnShown([s = schedule_.get()](const QString& title, const QString& text) { s->ShowInTray(title, text); });
+    connect(window_->选择框无人值守, &QCheckBox::toggled, this, [this] { LoadPatienceIntoRuns(); });
   }
 }
 
 void Application::LoadPatienceIntoRuns() {
-  Patience patience = LoadPatience(*store_);
+  // In the window, 无人值守 counts as ticked, saved or not, as the
+  // schedule's other controls do.
+  std::optional<bool> unattended;
+  if (window_) unattended = window_->选择框无人值守->isChecked();
+  Patience patience = LoadPatience(*store_, unattended);
   if (patienceFromCommandLine_ >= 0) patience.wallWaitMinutes = patienceFromCommandLine_;
   rank_->patience = patience;
   mining_->patience = patience;

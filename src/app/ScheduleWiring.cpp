@@ -243,6 +243,10 @@ QString ScheduleWiring::WriteChangeReports(const std::vector<std::string>& domai
   return text;
 }
 
+void ScheduleWiring::ShowInTray(const QString& title, const QString& text) {
+  if (tray_ && tray_->isVisible()) tray_->showMessage(title, text);
+}
+
 void ScheduleWiring::Tell(const QString& text) {
   lastNotice_ = text;
   if (tray_ && tray_->isVisible()) tray_->showMessage(QStringLiteral("青篱·览数数据采集器"), text);

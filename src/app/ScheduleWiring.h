@@ -61,6 +61,8 @@ class ScheduleWiring : public QObject, public RunListener {
   // The tray's menu: 显示窗口, 立即采集, 退出; the icon shows it where a tray is.
   QMenu& TrayMenu() { return menu_; }
   bool HasTray() const { return tray_ != nullptr; }
+  // A message of the tray, where it shows.
+  void ShowInTray(const QString& title, const QString& text);
 
   void RunEnded(RunKind kind, RunEnd how) override;
 

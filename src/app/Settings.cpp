@@ -157,7 +157,7 @@ void SaveReliability(ConfigStore& s, const Reliability& r) {
 
 namespace lanshu {
 
-Patience LoadPatience(ConfigStore& s) {
+Patience LoadPatience(ConfigStore& s, std::optional<bool> unattended) {
   Patience p;
   s.SetSection(G("采集可靠性"));
   const auto read = [&s](const char* key, int fallback, int low, int high) {
@@ -169,8 +169,11 @@ Patience LoadPatience(ConfigStore& s) {
   p.throttleMaxMinutes = read("限流最长分钟", p.throttleMaxMinutes, 0, 1000000);
   const int wallMinutes = read("等待登录分钟", 120, 0, 1000000);
   p.wallRetrySeconds = read("等待登录间隔秒", p.wallRetrySeconds, 1, 3600);
-  s.SetSection(G("定时采集"));
-  p.wallWaitMinutes = s.ReadBool(G("无人值守"), false) ? wallMinutes : 0;
+  if (!unattended) {
+    s.SetSection(G("定时采集"));
+    unattended = s.ReadBool(G("无人值守"), false);
+  }
+  p.wallWaitMinutes = *unattended ? wallMinutes : 0;
   return p;
 }
 

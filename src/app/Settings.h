@@ -1,6 +1,7 @@
 #pragma once
 // The window's settings in the settings file: which control goes under which
 // section and key, loaded when the window is created and saved on every close.
+#include <optional>
 #include <string>
 
 #include "run/RunEvents.h"
@@ -41,8 +42,9 @@ int LoadLeaseSeconds(ConfigStore& store);
 // (1800), "限流最长分钟" (60), and with "无人值守" of section "定时采集"
 // on, "等待登录分钟" (120) at a wall, loading the page again every
 // "等待登录间隔秒" (60, read only). Missing or unreadable keys keep their
-// defaults; written only by SaveSettings.
-Patience LoadPatience(ConfigStore& store);
+// defaults; written only by SaveSettings. `unattended`, when given, stands
+// for 无人值守 (the window's check box as it is now).
+Patience LoadPatience(ConfigStore& store, std::optional<bool> unattended = std::nullopt);
 void SavePatience(ConfigStore& store, const Patience& patience);
 
 }  // namespace lanshu
