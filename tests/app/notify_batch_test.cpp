@@ -15,6 +15,7 @@
 #include "AppTestSupport.h"
 #include "app/NotifyWiring.h"
 #include "app/QtText.h"
+#include "demo/DemoFaults.h"
 #include "demo/DemoSite.h"
 #include "history/Comparison.h"
 #include "history/HistoryStore.h"
@@ -236,6 +237,45 @@ class NotifyBatchTest : public QObject {
                                 .arg(p11);
     QVERIFY2(content.endsWith(changes), qPrintable(content));
     QVERIFY2(Lines(o.err).last().startsWith(QStringLiteral("lanshu-collector: done: rank")), qPrintable(o.err));
+  }
+
+  // With nobody there, a wall is told when it is met and the run waits it
+  // out; a page that fails throttled is told; the end comes last.
+  void wallsAndThrottleFailuresAreToldAsTheyHappen() {
+    RawServer receiver = Receiver();
+    const QString settings = MiningSettings(QStringLiteral("unattended.ini"), QString::fromStdString(receiver.Url("/hook")),
+                                            QStringLiteral("文本"));
+    {
+      ConfigStore store;
+      QVERIFY(store.Open(ToGbk(settings)));
+      Set(store, "采集可靠性", "等待登录间隔秒", QStringLiteral("1"));
+      Set(store, "采集可靠性", "限流最长分钟", QStringLiteral("0"));
+    }
+    demo::DemoSite site;
+    demo::Options options;
+    options.keywordPages = 2;
+    options.logoutPercent = 100;  // each page's first answer: the login page
+    options.faults.push_back({demo::Fault::Kind::kBusy, demo::KeywordFaultPath("减肥", 2)});
+    site.SetOptions(options);
+    QVERIFY(site.Start());
+    const QString b = QString::fromStdString(site.BaseUrl());
+    const Ran o = RunProgram({QStringLiteral("--settings"), settings, QStringLiteral("--batch"), QStringLiteral("mine"),
+                              QStringLiteral("--out"), Path(QStringLiteral("unattended.csv")), QStringLiteral("--rank-site"),
+                              b, QStringLiteral("--keyword-site"), b + QLatin1Char('/'), QStringLiteral("--search-site"), b,
+                              QStringLiteral("--no-history"), QStringLiteral("--wait-for-login"), QStringLiteral("5")});
+    site.Stop();
+    QVERIFY2(o.finished && o.code == 3, qPrintable(o.err));
+    const std::vector<std::string> posts = receiver.Requests();
+    QStringList bodies;
+    for (const std::string& post : posts) bodies << QString::fromUtf8(Body(post));
+    // Page 1's wall (page 2 is throttled first), page 2 throttled, the end.
+    QVERIFY2(posts.size() == 3, qPrintable(bodies.join('\n')));
+    QVERIFY2(bodies[0].contains(QStringLiteral("需要登录：减肥 第 1 页")) &&
+                 bodies[0].contains(QStringLiteral("最多等待 5 分钟")),
+             qPrintable(bodies[0]));
+    QVERIFY2(bodies[1].contains(QStringLiteral("被网站限流：减肥 第 2 页")), qPrintable(bodies[1]));
+    QVERIFY2(bodies[2].contains(QStringLiteral("关键词挖掘完成：减肥")), qPrintable(bodies[2]));
+    QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: failed: mine 减肥 page 2: throttled")), qPrintable(o.err));
   }
 
   void aReceiverThatRefusesIsToldOnceBeforeTheSummary() {
