@@ -8,6 +8,7 @@
 #include "app/SchedulePage.h"
 #include "app/QtText.h"
 #include "app/Widgets.h"
+#include "run/Schedule.h"
 #include "store/ConfigStore.h"
 #include "hooks/MessageBox.h"
 
@@ -126,14 +127,21 @@ void SaveSiteAddresses(ConfigStore& s, const SiteAddresses& sites) {
 }  // namespace lanshu
 
 namespace lanshu {
+namespace {
+
+// A whole number of the current section; one out of [low, high], or none,
+// keeps the fallback.
+int ReadWhole(ConfigStore& s, const char* key, int fallback, int low, int high) {
+  const double v = s.ReadNumber(G(key), fallback);
+  return v >= low && v <= high ? static_cast<int>(v) : fallback;
+}
+
+}  // namespace
 
 Reliability LoadReliability(ConfigStore& s) {
   Reliability r;
   s.SetSection(G("采集可靠性"));
-  const auto read = [&s](const char* key, int fallback, int low, int high) {
-    const double v = s.ReadNumber(G(key), fallback);
-    return v >= low && v <= high ? static_cast<int>(v) : fallback;
-  };
+  const auto read = [&s](const char* key, int fallback, int low, int high) { return ReadWhole(s, key, fallback, low, high); };
   r.retries = read("失败重试次数", r.retries, 0, 100);
   r.retryIntervalSeconds = read("重试间隔秒", r.retryIntervalSeconds, 0, 3600);
   r.timeoutSeconds = read("请求超时秒", r.timeoutSeconds, 1, 3600);
@@ -160,19 +168,13 @@ namespace lanshu {
 Patience LoadPatience(ConfigStore& s, std::optional<bool> unattended) {
   Patience p;
   s.SetSection(G("采集可靠性"));
-  const auto read = [&s](const char* key, int fallback, int low, int high) {
-    const double v = s.ReadNumber(G(key), fallback);
-    return v >= low && v <= high ? static_cast<int>(v) : fallback;
-  };
+  const auto read = [&s](const char* key, int fallback, int low, int high) { return ReadWhole(s, key, fallback, low, high); };
   p.throttleWaitSeconds = read("限流等待秒", p.throttleWaitSeconds, 0, 86400);
   p.throttleMaxSeconds = read("限流最长秒", p.throttleMaxSeconds, 0, 86400);
   p.throttleMaxMinutes = read("限流最长分钟", p.throttleMaxMinutes, 0, 1000000);
   const int wallMinutes = read("等待登录分钟", 120, 0, 1000000);
   p.wallRetrySeconds = read("等待登录间隔秒", p.wallRetrySeconds, 1, 3600);
-  if (!unattended) {
-    s.SetSection(G("定时采集"));
-    unattended = s.ReadBool(G("无人值守"), false);
-  }
+  if (!unattended) unattended = LoadScheduleSettings(s).unattended;
   p.wallWaitMinutes = *unattended ? wallMinutes : 0;
   return p;
 }
