@@ -1,6 +1,8 @@
 #include "history/HistoryRecorder.h"
 
+#include <chrono>
 #include <exception>
+#include <future>
 
 #include "text/Csv.h"
 
@@ -175,10 +177,15 @@ void HistoryRecorder::ResultFile(lanshu::RunKind kind, const std::string& target
   Begin(kind);
   Recording& run = Of(kind);
   if (!Writing(run)) return;
+  // Waited for: the file is made only after its name is kept, so that a
+  // kill in between leaves no file a resumed run does not know.
+  auto done = std::make_shared<std::promise<bool>>();
+  std::future<bool> kept = done->get_future();
   Submit(StoreCall{run.handle, [target, path](HistoryStore& store, std::int64_t id) {
                      return id != 0 && store.SetResultFile(id, target, path);
                    },
-                   nullptr});
+                   done});
+  kept.wait_for(std::chrono::seconds(2));
 }
 
 bool HistoryRecorder::AfterRun(lanshu::RunKind kind, std::function<void(HistoryStore&, std::int64_t)> call) {

@@ -69,7 +69,8 @@ class HistoryRecorder : public lanshu::RunListener {
   void GoOn(lanshu::RunKind kind, std::int64_t runId, std::string holder, std::int64_t leaseMs, bool shared);
 
   // The run of kind writes its lines to path: the whole run's (target
-  // empty) or target's. Kept so that a run that goes on writes on there.
+  // empty) or target's. Kept so that a run that goes on writes on there;
+  // returns once the store has it (at most 2 s), before the file is made.
   void ResultFile(lanshu::RunKind kind, const std::string& target, const std::string& path);
 
   void RunStarted(lanshu::RunKind kind, const std::vector<std::string>& targets) override;

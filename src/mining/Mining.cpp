@@ -157,10 +157,13 @@ void KeywordMining::OnRunStarted() {
     if (plan_.autoSave) KeepOnWriting();
     return;
   }
-  if (plan_.autoSave && !plan_.separateFiles &&
-      OpenResultFile(FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), plan_.extension)) &&
-      onResultFile)
-    onResultFile(std::string(), openedFile_);
+  if (plan_.autoSave && !plan_.separateFiles) {
+    // The name is kept before the file is made: a kill between the two
+    // would leave a file that a resumed run does not know, and a second one.
+    const std::string name = FreeResultFileName(dir + Utf8TextToGbk("全部结果_") + DateTimeText(now()), plan_.extension);
+    if (onResultFile) onResultFile(std::string(), name);
+    OpenResultFile(name);
+  }
 }
 
 void KeywordMining::KeepOnWriting() {
@@ -212,12 +215,14 @@ bool KeywordMining::BeginTarget(const PageTask& task) {
     openedFile_ = file->second;
     return ResultFileOk(state.outputFile.OpenForAppend(file->second));
   }
-  if (plan_.autoSave && plan_.separateFiles &&
-      !OpenResultFile(FreeResultFileName(plan_.resultFolder + CleanFileName(task.target) + "_" + DateTimeText(now()),
-                                         plan_.extension)))
-    return false;
+  if (plan_.autoSave && plan_.separateFiles) {
+    // Kept before it is made, as the run's one file.
+    const std::string name =
+        FreeResultFileName(plan_.resultFolder + CleanFileName(task.target) + "_" + DateTimeText(now()), plan_.extension);
+    if (onResultFile) onResultFile(task.target, name);
+    if (!OpenResultFile(name)) return false;
+  }
   if (plan_.autoSave) seedFiles_[task.target] = openedFile_;
-  if (plan_.autoSave && plan_.separateFiles && onResultFile) onResultFile(task.target, openedFile_);
   return true;
 }
 

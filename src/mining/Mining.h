@@ -132,7 +132,8 @@ class KeywordMining : public Runner {
   // half at a kill) and written on; at the end each file holds its lines in
   // the run's order.
   void GoOnWith(RunPlan plan, std::unique_ptr<PageSource> source, std::vector<PageReport> earlier, KeptFiles files);
-  // A result file was opened: the run's (seed empty) or a seed's.
+  // A result file is about to be made: the run's (seed empty) or a seed's.
+  // Called before the file exists, so that its name is kept first.
   std::function<void(const std::string& seed, const std::string& path)> onResultFile;
 
   // The local time (a test may install a fixed clock).
