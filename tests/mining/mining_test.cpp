@@ -169,8 +169,15 @@ TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {
   ui.keywords = G("减肥\r\na/b\r\na／b");
   pages[kJianFei1] = KeywordPage(KeywordRow("k1", "", "", 1));
   pages["http://kw.test/a%2Fb/1/"] = KeywordPage(KeywordRow("k2", "", "", 1));
+  // Each name is told (and kept by the history) before its file is made:
+  // a kill in between leaves no file a resumed run does not know.
+  std::vector<std::string> toldBeforeMade;
+  mining.onResultFile = [&](const std::string&, const std::string& path) {
+    if (!std::filesystem::exists(GbkToUtf8Text(path))) toldBeforeMade.push_back(GbkToUtf8Text(path));
+  };
   mining.StartOrStopMining();
   EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/全部结果_2024年3月5日14时7分9秒.csv"), "k1\r\nk2\r\n");
+  EXPECT_EQ(toldBeforeMade, std::vector<std::string>{dir + "/out/全部结果_2024年3月5日14时7分9秒.csv"});
 
   ui.separate = true;
   ui.ext = "";
@@ -180,6 +187,7 @@ TEST_F(Fixture, ResultFilesPerRunAndPerSeed) {
   // the first instead of emptying it.
   EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒."), "k2\r\n");
   EXPECT_EQ(lanshu::testing::FileBytes(dir + "/out/a／b_2024年3月5日14时7分9秒_2."), "");
+  EXPECT_EQ(toldBeforeMade.size(), 4u);  // and one per seed
 
   // A second run in the same second keeps the first run's file too.
   ui.separate = false;
