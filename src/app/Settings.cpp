@@ -136,15 +136,17 @@ int ReadWhole(ConfigStore& s, const char* key, int fallback, int low, int high) 
   return v >= low && v <= high ? static_cast<int>(v) : fallback;
 }
 
+// 等待登录分钟 of a file without it.
+constexpr int kWallMinutes = 120;
+
 }  // namespace
 
 Reliability LoadReliability(ConfigStore& s) {
   Reliability r;
   s.SetSection(G("采集可靠性"));
-  const auto read = [&s](const char* key, int fallback, int low, int high) { return ReadWhole(s, key, fallback, low, high); };
-  r.retries = read("失败重试次数", r.retries, 0, 100);
-  r.retryIntervalSeconds = read("重试间隔秒", r.retryIntervalSeconds, 0, 3600);
-  r.timeoutSeconds = read("请求超时秒", r.timeoutSeconds, 1, 3600);
+  r.retries = ReadWhole(s, "失败重试次数", r.retries, 0, 100);
+  r.retryIntervalSeconds = ReadWhole(s, "重试间隔秒", r.retryIntervalSeconds, 0, 3600);
+  r.timeoutSeconds = ReadWhole(s, "请求超时秒", r.timeoutSeconds, 1, 3600);
   return r;
 }
 
@@ -168,12 +170,11 @@ namespace lanshu {
 Patience LoadPatience(ConfigStore& s, std::optional<bool> unattended) {
   Patience p;
   s.SetSection(G("采集可靠性"));
-  const auto read = [&s](const char* key, int fallback, int low, int high) { return ReadWhole(s, key, fallback, low, high); };
-  p.throttleWaitSeconds = read("限流等待秒", p.throttleWaitSeconds, 0, 86400);
-  p.throttleMaxSeconds = read("限流最长秒", p.throttleMaxSeconds, 0, 86400);
-  p.throttleMaxMinutes = read("限流最长分钟", p.throttleMaxMinutes, 0, 1000000);
-  const int wallMinutes = read("等待登录分钟", 120, 0, 1000000);
-  p.wallRetrySeconds = read("等待登录间隔秒", p.wallRetrySeconds, 1, 3600);
+  p.throttleWaitSeconds = ReadWhole(s, "限流等待秒", p.throttleWaitSeconds, 0, 86400);
+  p.throttleMaxSeconds = ReadWhole(s, "限流最长秒", p.throttleMaxSeconds, 0, 86400);
+  p.throttleMaxMinutes = ReadWhole(s, "限流最长分钟", p.throttleMaxMinutes, 0, 1000000);
+  const int wallMinutes = ReadWhole(s, "等待登录分钟", kWallMinutes, 0, 1000000);
+  p.wallRetrySeconds = ReadWhole(s, "等待登录间隔秒", p.wallRetrySeconds, 1, 3600);
   if (!unattended) unattended = LoadScheduleSettings(s).unattended;
   p.wallWaitMinutes = *unattended ? wallMinutes : 0;
   return p;
@@ -185,8 +186,7 @@ void SavePatience(ConfigStore& s, const Patience& p) {
   s.WriteNumber(G("限流最长秒"), p.throttleMaxSeconds);
   s.WriteNumber(G("限流最长分钟"), p.throttleMaxMinutes);
   // The wall wait of the file, whether or not 无人值守 uses it now.
-  const double v = s.ReadNumber(G("等待登录分钟"), 120);
-  s.WriteNumber(G("等待登录分钟"), v >= 0 && v <= 1000000 ? static_cast<int>(v) : 120);
+  s.WriteNumber(G("等待登录分钟"), ReadWhole(s, "等待登录分钟", kWallMinutes, 0, 1000000));
 }
 
 }  // namespace lanshu

@@ -102,7 +102,7 @@ void Runner::Run(RunPlan plan, std::unique_ptr<PageSource> source) {
   plan_ = std::move(plan);
   active_ = plan_.reliability;
   patient_ = patience;
-  throttleNext_ = std::max(0, patient_.throttleWaitSeconds);
+  throttleNext_ = patient_.throttleWaitSeconds;
   source_ = std::move(source);
   ++serial_;
   running_ = true;
@@ -386,7 +386,7 @@ Runner::Next Runner::Judge(Collecting& c, const PageFetch& fetch, int& waitMs) {
     waitMs = seconds * 1000;
     return Next::kAgain;
   }
-  throttleNext_ = std::max(0, patient_.throttleWaitSeconds);
+  throttleNext_ = patient_.throttleWaitSeconds;
   if (loaded.outcome.outcome == Outcome::kBlocked) {
     PageReport report = c.asked;
     report.outcome = loaded.outcome;
