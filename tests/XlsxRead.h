@@ -7,11 +7,14 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "text/Codec.h"
 
 #ifndef LANSHU_XLSX_DUMP
 #error "LANSHU_XLSX_DUMP names tests/xlsx_dump.py"
@@ -86,6 +89,26 @@ inline XlsxBook ReadXlsx(const std::string& path) {
     book.formats.push_back(std::move(formats));
   }
   return book;
+}
+
+// Where the book's cells differ from the records of a CSV export (GBK): a
+// number cell must hold the CSV cell without its separators, a text cell the
+// CSV cell itself, no cell an empty one. Empty when they agree.
+inline std::string CellsDifferFromCsv(const XlsxBook& book, const std::vector<std::vector<std::string>>& csv) {
+  if (book.rows.size() != csv.size())
+    return std::to_string(book.rows.size()) + " rows, the CSV has " + std::to_string(csv.size());
+  for (std::size_t r = 0; r < csv.size(); ++r) {
+    for (std::size_t c = 0; c < std::max(csv[r].size(), book.rows[r].size()); ++c) {
+      const XlsxCell got = c < book.rows[r].size() ? book.rows[r][c] : XlsxCell{};
+      std::string want = c < csv[r].size() ? GbkToUtf8Text(csv[r][c]) : std::string();
+      if (got.type == "n") want.erase(std::remove(want.begin(), want.end(), ','), want.end());
+      const bool typeOk = want.empty() ? got.type.empty() : got.type == "s" || got.type == "n";
+      if (got.text != want || !typeOk)
+        return "row " + std::to_string(r) + " column " + std::to_string(c) + ": " + got.type + " \"" + got.text +
+               "\", the CSV has \"" + want + "\"";
+    }
+  }
+  return {};
 }
 
 // A text cell and a number cell, for expectations.

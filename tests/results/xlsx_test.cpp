@@ -71,8 +71,6 @@ StoreTable RankList() {
   return t;
 }
 
-std::string Utf8(const std::string& gbk) { return GbkToUtf8Text(gbk); }
-
 // The cells of the CSV export, as a spreadsheet program reads that file.
 std::vector<std::vector<std::string>> CsvOf(const std::string& text) {
   std::vector<std::vector<std::string>> records;
@@ -80,23 +78,8 @@ std::vector<std::vector<std::string>> CsvOf(const std::string& text) {
   return records;
 }
 
-// Every cell of the book holds the CSV export's text: a number without its
-// separators, any other cell as it is.
 void ExpectSameCells(const XlsxBook& book, const std::vector<std::vector<std::string>>& csv) {
-  ASSERT_EQ(book.rows.size(), csv.size());
-  for (std::size_t r = 0; r < csv.size(); ++r) {
-    ASSERT_GE(book.rows[r].size(), csv[r].size()) << "row " << r;
-    for (std::size_t c = 0; c < csv[r].size(); ++c) {
-      const XlsxCell& got = book.rows[r][c];
-      std::string want = Utf8(csv[r][c]);
-      if (got.type == "n") want.erase(std::remove(want.begin(), want.end(), ','), want.end());
-      EXPECT_EQ(got.text, want) << "row " << r << " column " << c;
-      if (want.empty())
-        EXPECT_EQ(got.type, "") << "row " << r << " column " << c;
-      else
-        EXPECT_TRUE(got.type == "s" || got.type == "n") << "row " << r << " column " << c << ": " << got.type;
-    }
-  }
+  EXPECT_EQ(lanshu::testing::CellsDifferFromCsv(book, csv), "");
 }
 
 }  // namespace
