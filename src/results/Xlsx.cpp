@@ -62,7 +62,9 @@ std::string CutToCellSize(std::string utf8) {
 
 // UTF-8 of a GBK cell, cut to what a cell may hold.
 std::string CellUtf8(const std::string& gbk) {
-  std::string utf8 = GbkToUtf8Text(gbk);
+  // Most cells (addresses, figures) are ASCII, the same in both encodings.
+  const bool ascii = std::all_of(gbk.begin(), gbk.end(), [](char c) { return (c & 0x80) == 0; });
+  std::string utf8 = ascii ? gbk : GbkToUtf8Text(gbk);
   if (utf8.size() > kMaxCellChars) utf8 = CutToCellSize(std::move(utf8));
   return ProtectEscapes(std::move(utf8));
 }
