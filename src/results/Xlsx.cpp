@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <system_error>
@@ -313,9 +312,12 @@ bool WriteXlsxAtomically(const std::string& gbkPath, const XlsxSheet& sheet, std
   if (!BuildWorkbook(built.string(), scratch.Path().string(), sheet, reason)) return false;
   // The finished book goes in place the way text exports do, which keeps
   // the old file whole on any failure and a symbolic link a link.
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(built, ec);
   std::ifstream in(built, std::ios::binary);
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) return reason = "cannot read the built workbook", false;
+  std::string content(ec ? 0 : static_cast<std::size_t>(size), '\0');
+  if (ec || !in.read(content.data(), static_cast<std::streamsize>(content.size())))
+    return reason = "cannot read the built workbook", false;
   int written = 0;
   if (!WriteFileAtomically(gbkPath, content, &written)) {
     if (error) *error = written;
