@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks that every widget-free source file also compiles for Windows, so that
 # no POSIX-only call slips into the libraries: a syntax-only pass of the
-# MinGW-w64 cross compiler, with the platform-neutral PCRE2, ICU and libcurl
-# headers of this machine. Needs g++-mingw-w64-x86-64-posix (install-deps.sh).
+# MinGW-w64 cross compiler, with the platform-neutral PCRE2, ICU, libcurl and
+# libxlsxwriter headers of this machine. Needs g++-mingw-w64-x86-64-posix (install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,13 +12,15 @@ if ! command -v "$cxx" >/dev/null 2>&1; then
   exit 1
 fi
 
-# Only the three libraries' headers, not the rest of the Linux include tree.
+# Only the four libraries' headers, not the rest of the Linux include tree.
 inc=$(mktemp -d)
 trap 'rm -rf "$inc"' EXIT
 curl_dir=$(dirname "$(find /usr/include -name curl.h -path '*/curl/*' | head -n 1)")
 ln -s "$curl_dir" "$inc/curl"
 ln -s /usr/include/unicode "$inc/unicode"
 ln -s /usr/include/pcre2.h "$inc/pcre2.h"
+ln -s /usr/include/xlsxwriter.h "$inc/xlsxwriter.h"
+ln -s /usr/include/xlsxwriter "$inc/xlsxwriter"
 
 # Every library under src/ that does without Qt: the window (src/app) and the
 # history store (src/history, on Qt SQL) are Qt's to port.

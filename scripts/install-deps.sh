@@ -7,8 +7,8 @@ PACKAGES=(
   g++ clang cmake ninja-build pkg-config make
   qt6-base-dev qt6-declarative-dev qt6-webengine-dev libqt6charts6-dev
   libqt6sql6-sqlite libqt6sql6-psql postgresql libpq-dev
-  libcurl4-openssl-dev libpcre2-dev libicu-dev libcpp-httplib-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev libpcre2-dev libicu-dev libcpp-httplib-dev libxlsxwriter-dev
+  libgtest-dev libgmock-dev libbenchmark-dev python3-openpyxl
   xvfb xauth fonts-wqy-microhei qt6-translations-l10n
   g++-mingw-w64-x86-64-posix
 )

@@ -155,15 +155,16 @@ QString IsoNow() { return QDateTime::currentDateTime().toString(Qt::ISODate); }
 
 // FILE, then the report; the exit status. report: the report as written
 // (or as it would be, when no --report is given), for the end's notice.
-int WriteBatchFiles(const CommandLine& options, const std::string& text, const BatchReporter& reporter,
+int WriteBatchFiles(const CommandLine& options, const ExportContent& content, const BatchReporter& reporter,
                     const QString& started, std::string& report) {
   const QString out = QString::fromStdString(options.outFile);
-  if (!WriteFileAtomically(ToGbk(out), text)) {
+  std::uintmax_t bytes = 0;
+  if (!WriteExport(ToGbk(out), content, nullptr, nullptr, &bytes)) {
     Say(QStringLiteral("lanshu-collector: cannot write %1").arg(out));
     report = reporter.Json(started.toStdString(), IsoNow().toStdString(), kBatchCannotRun);
     return kBatchCannotRun;
   }
-  Say(QStringLiteral("lanshu-collector: wrote %1 (%2 bytes)").arg(out).arg(text.size()));
+  Say(QStringLiteral("lanshu-collector: wrote %1 (%2 bytes)").arg(out).arg(static_cast<qulonglong>(bytes)));
   const int status = reporter.Status();
   report = reporter.Json(started.toStdString(), IsoNow().toStdString(), status);
   if (!options.reportFile.empty()) {
@@ -259,9 +260,9 @@ std::optional<int> GoOnInBatch(Application& app, const CommandLine& options, Run
       return kBatchCannotRun;
     }
   }
-  const std::string text = StoredRunExport(*run, ToGbk(QString::fromStdString(options.outFile)));
+  const ExportContent content = StoredRunExport(*run, ToGbk(QString::fromStdString(options.outFile)));
   std::string report;
-  const int status = WriteBatchFiles(options, text, reporter, started, report);
+  const int status = WriteBatchFiles(options, content, reporter, started, report);
   app.Notify().BatchEnd(kind, reporter, report);
   app.History().Drain();
   Say(QString::fromStdString(reporter.SummaryLine()));
@@ -308,21 +309,21 @@ int RunBatch(Application& app, const CommandLine& options) {
     if (status) return *status;
   }
 
-  std::string text;
+  ExportContent content;
   const RunControls& controls = app.BatchControls();
   if (options.batch == "rank") {
     app.Rank().StartStopRankQuery();
     WaitForEnd(app.Rank());
     if (Refused(app.Rank().refusal, RunKind::kRank) || !reporter.Started()) return kBatchCannotRun;
-    text = BuildRankExport(app.BatchRankUi()->table, controls.exportMode, controls.exportTemplate);
+    content = RankExportContent(app.BatchRankUi()->table, controls.exportMode, controls.exportTemplate, ToGbk(out));
   } else {
     app.Mining().StartOrStopMining();
     WaitForEnd(app.Mining());
     if (Refused(app.Mining().refusal, RunKind::kMine) || !reporter.Started()) return kBatchCannotRun;
-    text = MiningExportText(app.BatchMiningUi()->results.Text(), app.Mining().state.csvHeader, ToGbk(out));
+    content = MiningExportContent(app.BatchMiningUi()->results.Text(), app.Mining().state.csvHeader, ToGbk(out));
   }
   std::string report;
-  const int status = WriteBatchFiles(options, text, reporter, started, report);
+  const int status = WriteBatchFiles(options, content, reporter, started, report);
   // The end's notice, then what the history could not store, are told
   // before the summary, which stays the last line. The notice's rank changes
   // are read from the history, so it goes first.

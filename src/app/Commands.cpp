@@ -15,6 +15,7 @@
 #include "results/Export.h"
 #include "results/Find.h"
 #include "results/Sort.h"
+#include "results/Xlsx.h"
 #include "store/ConfigStore.h"
 #include "hooks/MessageBox.h"
 #include "web/Coding.h"
@@ -74,11 +75,12 @@ QString AskFolder(QWidget* owner, const QString& title, const QString& start) {
 }
 
 // The name an export dialog offers: what is exported, today's date, and the
-// extension of the filter entry shown first (txt, csv, or txt for all files).
+// extension of the filter entry shown first (txt, csv, xlsx, or txt for all
+// files).
 QString SuggestedName(const std::string& subject, int filterIndex) {
   const QDate today = QDate::currentDate();
   return FromGbk(SuggestedExportName(subject, today.year(), today.month(), today.day(),
-                                     filterIndex == 1 ? "csv" : "txt"));
+                                     filterIndex == 1 ? "csv" : filterIndex == 2 ? "xlsx" : "txt"));
 }
 
 void Inform(const char* utf8) { ShowMessageBox(G(utf8), kMbOk | kMbTaskModal, G("信息：")); }
@@ -120,12 +122,14 @@ void WindowCommands::ExportRankList() {
   w_.通用对话框1.suggestedName = SuggestedName(ControlTextToGbk(w_.编辑框域名->text()), w_.通用对话框1.filterIndex);
   const QString file = AskSaveFile(&w_, w_.通用对话框1);
   if (file.isEmpty()) return;
-  const std::string text = BuildRankExport(list_, mode, ControlTextToGbk(w_.编辑框表达式->text()));
+  const std::string path = ToGbk(file);
+  const ExportContent content = RankExportContent(list_, mode, ControlTextToGbk(w_.编辑框表达式->text()), path);
   int error = 0;
-  if (WriteFileAtomically(ToGbk(file), text, &error))
+  std::string reason;
+  if (WriteExport(path, content, &error, &reason, nullptr))
     Inform("导出完毕！");
   else
-    ShowMessageBox(ExportFailedText(ToGbk(file), error), kMbOk | kMbTaskModal, G("信息："));
+    ShowMessageBox(ExportFailedText(path, error, reason), kMbOk | kMbTaskModal, G("信息："));
 }
 
 void WindowCommands::CopyRankList() {
@@ -138,12 +142,13 @@ void WindowCommands::ExportMiningResults() {
   const QString file = AskSaveFile(&w_, w_.通用对话框1);
   if (file.isEmpty()) return;
   const std::string name = ToGbk(file);
-  const std::string text = MiningExportText(w_.编辑框结果关键词->GbkText(), mining_.state.csvHeader, name);
+  const ExportContent content = MiningExportContent(w_.编辑框结果关键词->GbkText(), mining_.state.csvHeader, name);
   int error = 0;
-  if (WriteFileAtomically(name, text, &error))
+  std::string reason;
+  if (WriteExport(name, content, &error, &reason, nullptr))
     Inform("导出成功！");
   else
-    ShowMessageBox(ExportFailedText(name, error), kMbOk | kMbTaskModal, G("信息："));
+    ShowMessageBox(ExportFailedText(name, error, reason), kMbOk | kMbTaskModal, G("信息："));
 }
 
 void WindowCommands::CopyMiningResults() { ToClipboard(w_.编辑框结果关键词->GbkText()); }

@@ -24,6 +24,7 @@
 #include "history/HistoryViews.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
+#include "results/Xlsx.h"
 #include "hooks/MessageBox.h"
 #include "text/Reasons.h"
 
@@ -280,14 +281,16 @@ void HistoryTab::Compare() {
 void HistoryTab::ExportComparison() {
   SaveDialogSpec spec;
   spec.title = QStringLiteral("导出比较");
-  spec.filter = QStringLiteral("csv文件|*.csv|全部文件|*.*");
+  spec.filter = QStringLiteral("csv文件|*.csv|Excel 工作簿|*.xlsx|全部文件|*.*");
   spec.defaultSuffix = QStringLiteral("csv");
   const QString file = AskSaveFileName(&window_, spec);
   if (file.isEmpty()) return;
   // As the table shows it: in its current order.
+  const std::string path = ToGbk(file);
   int error = 0;
-  if (!WriteFileAtomically(ToGbk(file), history::ComparisonCsv(model_->Rows()), &error))
-    ShowMessageBox(ExportFailedText(ToGbk(file), error), kMbOk, G("信息："));
+  std::string reason;
+  if (!WriteExport(path, ComparisonExport(model_->Rows(), path), &error, &reason, nullptr))
+    ShowMessageBox(ExportFailedText(path, error, reason), kMbOk, G("信息："));
 }
 
 void HistoryTab::LoadIntoRankList() {

@@ -296,15 +296,15 @@ int RunBatchCompare(const CommandLine& options) {
     Say("cannot compare " + options.domain + ": " + store.LastError());
     return 1;
   }
-  const std::string text = history::ComparisonCsv(*rows);
   const QString out = QString::fromStdString(options.outFile);
-  if (!WriteFileAtomically(ToGbk(out), text)) {
+  std::uintmax_t bytes = 0;
+  if (!WriteExport(ToGbk(out), ComparisonExport(*rows, ToGbk(out)), nullptr, nullptr, &bytes)) {
     Say("cannot write " + options.outFile);
     return 1;
   }
   Say("compared runs " + std::to_string(older) + " and " + std::to_string(newer) + " of " + options.domain +
       ": wrote " + options.outFile + " (" + std::to_string(rows->size()) + " keywords, " +
-      std::to_string(text.size()) + " bytes)");
+      std::to_string(bytes) + " bytes)");
   return 0;
 }
 

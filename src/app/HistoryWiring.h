@@ -16,6 +16,7 @@
 
 #include "app/CommandLine.h"
 #include "history/Comparison.h"
+#include "results/Xlsx.h"
 #include "run/Notice.h"
 #include "run/RunEvents.h"
 #include "run/RunPlan.h"
@@ -175,7 +176,11 @@ int RunBatchExport(const CommandLine& options);
 
 // A stored run's result as its own export writes it to fileName (GBK): rank
 // in the plan's export mode, mining its lines with the header in front for a
-// ".csv" file.
-std::string StoredRunExport(const HistoryWiring::StoredRun& run, const std::string& fileName);
+// ".csv" file; a sheet for an ".xlsx" file (rank in the CSV mode only).
+ExportContent StoredRunExport(const HistoryWiring::StoredRun& run, const std::string& fileName);
+
+// The comparison's export to fileName (GBK): a sheet for an ".xlsx" file,
+// else its CSV.
+ExportContent ComparisonExport(const std::vector<history::ComparisonRow>& rows, const std::string& fileName);
 
 }  // namespace lanshu

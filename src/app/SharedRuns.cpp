@@ -69,14 +69,23 @@ bool ReadResumable(HistoryStore& store, RunKind kind, std::optional<StoredRun>& 
 
 }  // namespace
 
-std::string StoredRunExport(const StoredRun& run, const std::string& fileName) {
+ExportContent StoredRunExport(const StoredRun& run, const std::string& fileName) {
   if (run.kind == RunKind::kRank) {
-    MemoryTable list(RankListTitles());
-    ListPageRows(list, run.pages);
-    return BuildRankExport(list, run.plan.exportMode, run.plan.exportTemplate);
+    auto list = std::make_shared<MemoryTable>(RankListTitles());
+    ListPageRows(*list, run.pages);
+    return RankExportContent(*list, run.plan.exportMode, run.plan.exportTemplate, fileName, list);
   }
   const std::string header = !run.columns.empty() ? run.columns : run.plan.MiningHeader();
-  return MiningExportText(LinesOfPages(run.pages), header, fileName);
+  return MiningExportContent(LinesOfPages(run.pages), header, fileName);
+}
+
+ExportContent ComparisonExport(const std::vector<history::ComparisonRow>& rows, const std::string& fileName) {
+  ExportContent content;
+  if (IsXlsxFileName(fileName))
+    content.sheet = GridXlsxSheet(ComparisonSheetName(), history::ComparisonTitles(), history::ComparisonCells(rows));
+  else
+    content.text = history::ComparisonCsv(rows);
+  return content;
 }
 
 bool HistoryWiring::Ask(std::function<bool(history::HistoryStore&)> call, std::string& error) {
@@ -240,14 +249,14 @@ int RunBatchExport(const CommandLine& options) {
   StoredRun run;
   if (!ReadStoredRun(store, id, run)) return fail(store.LastError());
   const QString out = QString::fromStdString(options.outFile);
-  const std::string text = StoredRunExport(run, ToGbk(out));
-  if (!WriteFileAtomically(ToGbk(out), text)) {
+  std::uintmax_t bytes = 0;
+  if (!WriteExport(ToGbk(out), StoredRunExport(run, ToGbk(out)), nullptr, nullptr, &bytes)) {
     const std::string line = "lanshu-collector: cannot write " + options.outFile + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     return 1;
   }
   const std::string line =
-      "lanshu-collector: wrote " + options.outFile + " (" + std::to_string(text.size()) + " bytes)\n";
+      "lanshu-collector: wrote " + options.outFile + " (" + std::to_string(bytes) + " bytes)\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   return 0;
 }

@@ -233,6 +233,19 @@ std::string ComparisonCsv(const std::vector<ComparisonRow>& rows) {
   return out;
 }
 
+std::vector<std::string> ComparisonTitles() {
+  std::vector<std::string> titles;
+  for (const char* t : {"关键字", "旧排名", "新排名", "变化", "搜索量"}) titles.push_back(Utf8TextToGbk(t));
+  return titles;
+}
+
+std::vector<std::vector<std::string>> ComparisonCells(const std::vector<ComparisonRow>& rows) {
+  std::vector<std::vector<std::string>> cells;
+  cells.reserve(rows.size());
+  for (const ComparisonRow& r : rows) cells.push_back({r.keyword, r.oldRank, r.newRank, ChangeText(r.change), r.volume});
+  return cells;
+}
+
 std::vector<ComparisonRow> NotableChanges(const std::vector<ComparisonRow>& rows, int places) {
   const auto top10 = [](const std::optional<int>& p) { return p && *p <= 10; };
   std::vector<ComparisonRow> out;

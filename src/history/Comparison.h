@@ -62,4 +62,9 @@ void DefaultComparisonOrder(std::vector<ComparisonRow>& rows);
 // quotes doubled.
 std::string ComparisonCsv(const std::vector<ComparisonRow>& rows);
 
+// The columns' titles and a row's cells as the CSV has them, before quoting
+// (GBK), for the workbook export.
+std::vector<std::string> ComparisonTitles();
+std::vector<std::vector<std::string>> ComparisonCells(const std::vector<ComparisonRow>& rows);
+
 }  // namespace lanshu::history

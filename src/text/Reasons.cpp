@@ -23,6 +23,17 @@ constexpr Reason kReasons[] = {
     {"path too long", "路径太长"},
     {"error %s", "错误代码 %s"},
     {"cannot write %s", "无法写入 %s"},
+    {"no temporary folder", "没有临时文件夹"},
+    {"cannot create a temporary folder", "无法创建临时文件夹"},
+    // Workbooks.
+    {"too many rows for one sheet", "行数超过工作表的上限"},
+    {"too many columns for one sheet", "列数超过工作表的上限"},
+    {"no columns to write", "没有可写的列"},
+    {"cannot create the workbook", "无法创建工作簿"},
+    {"cannot add the sheet", "无法添加工作表"},
+    {"cannot write a cell", "无法写入单元格"},
+    {"cannot build the workbook", "无法生成工作簿"},
+    {"cannot read the built workbook", "无法读取生成的工作簿"},
     // Pages.
     {"HTTP %s", "服务器返回 HTTP %s"},
     {"time-out", "超时"},

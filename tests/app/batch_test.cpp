@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
 #include <QRegularExpression>
@@ -22,6 +23,7 @@
 #include "demo/DemoSite.h"
 #include "demo/DemoFaults.h"
 #include "TestSupport.h"
+#include "XlsxRead.h"
 #include "history/HistoryStore.h"
 #include "store/ConfigStore.h"
 #include "text/Csv.h"
@@ -249,6 +251,71 @@ class BatchTest : public QObject {
     QVERIFY(o.err.contains(QStringLiteral("关键词：丰胸  当前页：2  总：2")));
     QVERIFY2(o.err.contains(QStringLiteral("lanshu-collector: done: mine 32 rows, 4 pages (0 failed, 0 blocked) in ")),
              qPrintable(o.err));
+  }
+
+  // A FILE ending in ".xlsx" gets a workbook of the same cells as the CSV
+  // export, counts as numbers, and the usual "wrote" line with its size.
+  void rankAndMiningRunsExportWorkbooks() {
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 2;
+      o.rankRowsPerPage = 5;
+      o.keywordPages = 1;
+    });
+    const QString settings = Path(QStringLiteral("xlsx.ini"));
+    Settings(settings)
+        .Set("基本参数", "域名", QStringLiteral("a.test"))
+        .Set("基本参数", "排序", QStringLiteral("0"))
+        .Set("基本参数", "导出模式", QStringLiteral("0"))
+        .Check("自动过滤重复关键字", false)
+        .Check("转换百度链接", false)
+        .Mining(QStringLiteral("减肥"), Path(QStringLiteral("unused")), false);
+
+    const QString ranked = Path(QStringLiteral("rank.XLSX"));
+    const Ran rank = RunProgram(Batch("rank", settings, ranked));
+    QVERIFY2(rank.finished && rank.status == QProcess::NormalExit && rank.code == 0, qPrintable(rank.err));
+    std::string csv = G("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接");
+    for (int page = 1; page <= 2; ++page)
+      for (const demo::RankRow& row : site_.ExpectedRankRows("a.test", page, "position"))
+        csv += "\r\n" + CsvLine(RankCells(row, "a.test"));
+    std::vector<std::vector<std::string>> records;
+    QVERIFY(ReadCsv(csv, records));
+    const XlsxBook book = ReadXlsx(ranked.toStdString());
+    QVERIFY2(book.error.empty(), book.error.c_str());
+    const std::string differs = CellsDifferFromCsv(book, records);
+    QVERIFY2(differs.empty(), differs.c_str());
+    QCOMPARE(book.sheets, std::vector<std::string>{"排名"});
+    QCOMPARE(book.freeze, std::string("A2"));
+    QCOMPARE(book.filter, std::string("A1:H11"));
+    QCOMPARE(book.rows[1][0], N("1"));
+    // The demo site's figures are all counts, plain or grouped; its ranks
+    // are numbers or places on a page, which stay text.
+    int places = 0, numbers = 0;
+    for (std::size_t r = 1; r < book.rows.size(); ++r) {
+      for (int c : {0, 4, 5}) QCOMPARE(book.rows[r][c].type, std::string("n"));
+      const bool place = book.rows[r][3].text.rfind("第", 0) == 0;
+      QCOMPARE(book.rows[r][3].type, std::string(place ? "s" : "n"));
+      ++(place ? places : numbers);
+    }
+    QVERIFY(places > 0 && numbers > 0);
+    const QString wrote = QStringLiteral("lanshu-collector: wrote %1 (%2 bytes)\n").arg(ranked).arg(QFileInfo(ranked).size());
+    QVERIFY2(rank.err.startsWith(wrote), qPrintable(rank.err));
+    QVERIFY(ReadFileOrEmpty(ranked).startsWith("PK"));
+
+    const QString mined = Path(QStringLiteral("mine.xlsx"));
+    const Ran mine = RunProgram(Batch("mine", settings, mined));
+    QVERIFY2(mine.finished && mine.status == QProcess::NormalExit && mine.code == 0, qPrintable(mine.err));
+    QVERIFY(ReadCsv(G("关键词,搜索量,收录量,优化难度") + "\r\n" + MiningLines(site_.ExpectedKeywordRows(G("减肥"), 1)),
+                    records));
+    const XlsxBook lines = ReadXlsx(mined.toStdString());
+    QVERIFY2(lines.error.empty(), lines.error.c_str());
+    const std::string linesDiffer = CellsDifferFromCsv(lines, records);
+    QVERIFY2(linesDiffer.empty(), linesDiffer.c_str());
+    QVERIFY(lines.rows.size() > 2);
+    QCOMPARE(lines.sheets, std::vector<std::string>{"挖掘"});
+    QCOMPARE(lines.rows[1][1].type, std::string("n"));
+    QCOMPARE(lines.rows[1][3].type, std::string("s"));  // 优化难度 is no count
+    QVERIFY2(mine.err.startsWith(QStringLiteral("lanshu-collector: wrote %1 (%2 bytes)\n").arg(mined).arg(QFileInfo(mined).size())),
+             qPrintable(mine.err));
   }
 
   // A site that throttles is waited out: each wait told on its own line

@@ -9,6 +9,8 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
+#include "TestSupport.h"
+#include "XlsxRead.h"
 #include "app/Application.h"
 #include "app/Commands.h"
 #include "app/Dialogs.h"
@@ -37,6 +39,7 @@ class CommandsTest : public QObject {
   std::unique_ptr<Application> app_;
   QStringList messages_;
   QString nextSaveName_;
+  QString lastFilter_;
   std::vector<std::string> opened_;
 
   MainWindow& W() { return *app_->Window(); }
@@ -63,7 +66,10 @@ class CommandsTest : public QObject {
       messages_ << FromGbk(title) + QLatin1Char('|') + QString::number(flags) + QLatin1Char('|') + FromGbk(text);
       return kIdOk;
     });
-    SetSaveFileHook([this](QWidget*, const SaveDialogSpec&) { return nextSaveName_; });
+    SetSaveFileHook([this](QWidget*, const SaveDialogSpec& spec) {
+      lastFilter_ = spec.filter;
+      return nextSaveName_;
+    });
     SetUrlOpener([this](const std::string& address) {
       opened_.push_back(address);
       return true;
@@ -182,6 +188,49 @@ class CommandsTest : public QObject {
     QCOMPARE(ReadFile(nextSaveName_), Gbk("甲,1\r\n乙,2\r\n"));
     W().按钮复制1->click();
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("甲,1\r\n乙,2\r\n"));
+  }
+
+  // A name ending in ".xlsx" gets a workbook in the CSV mode and for the
+  // mining lines; the template mode writes its text whatever the name.
+  void exportWorkbooks() {
+    Fill({{"1", "a.com", "=1+1", "第1页第2位", "12,345", "20", "t,1", "u1"}, {"2", "b.com", "k2", "3", "-", "40", "t2", "u2"}});
+    W().组合框导出模式->setCurrentIndex(0);
+    nextSaveName_ = dir_.path() + QStringLiteral("/rank.Xlsx");
+    W().按钮导出->click();
+    QVERIFY(lastFilter_.contains(QStringLiteral("csv文件|*.csv|\r\nExcel 工作簿|*.xlsx|")));
+    QCOMPARE(messages_.last(), QStringLiteral("信息：|8192|导出完毕！"));
+    const lanshu::testing::XlsxBook book = lanshu::testing::ReadXlsx(nextSaveName_.toStdString());
+    QVERIFY2(book.error.empty(), book.error.c_str());
+    std::vector<std::vector<std::string>> csv;
+    QVERIFY(lanshu::testing::ReadCsv(Utf8TextToGbk("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接\r\n"
+                                                   "1,a.com,=1+1,第1页第2位,\"12,345\",20,\"t,1\",u1\r\n"
+                                                   "2,b.com,k2,3,-,40,t2,u2"),
+                                     csv));
+    QCOMPARE(lanshu::testing::CellsDifferFromCsv(book, csv), std::string());
+    QCOMPARE(book.rows[1][2], lanshu::testing::S("=1+1"));
+    QCOMPARE(book.rows[1][3], lanshu::testing::S("第1页第2位"));
+    QCOMPARE(book.rows[1][4], lanshu::testing::N("12345"));
+    QCOMPARE(book.rows[2][3], lanshu::testing::N("3"));
+    QCOMPARE(book.rows[2][4], lanshu::testing::S("-"));
+
+    W().组合框导出模式->setCurrentIndex(1);
+    W().编辑框表达式->setText(QStringLiteral("#3 #5"));
+    nextSaveName_ = dir_.path() + QStringLiteral("/template.xlsx");
+    W().按钮导出->click();
+    QCOMPARE(ReadFile(nextSaveName_), Gbk("=1+1 12,345\r\nk2 -"));
+
+    W().编辑框结果关键词->setPlainText(QStringLiteral("甲,\"1,234\"\n乙,+2\n"));
+    app_->Mining().state.csvHeader = Utf8TextToGbk("关键词,搜索量");
+    nextSaveName_ = dir_.path() + QStringLiteral("/m.xlsx");
+    W().按钮1->click();
+    QCOMPARE(messages_.last(), QStringLiteral("信息：|8192|导出成功！"));
+    const lanshu::testing::XlsxBook lines = lanshu::testing::ReadXlsx(nextSaveName_.toStdString());
+    QVERIFY2(lines.error.empty(), lines.error.c_str());
+    QCOMPARE(lines.sheets, std::vector<std::string>{"挖掘"});
+    QCOMPARE(lines.rows.size(), std::size_t(3));
+    QCOMPARE(lines.rows[0][1], lanshu::testing::S("搜索量"));
+    QCOMPARE(lines.rows[1][1], lanshu::testing::N("1234"));
+    QCOMPARE(lines.rows[2][1], lanshu::testing::S("+2"));
   }
 
   void popupMenuCommands() {

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QSqlError>
@@ -13,8 +14,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <tuple>
 
 #include "AppTestSupport.h"
+#include "TestSupport.h"
+#include "XlsxRead.h"
 #include "app/QtText.h"
 #include "demo/DemoSite.h"
 #include "history/Comparison.h"
@@ -161,6 +165,33 @@ class HistoryBatchTest : public QObject {
     QCOMPARE(same, kept.size());
     QCOMPARE(lost, gone.size());
     QCOMPARE(csv.last().section(QLatin1Char(','), 3, 3), QStringLiteral("消失"));  // lost ones come last
+
+    // The same comparison as a workbook, and a kept run exported as one: the
+    // cells of their CSV files, the volumes as numbers.
+    for (const auto& [csvFile, book, arguments] :
+         std::vector<std::tuple<QString, QString, QStringList>>{
+             {out, Path(QStringLiteral("cmp.xlsx")),
+              {QStringLiteral("--batch"), QStringLiteral("compare"), QStringLiteral("--domain"), QStringLiteral("a.test")}},
+             {Path(QStringLiteral("2.csv")), Path(QStringLiteral("run2.xlsx")),
+              {QStringLiteral("--batch"), QStringLiteral("export"), QStringLiteral("--run"), QStringLiteral("2")}}}) {
+      const Result written = RunProgram(QStringList{QStringLiteral("--history"), db} + arguments +
+                                        QStringList{QStringLiteral("--out"), book});
+      QVERIFY2(written.finished && written.code == 0, qPrintable(written.err));
+      // compare also tells the keywords: "wrote FILE (N keywords, SIZE bytes)".
+      const QRegularExpression wrote(QStringLiteral("wrote %1 \\((\\d+ keywords, )?%2 bytes\\)\n")
+                                         .arg(QRegularExpression::escape(book))
+                                         .arg(QFileInfo(book).size()));
+      QVERIFY2(wrote.match(written.err).hasMatch(), qPrintable(written.err));
+      std::vector<std::vector<std::string>> records;
+      QVERIFY(ReadCsv(ReadOrEmpty(csvFile).toStdString(), records));
+      const XlsxBook read = ReadXlsx(book.toStdString());
+      QVERIFY2(read.error.empty(), read.error.c_str());
+      const std::string differs = CellsDifferFromCsv(read, records);
+      QVERIFY2(differs.empty(), differs.c_str());
+      QCOMPARE(read.freeze, std::string("A2"));
+      QCOMPARE(read.rows.at(1).at(4).type, std::string("n"));  // 搜索量 in both
+    }
+    QCOMPARE(ReadXlsx(Path(QStringLiteral("cmp.xlsx")).toStdString()).sheets, std::vector<std::string>{"排名变化"});
 
     // Naming the runs the other way round turns lost keywords into new ones.
     const Result back = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--batch"), QStringLiteral("compare"),

@@ -21,6 +21,8 @@
 #include <QTreeWidget>
 
 #include "AppTestSupport.h"
+#include "TestSupport.h"
+#include "XlsxRead.h"
 #include "app/Application.h"
 #include "app/Commands.h"
 #include "app/HistoryWiring.h"
@@ -217,6 +219,16 @@ class HistoryWindowTest : public QObject {
     QCOMPARE(lines.size(), m->rowCount() + 1);
     QCOMPARE(lines[0], QStringLiteral("关键字,旧排名,新排名,变化,搜索量"));
     for (int r = 0; r < m->rowCount(); ++r) QVERIFY(lines[r + 1].startsWith(m->index(r, 0).data().toString()));
+    // The same as a workbook, in the order shown.
+    const QString csvFile = saveTo_;
+    saveTo_ = Path(QStringLiteral("comparison.xlsx"));
+    QTest::mouseClick(Child<QPushButton>(w, "按钮导出比较"), Qt::LeftButton);
+    const lanshu::testing::XlsxBook book = lanshu::testing::ReadXlsx(saveTo_.toStdString());
+    QVERIFY2(book.error.empty(), book.error.c_str());
+    std::vector<std::vector<std::string>> records;
+    QVERIFY(lanshu::testing::ReadCsv(ReadFile(csvFile).toStdString(), records));
+    QCOMPARE(lanshu::testing::CellsDifferFromCsv(book, records), std::string());
+    QCOMPARE(book.sheets, std::vector<std::string>{"排名变化"});
 
     // The first run back in the rank list exports as it did when fresh.
     runs->setCurrentItem(runs->topLevelItem(1));
