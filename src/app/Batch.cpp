@@ -155,9 +155,10 @@ QString IsoNow() { return QDateTime::currentDateTime().toString(Qt::ISODate); }
 
 // FILE, then the report; the exit status. report: the report as written
 // (or as it would be, when no --report is given), for the end's notice.
-int WriteBatchFiles(const CommandLine& options, const ExportContent& content, const BatchReporter& reporter,
+int WriteBatchFiles(const CommandLine& options, ExportContent content, const BatchReporter& reporter,
                     const QString& started, std::string& report) {
   const QString out = QString::fromStdString(options.outFile);
+  content.encoding = BatchEncoding(options);
   std::uintmax_t bytes = 0;
   if (!WriteExport(ToGbk(out), content, nullptr, nullptr, &bytes)) {
     Say(QStringLiteral("lanshu-collector: cannot write %1").arg(out));

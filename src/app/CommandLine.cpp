@@ -1,9 +1,11 @@
 #include "app/CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QDate>
 #include <utility>
 
 #include "demo/DemoFaults.h"
+#include "results/Export.h"
 
 namespace lanshu {
 
@@ -14,6 +16,8 @@ std::string UsageText() {
          "                                          [--resume | --campaign NAME] [--wait-for-login MINUTES]]\n"
          "                        [--batch export --run N|--campaign NAME --out FILE]\n"
          "                        [--batch compare --domain D --out FILE [--from RUN --to RUN]]\n"
+         "                        [--batch history --domain D --out FILE [--since DAY] [--until DAY]]\n"
+         "                        [--encoding gbk|utf-8-bom]\n"
          "                        [--history DB | --no-history] [--history-copy-to DB]\n"
          "                        [--verbose] [--help] [--version]\n";
 }
@@ -30,7 +34,7 @@ struct Options {
   QCommandLineOption searchSite{QStringLiteral("search-site"), QStringLiteral("base address of the search engine for this run"), QStringLiteral("URL")};
   QCommandLineOption demo{QStringLiteral("demo"), QStringLiteral("run on the bundled demo site (a free loopback port)")};
   QCommandLineOption demoFaults{QStringLiteral("demo-faults"), QStringLiteral("make chosen demo pages misbehave (see README)"), QStringLiteral("SPEC")};
-  QCommandLineOption batch{QStringLiteral("batch"), QStringLiteral("run without a window: rank, mine, compare or export"), QStringLiteral("KIND")};
+  QCommandLineOption batch{QStringLiteral("batch"), QStringLiteral("run without a window: rank, mine, compare, export or history"), QStringLiteral("KIND")};
   QCommandLineOption out{QStringLiteral("out"), QStringLiteral("batch: write the results (or the comparison) to FILE"), QStringLiteral("FILE")};
   QCommandLineOption report{QStringLiteral("report"), QStringLiteral("batch rank or mine: also write a JSON report of the run"), QStringLiteral("FILE")};
   QCommandLineOption retries{QStringLiteral("retries"), QStringLiteral("ask again for a failed page N times (0 to 100)"), QStringLiteral("N")};
@@ -38,7 +42,10 @@ struct Options {
   QCommandLineOption history{QStringLiteral("history"), QStringLiteral("keep the history in DB (an SQLite file or postgresql://...)"), QStringLiteral("DB")};
   QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("keep no history of this run")};
   QCommandLineOption copyTo{QStringLiteral("history-copy-to"), QStringLiteral("copy every run of the history into DB and exit"), QStringLiteral("DB")};
-  QCommandLineOption domain{QStringLiteral("domain"), QStringLiteral("batch compare: the domain whose runs are compared"), QStringLiteral("D")};
+  QCommandLineOption domain{QStringLiteral("domain"), QStringLiteral("batch compare or history: the domain whose runs are compared or exported"), QStringLiteral("D")};
+  QCommandLineOption since{QStringLiteral("since"), QStringLiteral("batch history: only runs started on DAY (YYYY-MM-DD) or later"), QStringLiteral("DAY")};
+  QCommandLineOption until{QStringLiteral("until"), QStringLiteral("batch history: only runs started on DAY (YYYY-MM-DD) or earlier"), QStringLiteral("DAY")};
+  QCommandLineOption encoding{QStringLiteral("encoding"), QStringLiteral("batch: write text files (CSV, template) in gbk or utf-8-bom; default: the settings'"), QStringLiteral("NAME")};
   QCommandLineOption from{QStringLiteral("from"), QStringLiteral("batch compare: the older run's number"), QStringLiteral("RUN")};
   QCommandLineOption to{QStringLiteral("to"), QStringLiteral("batch compare: the newer run's number"), QStringLiteral("RUN")};
   QCommandLineOption resume{QStringLiteral("resume"), QStringLiteral("batch rank or mine: go on with the newest unfinished run of the kind, if any")};
@@ -51,8 +58,8 @@ struct Options {
   void AddTo(QCommandLineParser& parser) const {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out, report,
-                       retries, verbose, history, noHistory, copyTo, domain, from, to, resume, campaign, run,
-                       waitForLogin, help, version});
+                       retries, verbose, history, noHistory, copyTo, domain, since, until, encoding, from, to,
+                       resume, campaign, run, waitForLogin, help, version});
   }
 };
 
@@ -83,8 +90,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   const Options o;
   o.AddTo(parser);
   const auto& [settings, rankSite, keywordSite, searchSite, demo, demoFaults, batch, out, report, retries,
-               verbose, history, noHistory, copyTo, domain, from, to, resume, campaign, run, waitForLogin, help,
-               version] = o;
+               verbose, history, noHistory, copyTo, domain, since, until, encoding, from, to, resume, campaign, run,
+               waitForLogin, help, version] = o;
   if (!parser.parse(arguments)) {
     const QStringList unknown = parser.unknownOptionNames();
     if (!unknown.isEmpty())
@@ -119,6 +126,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   cl.domain = parser.value(domain).trimmed().toStdString();
   cl.resume = parser.isSet(resume);
   cl.campaign = parser.value(campaign).trimmed().toStdString();
+  cl.encoding = parser.value(encoding).toStdString();
+  for (auto [option, day] : {std::pair{&since, &cl.since}, std::pair{&until, &cl.until}}) {
+    if (!parser.isSet(*option) || !cl.error.empty()) continue;
+    *day = parser.value(*option).toStdString();
+    if (!QDate::fromString(parser.value(*option), QStringLiteral("yyyy-MM-dd")).isValid())
+      cl.error = "--" + option->names().first().toStdString() + " takes a day as YYYY-MM-DD, not " + *day;
+  }
   for (auto [option, number] : {std::pair{&from, &cl.fromRun}, std::pair{&to, &cl.toRun}, std::pair{&run, &cl.runId}}) {
     if (!parser.isSet(*option) || !cl.error.empty()) continue;
     bool isNumber = false;
@@ -144,16 +158,17 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   if (!cl.error.empty() || cl.help || cl.version) return cl;
   const bool compare = cl.batch == "compare";
   const bool exporting = cl.batch == "export";
+  const bool historyLong = cl.batch == "history";
   const bool collecting = cl.batch == "rank" || cl.batch == "mine";
-  if (parser.isSet(batch) && !collecting && !compare && !exporting)
-    cl.error = "--batch takes rank, mine, compare or export, not " + cl.batch;
+  if (parser.isSet(batch) && !collecting && !compare && !exporting && !historyLong)
+    cl.error = "--batch takes rank, mine, compare, export or history, not " + cl.batch;
   else if (!cl.batch.empty() && cl.outFile.empty())
     cl.error = "--batch needs --out FILE";
   else if (cl.batch.empty() && parser.isSet(out))
     cl.error = "--out is only used with --batch";
   else if (cl.batch.empty() && parser.isSet(report))
     cl.error = "--report is only used with --batch";
-  else if ((compare || exporting) && parser.isSet(report))
+  else if ((compare || exporting || historyLong) && parser.isSet(report))
     cl.error = "--report is only used with --batch rank or mine";
   else if (parser.isSet(waitForLogin) && !collecting)
     cl.error = "--wait-for-login is only used with --batch rank or mine";
@@ -172,10 +187,18 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   else if (cl.noHistory && (cl.resume || parser.isSet(campaign) || exporting))
     cl.error = std::string(cl.resume ? "--resume" : exporting ? "--batch export" : "--campaign") +
                " needs the history, not --no-history";
-  else if (compare && cl.domain.empty())
-    cl.error = "--batch compare needs --domain D";
-  else if (!compare && parser.isSet(domain))
-    cl.error = "--domain is only used with --batch compare";
+  else if ((compare || historyLong) && cl.domain.empty())
+    cl.error = "--batch " + cl.batch + " needs --domain D";
+  else if (!compare && !historyLong && parser.isSet(domain))
+    cl.error = "--domain is only used with --batch compare or history";
+  else if (!historyLong && (parser.isSet(since) || parser.isSet(until)))
+    cl.error = "--since and --until are only used with --batch history";
+  else if (!cl.since.empty() && !cl.until.empty() && cl.since > cl.until)
+    cl.error = "--since " + cl.since + " comes after --until " + cl.until;
+  else if (parser.isSet(encoding) && cl.batch.empty())
+    cl.error = "--encoding is only used with --batch";
+  else if (parser.isSet(encoding) && !EncodingFromOptionName(cl.encoding))
+    cl.error = "--encoding takes gbk or utf-8-bom, not " + cl.encoding;
   else if (!compare && (parser.isSet(from) || parser.isSet(to)))
     cl.error = "--from and --to are only used with --batch compare";
   else if (parser.isSet(from) != parser.isSet(to))
@@ -184,8 +207,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     cl.error = "--history and --no-history exclude each other";
   else if (parser.isSet(history) && cl.historyDb.empty())
     cl.error = "--history needs a database";
-  else if (cl.noHistory && (compare || parser.isSet(copyTo)))
-    cl.error = std::string(compare ? "--batch compare" : "--history-copy-to") + " needs the history, not --no-history";
+  else if (cl.noHistory && (compare || historyLong || parser.isSet(copyTo)))
+    cl.error = (compare || historyLong ? "--batch " + cl.batch : std::string("--history-copy-to")) +
+               " needs the history, not --no-history";
   else if (parser.isSet(copyTo) && cl.historyCopyTo.empty())
     cl.error = "--history-copy-to needs a database";
   else if (parser.isSet(copyTo) && !cl.batch.empty())

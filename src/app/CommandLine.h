@@ -11,7 +11,7 @@ struct CommandLine {
   std::string rankSite, keywordSite, searchSite;  // empty: from the settings file
   bool demo = false;
   std::string demoFaults;  // SPEC of --demo-faults (UTF-8)
-  std::string batch;       // "", "rank", "mine", "compare" or "export"
+  std::string batch;       // "", "rank", "mine", "compare", "export" or "history"
   std::string outFile;
   std::string reportFile;  // --report FILE: the JSON report of a batch run
   int retries = -1;        // --retries N; -1: from the settings file
@@ -19,7 +19,9 @@ struct CommandLine {
   std::string historyDb;   // --history DB (UTF-8); empty: from the settings file
   bool noHistory = false;  // --no-history
   std::string historyCopyTo;  // --history-copy-to DB (UTF-8)
-  std::string domain;      // --domain D of --batch compare (UTF-8)
+  std::string domain;      // --domain D of --batch compare or history (UTF-8)
+  std::string since, until;  // --since/--until YYYY-MM-DD of --batch history; empty: open
+  std::string encoding;    // --encoding gbk|utf-8-bom; empty: from the settings file
   long long fromRun = 0, toRun = 0;  // --from RUN --to RUN; 0: the latest two finished runs
   bool resume = false;     // --resume: go on with the kind's unfinished run
   std::string campaign;    // --campaign NAME (UTF-8): the run shared under NAME

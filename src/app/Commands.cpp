@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDate>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QHeaderView>
 
 #include "app/Dialogs.h"
@@ -65,7 +68,22 @@ QString AskSaveFile(QWidget* owner, const SaveDialogSpec& spec) {
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                    [&](const QString& f) { dialog.setDefaultSuffix(suffixOf(f)); });
   if (!spec.suggestedName.isEmpty()) dialog.selectFile(spec.suggestedName);
+  // The encoding is a row of the dialog itself, below the file type, so the
+  // choice is made with the file; only Qt's own dialog takes the row.
+  QComboBox* encoding = nullptr;
+  if (spec.encoding) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+      encoding = new QComboBox(&dialog);
+      encoding->addItems({QStringLiteral("GBK"), QStringLiteral("UTF-8")});
+      encoding->setCurrentIndex(*spec.encoding == TextEncoding::kUtf8Bom ? 1 : 0);
+      const int row = grid->rowCount();
+      grid->addWidget(new QLabel(QStringLiteral("编码："), &dialog), row, 0);
+      grid->addWidget(encoding, row, 1);
+    }
+  }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  if (encoding) *spec.encoding = encoding->currentIndex() == 1 ? TextEncoding::kUtf8Bom : TextEncoding::kGbk;
   return dialog.selectedFiles().first();
 }
 
@@ -123,7 +141,8 @@ void WindowCommands::ExportRankList() {
   const QString file = AskSaveFile(&w_, w_.通用对话框1);
   if (file.isEmpty()) return;
   const std::string path = ToGbk(file);
-  const ExportContent content = RankExportContent(list_, mode, ControlTextToGbk(w_.编辑框表达式->text()), path);
+  ExportContent content = RankExportContent(list_, mode, ControlTextToGbk(w_.编辑框表达式->text()), path);
+  content.encoding = w_.exportEncoding;
   int error = 0;
   std::string reason;
   if (WriteExport(path, content, &error, &reason, nullptr))
@@ -142,7 +161,8 @@ void WindowCommands::ExportMiningResults() {
   const QString file = AskSaveFile(&w_, w_.通用对话框1);
   if (file.isEmpty()) return;
   const std::string name = ToGbk(file);
-  const ExportContent content = MiningExportContent(w_.编辑框结果关键词->GbkText(), mining_.state.csvHeader, name);
+  ExportContent content = MiningExportContent(w_.编辑框结果关键词->GbkText(), mining_.state.csvHeader, name);
+  content.encoding = w_.exportEncoding;
   int error = 0;
   std::string reason;
   if (WriteExport(name, content, &error, &reason, nullptr))

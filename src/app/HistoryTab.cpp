@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QChart>
 #include <QChartView>
+#include <QDate>
 #include <QComboBox>
 #include <QCategoryAxis>
 #include <QEvent>
@@ -21,6 +22,7 @@
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/ResultListModel.h"
+#include "history/DomainHistory.h"
 #include "history/HistoryViews.h"
 #include "rank/RankQuery.h"
 #include "results/Export.h"
@@ -82,6 +84,8 @@ HistoryTab::HistoryTab(QWidget* page, HistoryWiring& history, ListViewTable& lis
   domains_ = Named(new QComboBox(page), "组合框历史域名");
   domains_->setMinimumWidth(180);
   domainRow->addWidget(domains_, 1);
+  exportAll_ = Named(new QPushButton(QStringLiteral("导出全部历史"), page), "按钮导出全部历史");
+  domainRow->addWidget(exportAll_);
   right->addLayout(domainRow);
   chart_ = Named(new QChartView(page), "图表历史");
   chart_->setRenderHint(QPainter::Antialiasing);
@@ -118,6 +122,7 @@ HistoryTab::HistoryTab(QWidget* page, HistoryWiring& history, ListViewTable& lis
   connect(domains_, &QComboBox::currentIndexChanged, this, [this] { ShowDomain(); });
   connect(compare_, &QPushButton::clicked, this, [this] { Compare(); });
   connect(export_, &QPushButton::clicked, this, [this] { ExportComparison(); });
+  connect(exportAll_, &QPushButton::clicked, this, [this] { ExportDomainHistory(); });
   connect(load_, &QPushButton::clicked, this, [this] { LoadIntoRankList(); });
   connect(refresh_, &QPushButton::clicked, this, [this] { Refresh(); });
   connect(runs_, &QTreeWidget::itemDoubleClicked, this, [this] { LoadIntoRankList(); });
@@ -127,6 +132,7 @@ HistoryTab::HistoryTab(QWidget* page, HistoryWiring& history, ListViewTable& lis
   });
   page->installEventFilter(this);
   export_->setEnabled(false);
+  exportAll_->setEnabled(false);
 }
 
 HistoryTab::~HistoryTab() {
@@ -207,7 +213,8 @@ void HistoryTab::ShowDomain() {
   export_->setEnabled(false);
   DrawChart({});
   history::HistoryStore* store = history_.Store();
-  if (domains_->currentIndex() < 0 || !store || !store->IsOpen()) return;
+  exportAll_->setEnabled(domains_->currentIndex() >= 0 && store && store->IsOpen());
+  if (!exportAll_->isEnabled()) return;
   const std::string domain = ToGbk(domains_->currentText());
   const auto series = store->DomainSeries(domain);
   if (series) DrawChart(*series);
@@ -283,14 +290,48 @@ void HistoryTab::ExportComparison() {
   spec.title = QStringLiteral("导出比较");
   spec.filter = QStringLiteral("csv文件|*.csv|Excel 工作簿|*.xlsx|全部文件|*.*");
   spec.defaultSuffix = QStringLiteral("csv");
+  spec.encoding = &window_.exportEncoding;
   const QString file = AskSaveFileName(&window_, spec);
   if (file.isEmpty()) return;
   // As the table shows it: in its current order.
   const std::string path = ToGbk(file);
+  ExportContent content = ComparisonExport(model_->Rows(), path);
+  content.encoding = window_.exportEncoding;
   int error = 0;
   std::string reason;
-  if (!WriteExport(path, ComparisonExport(model_->Rows(), path), &error, &reason, nullptr))
+  if (!WriteExport(path, content, &error, &reason, nullptr))
     ShowMessageBox(ExportFailedText(path, error, reason), kMbOk, G("信息："));
+}
+
+void HistoryTab::ExportDomainHistory() {
+  history::HistoryStore* store = history_.Store();
+  if (domains_->currentIndex() < 0 || !store || !store->IsOpen()) return;
+  const std::string domain = ToGbk(domains_->currentText());
+  SaveDialogSpec spec;
+  spec.title = QStringLiteral("导出全部历史");
+  spec.filter = QStringLiteral("csv文件|*.csv|Excel 工作簿|*.xlsx|全部文件|*.*");
+  spec.defaultSuffix = QStringLiteral("csv");
+  spec.encoding = &window_.exportEncoding;
+  const QDate today = QDate::currentDate();
+  spec.suggestedName =
+      FromGbk(SuggestedExportName(domain + G("_历史"), today.year(), today.month(), today.day(), "csv"));
+  const QString file = AskSaveFileName(&window_, spec);
+  if (file.isEmpty()) return;
+  const std::string path = ToGbk(file);
+  std::string reason;
+  auto rows = history::ReadDomainHistory(*store, domain, QDate(), QDate(), reason);
+  if (!rows) {
+    ShowMessageBox(ExportFailedText(path, 0, reason), kMbOk, G("信息："));
+    return;
+  }
+  const std::size_t count = rows->size();
+  ExportContent content = DomainHistoryExport(std::move(*rows), path);
+  content.encoding = window_.exportEncoding;
+  int error = 0;
+  if (!WriteExport(path, content, &error, &reason, nullptr))
+    ShowMessageBox(ExportFailedText(path, error, reason), kMbOk, G("信息："));
+  else
+    Say(QStringLiteral("已导出 %1 行").arg(count));
 }
 
 void HistoryTab::LoadIntoRankList() {

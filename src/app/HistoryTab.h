@@ -1,7 +1,8 @@
 #pragma once
 // The history tab "历史记录": the kept runs, a chart of one domain over its
-// runs, the comparison of two of its runs (sorted, exported as GBK CSV), and
-// a stored rank run put back into the rank list. Thin: the texts and the
+// runs, the comparison of two of its runs (sorted, exported), the domain's
+// whole history in one file, and a stored rank run put back into the rank
+// list. Thin: the texts and the
 // table model come from src/history. It reads the store only when shown, and
 // again after a run once the tab has been opened.
 #include <QObject>
@@ -49,6 +50,7 @@ class HistoryTab : public QObject {
   void DrawChart(const std::vector<history::SeriesPoint>& points);
   void Compare();
   void ExportComparison();
+  void ExportDomainHistory();
   void LoadIntoRankList();
   void Say(const QString& text);
 
@@ -61,7 +63,7 @@ class HistoryTab : public QObject {
   QPointer<QComboBox> domains_, older_, newer_;
   QPointer<QChartView> chart_;
   QPointer<QTableView> table_;
-  QPointer<QPushButton> compare_, export_, load_, refresh_;
+  QPointer<QPushButton> compare_, export_, exportAll_, load_, refresh_;
   QPointer<QLabel> note_;
   std::unique_ptr<history::ComparisonModel> model_;
   bool loaded_ = false;

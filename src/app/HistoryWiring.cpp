@@ -1,6 +1,7 @@
 #include "app/HistoryWiring.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QFileInfo>
 #include <QLabel>
 #include <QStatusBar>
@@ -14,6 +15,7 @@
 #include "app/QtText.h"
 #include "app/Settings.h"
 #include "history/Comparison.h"
+#include "history/DomainHistory.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "history/HistoryWriter.h"
@@ -68,13 +70,28 @@ HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store) {
 // The settings file a command without a window reads: the one named, else
 // the one beside the program. Read in memory only: these commands change no
 // settings.
-HistorySettings HistorySettingsOf(const CommandLine& options) {
+namespace {
+// The settings file of a command without a window, read in memory; empty
+// when there is none.
+ConfigStore CommandSettings(const CommandLine& options) {
   const QString path = !options.settingsFile.empty()
                            ? QString::fromStdString(options.settingsFile)
                            : QCoreApplication::applicationDirPath() + QLatin1Char('/') + FromGbk(SettingsFileName());
   ConfigStore store;
   if (QFileInfo(path).isFile()) store.Load(ToGbk(path), true);
+  return store;
+}
+}  // namespace
+
+HistorySettings HistorySettingsOf(const CommandLine& options) {
+  ConfigStore store = CommandSettings(options);
   return ChosenHistory(options, store);
+}
+
+TextEncoding BatchEncoding(const CommandLine& options) {
+  if (const auto named = EncodingFromOptionName(options.encoding)) return *named;
+  ConfigStore store = CommandSettings(options);
+  return LoadExportEncoding(store);
 }
 
 HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow* window,
@@ -298,13 +315,40 @@ int RunBatchCompare(const CommandLine& options) {
   }
   const QString out = QString::fromStdString(options.outFile);
   std::uintmax_t bytes = 0;
-  if (!WriteExport(ToGbk(out), ComparisonExport(*rows, ToGbk(out)), nullptr, nullptr, &bytes)) {
+  ExportContent content = ComparisonExport(*rows, ToGbk(out));
+  content.encoding = BatchEncoding(options);
+  if (!WriteExport(ToGbk(out), content, nullptr, nullptr, &bytes)) {
     Say("cannot write " + options.outFile);
     return 1;
   }
   Say("compared runs " + std::to_string(older) + " and " + std::to_string(newer) + " of " + options.domain +
       ": wrote " + options.outFile + " (" + std::to_string(rows->size()) + " keywords, " +
       std::to_string(bytes) + " bytes)");
+  return 0;
+}
+
+int RunBatchHistory(const CommandLine& options) {
+  const auto fail = [&](const std::string& reason) {
+    Say("cannot export history of " + options.domain + ": " + reason);
+    return 1;
+  };
+  const HistorySettings h = HistorySettingsOf(options);
+  history::HistoryStore store;
+  if (!store.Open(h.database)) return fail(store.LastError());
+  std::string reason;
+  const auto day = [](const std::string& text) { return QDate::fromString(QString::fromStdString(text), Qt::ISODate); };
+  auto rows = history::ReadDomainHistory(store, Utf8TextToGbk(options.domain), day(options.since), day(options.until),
+                                         reason);
+  if (!rows) return fail(reason);
+  const QString out = QString::fromStdString(options.outFile);
+  ExportContent content = DomainHistoryExport(std::move(*rows), ToGbk(out));
+  content.encoding = BatchEncoding(options);
+  std::uintmax_t bytes = 0;
+  if (!WriteExport(ToGbk(out), content, nullptr, nullptr, &bytes)) {
+    Say("cannot write " + options.outFile);
+    return 1;
+  }
+  Say("wrote " + options.outFile + " (" + std::to_string(bytes) + " bytes)");
   return 0;
 }
 

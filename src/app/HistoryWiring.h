@@ -16,6 +16,7 @@
 
 #include "app/CommandLine.h"
 #include "history/Comparison.h"
+#include "history/DomainHistory.h"
 #include "results/Xlsx.h"
 #include "run/Notice.h"
 #include "run/RunEvents.h"
@@ -49,6 +50,8 @@ HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store);
 // The same for a command without a window: of the settings file named, else
 // the one beside the program, read in memory only.
 HistorySettings HistorySettingsOf(const CommandLine& options);
+// The encoding of a batch's text files: --encoding, else the settings'.
+TextEncoding BatchEncoding(const CommandLine& options);
 
 // Keeps every rank query and mining run in the chosen store, opened when it
 // is first needed. The runs are written on a thread of their own, so that a
@@ -182,5 +185,12 @@ ExportContent StoredRunExport(const HistoryWiring::StoredRun& run, const std::st
 // The comparison's export to fileName (GBK): a sheet for an ".xlsx" file,
 // else its CSV.
 ExportContent ComparisonExport(const std::vector<history::ComparisonRow>& rows, const std::string& fileName);
+
+// A domain's history in long form to fileName (GBK): a sheet for an ".xlsx"
+// file, else its CSV.
+ExportContent DomainHistoryExport(std::vector<history::DomainHistoryRow> rows, const std::string& fileName);
+
+// --batch history: a domain's whole history in long form into FILE.
+int RunBatchHistory(const CommandLine& options);
 
 }  // namespace lanshu

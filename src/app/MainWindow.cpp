@@ -159,6 +159,7 @@ void MainWindow::CreateRankPage(QWidget* p) {
   通用对话框1.title = QStringLiteral("导出列表到文件：");
   通用对话框1.filter = QStringLiteral("文本文件|*.txt|\r\ncsv文件|*.csv|\r\nExcel 工作簿|*.xlsx|\r\n全部文件|*.*");
   通用对话框1.defaultSuffix = QStringLiteral("txt");
+  通用对话框1.encoding = &exportEncoding;
   通用对话框1.filterIndex = 0;
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/ResultTextBox.h"
+#include "results/Export.h"
 
 class QWebEngineView;
 
@@ -39,6 +40,9 @@ struct SaveDialogSpec {
   QString defaultSuffix;
   int filterIndex = 0;     // 0-based entry shown first
   QString suggestedName;   // the file name offered, set before each export
+  // When set, the dialog also offers the text's encoding, starting from this
+  // one, and leaves the choice here.
+  TextEncoding* encoding = nullptr;
 };
 
 class MainWindow : public QWidget {
@@ -90,6 +94,9 @@ class MainWindow : public QWidget {
   QCheckBox* 选择框转换百度链接 = nullptr;
   QTreeView* 列表框 = nullptr;
   SaveDialogSpec 通用对话框1;
+  // The encoding of text exports, as the settings hold it and the export
+  // dialogs last chose it.
+  TextEncoding exportEncoding = TextEncoding::kGbk;
   // Page 2 "关键词挖掘".
   QLabel* 标签6 = nullptr;
   QPushButton* 按钮粘贴 = nullptr;

@@ -229,7 +229,7 @@ QString ScheduleWiring::WriteChangeReports(const std::vector<std::string>& domai
     }
     const std::string path = ChangeReportPath(folder, domain, date);
     if (!MakeDirectoryPath(path.substr(0, path.find_last_of("/\\") + 1)) ||
-        !WriteFileAtomically(path, history::ComparisonCsv(change->rows))) {
+        !WriteFileAtomically(path, EncodeExportText(history::ComparisonCsv(change->rows), window_->exportEncoding))) {
       ++failed;
       continue;
     }

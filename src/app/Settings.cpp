@@ -68,6 +68,8 @@ void SaveSettings(ConfigStore& s, MainWindow& w) {
   s.WriteNumber(G("高"), g.height());
   s.WriteBool(G("最大化"), w.isMaximized());
   s.WriteNumber(G("页"), w.选择夹->CurrentIndex());
+
+  SaveExportEncoding(s, w.exportEncoding);
 }
 
 void LoadSettings(ConfigStore& s, MainWindow& w) {
@@ -91,6 +93,7 @@ void LoadSettings(ConfigStore& s, MainWindow& w) {
   ReadInto(s, "页间隔", w.编辑框页间隔);
   w.ApplySaveDirectoryRule();
   LoadScheduleControls(s, w);
+  w.exportEncoding = LoadExportEncoding(s);
 
   // A file without the section keeps the design geometry and the first tab.
   s.SetSection(G("窗口"));
@@ -115,6 +118,16 @@ SiteAddresses LoadSiteAddresses(ConfigStore& s, SiteAddresses sites) {
   sites.keywordSite = s.ReadText(G("挖掘站"), sites.keywordSite);
   sites.searchSite = s.ReadText(G("搜索引擎"), sites.searchSite);
   return sites;
+}
+
+TextEncoding LoadExportEncoding(ConfigStore& s) {
+  s.SetSection(G("导出"));
+  return EncodingFromSettingName(s.ReadText(G("编码"), EncodingSettingName(TextEncoding::kGbk)));
+}
+
+void SaveExportEncoding(ConfigStore& s, TextEncoding encoding) {
+  s.SetSection(G("导出"));
+  s.WriteText(G("编码"), EncodingSettingName(encoding));
 }
 
 void SaveSiteAddresses(ConfigStore& s, const SiteAddresses& sites) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "results/Export.h"
 #include "run/RunEvents.h"
 
 namespace lanshu {
@@ -46,5 +47,10 @@ int LoadLeaseSeconds(ConfigStore& store);
 // for 无人值守 (the window's check box as it is now).
 Patience LoadPatience(ConfigStore& store, std::optional<bool> unattended = std::nullopt);
 void SavePatience(ConfigStore& store, const Patience& patience);
+
+// The encoding of text exports ("编码" of section "导出": GBK or UTF-8); GBK
+// when missing. Written only by SaveSettings.
+TextEncoding LoadExportEncoding(ConfigStore& store);
+void SaveExportEncoding(ConfigStore& store, TextEncoding encoding);
 
 }  // namespace lanshu

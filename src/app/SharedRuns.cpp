@@ -88,6 +88,23 @@ ExportContent ComparisonExport(const std::vector<history::ComparisonRow>& rows, 
   return content;
 }
 
+ExportContent DomainHistoryExport(std::vector<history::DomainHistoryRow> rows, const std::string& fileName) {
+  ExportContent content;
+  if (!IsXlsxFileName(fileName)) {
+    content.text = history::DomainHistoryCsv(rows);
+    return content;
+  }
+  // The sheet reads the rows when written: a long history is not held twice.
+  auto kept = std::make_shared<const std::vector<history::DomainHistoryRow>>(std::move(rows));
+  XlsxSheet sheet;
+  sheet.name = Utf8TextToGbk("排名历史");
+  sheet.titles = history::DomainHistoryTitles();
+  sheet.rowCount = kept->size();
+  sheet.cell = [kept](std::size_t row, int column) { return history::DomainHistoryCell((*kept)[row], column); };
+  content.sheet = std::move(sheet);
+  return content;
+}
+
 bool HistoryWiring::Ask(std::function<bool(history::HistoryStore&)> call, std::string& error) {
   error.clear();
   if (!writer_) return error = "the history is off", false;
@@ -250,7 +267,9 @@ int RunBatchExport(const CommandLine& options) {
   if (!ReadStoredRun(store, id, run)) return fail(store.LastError());
   const QString out = QString::fromStdString(options.outFile);
   std::uintmax_t bytes = 0;
-  if (!WriteExport(ToGbk(out), StoredRunExport(run, ToGbk(out)), nullptr, nullptr, &bytes)) {
+  ExportContent content = StoredRunExport(run, ToGbk(out));
+  content.encoding = BatchEncoding(options);
+  if (!WriteExport(ToGbk(out), content, nullptr, nullptr, &bytes)) {
     const std::string line = "lanshu-collector: cannot write " + options.outFile + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     return 1;

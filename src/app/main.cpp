@@ -82,6 +82,7 @@ int main(int argc, char** argv) {
   if (!options.historyCopyTo.empty()) return lanshu::RunHistoryCopy(options);
   if (options.batch == "compare") return lanshu::RunBatchCompare(options);
   if (options.batch == "export") return lanshu::RunBatchExport(options);
+  if (options.batch == "history") return lanshu::RunBatchHistory(options);
   lanshu::Application::InstallChineseTranslations();
   lanshu::Application::InstallWindowHooks();
   lanshu::Application program(options);

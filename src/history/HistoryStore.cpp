@@ -705,6 +705,28 @@ std::optional<std::vector<RankCells>> HistoryStore::LoadRankRows(std::int64_t ru
   return rows;
 }
 
+std::optional<std::vector<DomainRow>> HistoryStore::LoadDomainRows(std::int64_t runId, const std::string& domain) {
+  if (!d_->Ready()) return std::nullopt;
+  QSqlQuery q(d_->Db());
+  q.setForwardOnly(true);
+  // The run's order, as kInRunOrder has it, within the domain's rows.
+  q.prepare(QStringLiteral("SELECT r.serial, r.domain, r.keyword, r.rank_text, r.volume, r.indexed_pages, r.title, "
+                           "r.link, r.position FROM rank_rows r ") +
+            QString(kInRunOrder).replace(QStringLiteral("WHERE r.run_id = ?"),
+                                         QStringLiteral("WHERE r.run_id = ? AND r.domain = ?")));
+  q.addBindValue(QVariant::fromValue<qint64>(runId));
+  q.addBindValue(Q(domain));
+  if (!d_->Exec(q, "cannot read the rows")) return std::nullopt;
+  std::vector<DomainRow> rows;
+  while (q.next()) {
+    DomainRow row;
+    for (int c = 0; c < 8; ++c) row.cells[c] = G(q.value(c));
+    if (const QVariant p = q.value(8); !p.isNull()) row.position = p.toInt();
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
 std::optional<std::vector<std::string>> HistoryStore::LoadMiningLines(std::int64_t runId) {
   if (!d_->Ready()) return std::nullopt;
   QSqlQuery q(d_->Db());

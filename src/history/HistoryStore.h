@@ -37,6 +37,13 @@ enum class Engine { kSqlite, kPostgresql };
 // 搜索量, 收录量, 网页标题, 链接.
 using RankCells = std::array<std::string, 8>;
 
+// A rank row of one domain with its numeric position (none when its 排名
+// cell holds none).
+struct DomainRow {
+  RankCells cells;
+  std::optional<int> position;
+};
+
 // One requested page and what it gave.
 struct PageRecord {
   std::string target;  // domain (rank) or seed (mine)
@@ -163,6 +170,8 @@ class HistoryStore {
   // The rows of a rank run in list order, to list it again.
   std::optional<std::vector<RankCells>> LoadRankRows(std::int64_t runId);
   std::optional<std::vector<std::string>> LoadMiningLines(std::int64_t runId);
+  // The rows of a rank run whose 域名 is domain, in the run's order.
+  std::optional<std::vector<DomainRow>> LoadDomainRows(std::int64_t runId, const std::string& domain);
   // The two newest finished rank runs of domain, older first; none (with a
   // reason) when there are fewer than two.
   std::optional<std::pair<std::int64_t, std::int64_t>> LatestTwoFinishedRuns(const std::string& domain);

@@ -161,6 +161,35 @@ bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes, i
   return file.SaveAs(gbkPath, error);
 }
 
+std::string EncodeExportText(const std::string& gbk, TextEncoding encoding) {
+  if (encoding == TextEncoding::kGbk) return gbk;
+  return "\xEF\xBB\xBF" + GbkToUtf8Text(gbk);
+}
+
+const char* EncodingSettingName(TextEncoding encoding) {
+  return encoding == TextEncoding::kUtf8Bom ? "UTF-8" : "GBK";
+}
+
+namespace {
+std::string Lowered(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+}  // namespace
+
+TextEncoding EncodingFromSettingName(const std::string& name) {
+  const std::string n = Lowered(name);
+  return n == "utf-8" || n == "utf8" ? TextEncoding::kUtf8Bom : TextEncoding::kGbk;
+}
+
+std::optional<TextEncoding> EncodingFromOptionName(const std::string& name) {
+  const std::string n = Lowered(name);
+  if (n == "gbk") return TextEncoding::kGbk;
+  if (n == "utf-8-bom") return TextEncoding::kUtf8Bom;
+  return std::nullopt;
+}
+
 std::string ExportFailedText(const std::string& gbkPath, int error) {
   return Utf8TextToGbk("导出失败：") + gbkPath + Utf8TextToGbk("：" + FileErrorChinese(error));
 }

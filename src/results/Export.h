@@ -1,6 +1,7 @@
 #pragma once
 // Export and copy of the result lists: column templates, the rank list's
 // export text, the mining results' export text and the file write.
+#include <optional>
 #include <string>
 
 #include "results/ResultTable.h"
@@ -48,6 +49,22 @@ std::string MiningExportText(const std::string& resultText, const std::string& c
 // replaced. False when anything fails (the temporary file is then removed),
 // with the system's error number in `error` when given.
 bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes, int* error = nullptr);
+
+// The encodings a text export may be written in: GBK as the window shows
+// it, or UTF-8 after a byte-order mark, which spreadsheet programs need to
+// read Chinese outside code page 936.
+enum class TextEncoding { kGbk, kUtf8Bom };
+
+// The export text (GBK) in the encoding: as it is, or the same characters in
+// UTF-8 behind the mark EF BB BF.
+std::string EncodeExportText(const std::string& gbk, TextEncoding encoding);
+
+// The encoding's name in the settings ("GBK", "UTF-8") and back; a name not
+// known reads as GBK. The names on the command line ("gbk", "utf-8-bom")
+// parse in any letter case; none for another.
+const char* EncodingSettingName(TextEncoding encoding);
+TextEncoding EncodingFromSettingName(const std::string& name);
+std::optional<TextEncoding> EncodingFromOptionName(const std::string& name);
 
 // The notice of an export that failed: "导出失败：FILE：REASON" (GBK).
 std::string ExportFailedText(const std::string& gbkPath, int error);

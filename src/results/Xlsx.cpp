@@ -227,7 +227,8 @@ std::string XlsxSheetName(const std::string& name) {
 
 bool IsCountColumn(const std::string& title) {
   static const std::vector<std::string> kCounts = {Utf8TextToGbk("序号"), Utf8TextToGbk("搜索量"),
-                                                   Utf8TextToGbk("收录量"), Utf8TextToGbk("排名")};
+                                                   Utf8TextToGbk("收录量"), Utf8TextToGbk("排名"),
+                                                   Utf8TextToGbk("位置")};
   return std::find(kCounts.begin(), kCounts.end(), title) != kCounts.end();
 }
 
@@ -361,8 +362,12 @@ bool WriteExport(const std::string& gbkPath, const ExportContent& content, int* 
   if (content.sheet) {
     ok = WriteXlsxAtomically(gbkPath, *content.sheet, why, &system, bytes);
   } else {
-    ok = WriteFileAtomically(gbkPath, content.text, &system);
-    if (ok && bytes) *bytes = content.text.size();
+    // A GBK text is written as it is, without a copy of a long list.
+    const std::string utf8 =
+        content.encoding == TextEncoding::kGbk ? std::string() : EncodeExportText(content.text, content.encoding);
+    const std::string& encoded = content.encoding == TextEncoding::kGbk ? content.text : utf8;
+    ok = WriteFileAtomically(gbkPath, encoded, &system);
+    if (ok && bytes) *bytes = encoded.size();
   }
   if (error) *error = ok ? 0 : system;
   if (reason) *reason = ok ? std::string() : why;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "results/Export.h"
 #include "results/ResultTable.h"
 
 namespace lanshu {
@@ -37,8 +38,8 @@ bool IsXlsxFileName(const std::string& fileName);
 // for an empty name. GBK in and out.
 std::string XlsxSheetName(const std::string& name);
 
-// True for the columns whose whole counts become numbers: 序号, 搜索量, 收录量
-// and 排名 (GBK titles).
+// True for the columns whose whole counts become numbers: 序号, 搜索量, 收录量,
+// 排名 and the history's 位置 (GBK titles).
 bool IsCountColumn(const std::string& title);
 
 // The number a count cell stands for: digits only ("123"), or groups of three
@@ -74,8 +75,9 @@ bool WriteXlsxAtomically(const std::string& gbkPath, const XlsxSheet& sheet, std
 // What an export writes to its file: the text, or a sheet when the file is a
 // workbook.
 struct ExportContent {
-  std::string text;
+  std::string text;  // GBK; written in `encoding`
   std::optional<XlsxSheet> sheet;
+  TextEncoding encoding = TextEncoding::kGbk;
 };
 
 // The rank list's export to fileName: a sheet for a workbook name in the CSV
@@ -90,7 +92,8 @@ ExportContent RankExportContent(const ResultTable& list, int exportMode, const s
 ExportContent MiningExportContent(const std::string& resultText, const std::string& csvHeader,
                                   const std::string& fileName);
 
-// Writes the export through WriteFileAtomically or WriteXlsxAtomically.
+// Writes the export through WriteFileAtomically (the text in its encoding)
+// or WriteXlsxAtomically.
 // False with the system's error number in `error` (0 when the failure was
 // not the system's) and a short English reason (none for a text export,
 // whose failures are the system's); `bytes` gets the size written.

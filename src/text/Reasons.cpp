@@ -88,6 +88,11 @@ constexpr Reason kReasons[] = {
     {"cannot count the rows", "无法统计行数"},
     {"cannot record the end of the run", "无法记录运行的结束"},
     {"no run %s in the history", "历史记录中没有运行 %s"},
+    // Before "no rank run %s", which would take them too.
+    {"no rank run in the history", "历史记录中没有排名运行"},
+    {"no rank run from %s to %s", "%s 至 %s 没有排名运行"},
+    {"no rank run since %s", "%s 以来没有排名运行"},
+    {"no rank run until %s", "%s 以前没有排名运行"},
     {"no rank run %s", "没有排名运行 %s"},
     {"fewer than two finished runs of %s", "%s 完成的运行不足两次"},
     {"cannot list the runs", "无法列出运行"},
