@@ -237,3 +237,31 @@ TEST(SuggestedExportNameTest, SubjectDateAndExtension) {
             "\xB9\xD8\xBC\xFC\xB4\xCA\xCD\xDA\xBE\xF2_2026-01-02.csv");  // 关键词挖掘
   EXPECT_EQ(SuggestedExportName("\x81\x7C", 2026, 1, 2, "txt"), "\x81\x7C_2026-01-02.txt");
 }
+
+// The UTF-8 export is the GBK one character for character behind the mark:
+// every double-byte character of code page 936 (one from each lead byte's
+// row), the single-byte euro sign, quotes and line ends included.
+TEST(ExportEncoding, Utf8IsTheGbkTextBehindAByteOrderMark) {
+  std::string gbk = lanshu::Utf8TextToGbk("序号,域名,\"标题, \"\"引号\"\"\"\r\n1,a.com,【甲】，乙\r\n") + "\x80";
+  for (int lead = 0x81; lead <= 0xFE; ++lead) gbk += {static_cast<char>(lead), static_cast<char>(0xA1)};
+  EXPECT_EQ(lanshu::EncodeExportText(gbk, lanshu::TextEncoding::kGbk), gbk);
+  const std::string utf8 = lanshu::EncodeExportText(gbk, lanshu::TextEncoding::kUtf8Bom);
+  ASSERT_EQ(utf8.substr(0, 3), "\xEF\xBB\xBF");
+  EXPECT_EQ(utf8.substr(3, 14), "序号,域名,");
+  EXPECT_EQ(lanshu::Utf8TextToGbk(utf8.substr(3)), gbk);
+  EXPECT_EQ(lanshu::EncodeExportText("", lanshu::TextEncoding::kUtf8Bom), "\xEF\xBB\xBF");
+}
+
+TEST(ExportEncoding, NamesInTheSettingsAndOnTheCommandLine) {
+  using lanshu::TextEncoding;
+  EXPECT_EQ(lanshu::EncodingFromSettingName("UTF-8"), TextEncoding::kUtf8Bom);
+  EXPECT_EQ(lanshu::EncodingFromSettingName("utf8"), TextEncoding::kUtf8Bom);
+  for (const char* other : {"GBK", "", "gb2312", "UTF-16"})
+    EXPECT_EQ(lanshu::EncodingFromSettingName(other), TextEncoding::kGbk) << other;
+  EXPECT_EQ(lanshu::EncodingFromSettingName(lanshu::EncodingSettingName(TextEncoding::kUtf8Bom)),
+            TextEncoding::kUtf8Bom);
+  EXPECT_EQ(lanshu::EncodingFromOptionName("UTF-8-BOM"), TextEncoding::kUtf8Bom);
+  EXPECT_EQ(lanshu::EncodingFromOptionName("gbk"), TextEncoding::kGbk);
+  EXPECT_FALSE(lanshu::EncodingFromOptionName("utf-8"));
+  EXPECT_FALSE(lanshu::EncodingFromOptionName(""));
+}

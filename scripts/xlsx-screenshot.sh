@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Screenshot of an exported workbook as LibreOffice Calc shows it, for the README.
+#
+#   scripts/xlsx-screenshot.sh rank.xlsx docs/xlsx-calc.png
+#
+# Needs libreoffice-calc, xvfb (xvfb-run) and imagemagick (import, convert, compare);
+# they are not in install-deps.sh because only this picture needs them. Chinese cell
+# text needs a CJK font such as fonts-wqy-microhei.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 IN.xlsx OUT.png" >&2
+  exit 2
+fi
+in=$(realpath "$1")
+out=$(realpath -m "$2")
+[ -f "$in" ] || { echo "$0: no such file: $1" >&2; exit 1; }
+W=1280 H=720
+
+# A throwaway user profile, so the picture never depends on (or changes) the
+# caller's own LibreOffice settings.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/profile/user"
+# Without these, a fresh profile greets us with the tip-of-the-day dialog and the
+# "what's new" bar; the window geometry makes Calc fill the whole virtual screen,
+# since there is no window manager under Xvfb to maximise it.
+cat >"$work/profile/user/registrymodifications.xcu" <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="FirstRun" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Setup/Product"><prop oor:name="ooSetupLastVersion" oor:op="fuse"><value>$(soffice --version | awk '{split($2, v, "."); print v[1] "." v[2]}')</value></prop></item>
+<item oor:path="/org.openoffice.Setup/Factories/org.openoffice.Setup:Factory['com.sun.star.sheet.SpreadsheetDocument']"><prop oor:name="ooSetupFactoryWindowAttributes" oor:op="fuse"><value>0,0,$W,$H;1;0,0,$W,$H;</value></prop></item>
+</oor:items>
+EOF
+
+# Runs inside the virtual display: open the file, wait until the screen stops
+# changing (Calc draws in several passes), then grab it.
+cat >"$work/grab.sh" <<'EOF'
+set -euo pipefail
+work=$1 in=$2
+soffice -env:UserInstallation="file://$work/profile" --norestore --nologo \
+  --nofirststartwizard --nolockcheck --calc "$in" >"$work/soffice.log" 2>&1 &
+pid=$!
+prev= same=0
+for _ in $(seq 1 120); do
+  sleep 1
+  kill -0 "$pid" 2>/dev/null || { cat "$work/soffice.log" >&2; echo "soffice exited early" >&2; exit 1; }
+  import -silent -window root "$work/now.png"
+  # A screen that is one flat colour means the window is not up yet.
+  [ "$(convert "$work/now.png" -format '%k' info:)" -gt 1 ] || continue
+  if [ -n "$prev" ] && [ "$(compare -metric AE "$work/now.png" "$prev" null: 2>&1 || true)" = 0 ]; then
+    same=$((same + 1))
+    # Three unchanged seconds in a row: drawing is done.
+    if [ "$same" -ge 3 ]; then
+      kill "$pid"; wait "$pid" 2>/dev/null || true
+      exit 0
+    fi
+  else
+    same=0
+  fi
+  cp "$work/now.png" "$work/prev.png"; prev=$work/prev.png
+done
+kill "$pid" 2>/dev/null || true
+echo "Calc did not settle within two minutes" >&2
+exit 1
+EOF
+
+xvfb-run -a -s "-screen 0 ${W}x${H}x24" bash "$work/grab.sh" "$work" "$in"
+
+# A screen of flat UI colours packs well into a palette PNG; -strip drops the
+# timestamps so reruns give the same bytes.
+mkdir -p "$(dirname "$out")"
+convert "$work/now.png" -strip -colors 256 -define png:compression-level=9 "PNG8:$out"
+echo "$out: $(identify -format '%wx%h' "$out"), $(stat -c %s "$out") bytes"
