@@ -22,6 +22,10 @@ W=1280 H=720
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/profile/user"
+# Calc opens a copy: it leaves a lock file beside whatever it opens, and a
+# killed Calc leaves it behind, so the next run would meet a "file is locked"
+# dialog instead of the sheet.
+cp "$in" "$work/$(basename "$in")"
 # Without these, a fresh profile greets us with the tip-of-the-day dialog and the
 # "what's new" bar; the window geometry makes Calc fill the whole virtual screen,
 # since there is no window manager under Xvfb to maximise it.
@@ -67,7 +71,16 @@ echo "Calc did not settle within two minutes" >&2
 exit 1
 EOF
 
-xvfb-run -a -s "-screen 0 ${W}x${H}x24" bash "$work/grab.sh" "$work" "$in"
+xvfb-run -a -s "-screen 0 ${W}x${H}x24" bash "$work/grab.sh" "$work" "$work/$(basename "$in")"
+
+# A settled screen can still be a dialog in front of an empty desktop; the
+# sheet's grid makes at least a third of the screen white.
+white=$(convert "$work/now.png" -colorspace gray -threshold 98% -format '%[fx:mean]' info:)
+if ! awk -v w="$white" 'BEGIN { exit !(w >= 0.33) }'; then
+  cp "$work/now.png" "$out"
+  echo "$0: the screen does not look like a sheet (white part $white); see $out" >&2
+  exit 1
+fi
 
 # A screen of flat UI colours packs well into a palette PNG; -strip drops the
 # timestamps so reruns give the same bytes.

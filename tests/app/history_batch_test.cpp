@@ -3,6 +3,7 @@
 // --no-history, --batch compare, --history-copy-to, a database that fails,
 // and what a killed rank run leaves in the store.
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +25,7 @@
 #include "history/Comparison.h"
 #include "history/HistoryStore.h"
 #include "store/ConfigStore.h"
+#include "text/Csv.h"
 
 using namespace lanshu;
 using namespace lanshu::testing;
@@ -274,6 +276,111 @@ class HistoryBatchTest : public QObject {
     QCOMPARE(runsIn(other), size_t(1));
   }
 
+  // Three runs of a.test (the second without page 2), then the whole
+  // history in one file: each run's rows are its own export's rows, with the
+  // run's start and the position in front; as CSV, UTF-8 and a workbook.
+  void historyOfADomainInLongForm() {
+    const QString db = Path(QStringLiteral("long.sqlite"));
+    const QString settings = RankSettings(QStringLiteral("long.ini"), QStringLiteral("a.test|b.test"));
+    {
+      // One row per keyword in each export, as the long form keeps them.
+      ConfigStore s;
+      QVERIFY(s.Open(ToGbk(settings)));
+      s.SetSection(G("基本配置_挖掘"));
+      s.WriteText(G("自动过滤重复关键字"), G("真"));
+    }
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 2;
+      o.rankRowsPerPage = 4;
+    });
+    std::vector<QByteArray> exports;
+    for (int run = 1; run <= 3; ++run) {
+      site_.UpdateOptions([run](demo::Options& o) { o.rankPages = run == 2 ? 1 : 2; });
+      const QString out = Path(QStringLiteral("long%1.csv").arg(run));
+      const Result r = RunProgram(Rank(settings, out, {QStringLiteral("--history"), db}));
+      QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+      exports.push_back(ReadOrEmpty(out));
+    }
+    QDateTime started[3];
+    {
+      history::HistoryStore store;
+      QVERIFY(store.Open(ToGbk(db)));
+      const auto runs = store.ListRuns();
+      QVERIFY(runs && runs->size() == 3);
+      for (int i = 0; i < 3; ++i) started[i] = (*runs)[2 - i].started;
+    }
+    // What the long form must hold, from the three exports.
+    QList<QByteArray> expected{QByteArray::fromStdString(Utf8TextToGbk("日期,域名,关键字,排名,位置,搜索量,收录量,网页标题,链接"))};
+    for (int run = 0; run < 3; ++run) {
+      const QByteArray date = started[run].toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toLatin1();
+      std::vector<std::vector<std::string>> records;
+      QVERIFY(ReadCsv(exports[run].toStdString(), records));
+      for (std::size_t i = 1; i < records.size(); ++i) {
+        const std::vector<std::string>& c = records[i];
+        if (c.at(1) != "a.test") continue;
+        const std::optional<int> position = history::PositionOf(c[3]);
+        QByteArray line = date;
+        for (const std::string& cell : {c[1], c[2], c[3], position ? std::to_string(*position) : std::string(),
+                                        c[4], c[5], c[6], c[7]})
+          line += ',' + QByteArray::fromStdString(CsvCell(cell));
+        expected << line;
+      }
+    }
+    QVERIFY(expected.size() > 10);
+
+    const QString csv = Path(QStringLiteral("long.csv"));
+    const QStringList history = {QStringLiteral("--history"), db, QStringLiteral("--batch"), QStringLiteral("history"),
+                                 QStringLiteral("--domain"), QStringLiteral("a.test"), QStringLiteral("--out")};
+    Result r = RunProgram(history + QStringList{csv});
+    QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.err, QStringLiteral("lanshu-collector: wrote %1 (%2 bytes)\n").arg(csv).arg(QFileInfo(csv).size()));
+    QCOMPARE(ReadOrEmpty(csv), expected.join("\r\n"));
+
+    const QString utf8 = Path(QStringLiteral("long-utf8.csv"));
+    r = RunProgram(history + QStringList{utf8, QStringLiteral("--encoding"), QStringLiteral("utf-8-bom")});
+    QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    QCOMPARE(ReadOrEmpty(utf8), "\xEF\xBB\xBF" + FromGbk(ReadOrEmpty(csv).toStdString()).toUtf8());
+
+    const QString book = Path(QStringLiteral("long.xlsx"));
+    r = RunProgram(history + QStringList{book});
+    QVERIFY2(r.finished && r.code == 0, qPrintable(r.err));
+    std::vector<std::vector<std::string>> records;
+    QVERIFY(ReadCsv(ReadOrEmpty(csv).toStdString(), records));
+    const XlsxBook read = ReadXlsx(book.toStdString());
+    QVERIFY2(read.error.empty(), read.error.c_str());
+    const std::string differs = CellsDifferFromCsv(read, records);
+    QVERIFY2(differs.empty(), differs.c_str());
+    QCOMPARE(read.sheets, std::vector<std::string>{"排名历史"});
+    QCOMPARE(read.freeze, std::string("A2"));
+    QCOMPARE(read.filter, "A1:I" + std::to_string(records.size()));
+    QCOMPARE(read.rows.at(1).at(0).type, std::string("s"));  // the date is text, as in the CSV
+    QCOMPARE(read.rows.at(1).at(4).type, std::string("n"));  // 位置
+    QCOMPARE(read.rows.at(1).at(5).type, std::string("n"));  // 搜索量
+
+    // Days: from the first run's day on holds all three; none before it.
+    const QString today = started[0].toLocalTime().date().toString(Qt::ISODate);
+    const QString before = started[0].toLocalTime().date().addDays(-1).toString(Qt::ISODate);
+    const QString some = Path(QStringLiteral("since.csv"));
+    r = RunProgram(history + QStringList{some, QStringLiteral("--since"), today});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(ReadOrEmpty(some), ReadOrEmpty(csv));
+    const QString none = Path(QStringLiteral("until.csv"));
+    r = RunProgram(history + QStringList{none, QStringLiteral("--until"), before});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.err, QStringLiteral("lanshu-collector: cannot export history of a.test: no rank run until %1\n").arg(before));
+    QVERIFY(!QFile::exists(none));
+    r = RunProgram({QStringLiteral("--history"), db, QStringLiteral("--batch"), QStringLiteral("history"),
+                    QStringLiteral("--domain"), QStringLiteral("c.test"), QStringLiteral("--out"), none});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.err, QStringLiteral("lanshu-collector: cannot export history of c.test: no rank run in the history\n"));
+    r = RunProgram({QStringLiteral("--history"), Path(QStringLiteral("no/such/folder/h.sqlite")), QStringLiteral("--batch"),
+                    QStringLiteral("history"), QStringLiteral("--domain"), QStringLiteral("a.test"), QStringLiteral("--out"),
+                    none});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.startsWith(QStringLiteral("lanshu-collector: cannot export history of a.test: ")), qPrintable(r.err));
+    QVERIFY(!QFile::exists(none));
+  }
+
   void compareWithoutTwoRunsFailsAndWritesNothing() {
     const QString db = Path(QStringLiteral("empty.sqlite"));
     const QString out = Path(QStringLiteral("none.csv"));
@@ -299,6 +406,22 @@ class HistoryBatchTest : public QObject {
         {{"--batch", "compare", "--domain", "a", "--out", out, "--from", "x", "--to", "2"}, "--from takes a run number, not x"},
         {{"--history", "a.sqlite", "--no-history"}, "--history and --no-history exclude each other"},
         {{"--no-history", "--history-copy-to", "b.sqlite"}, "--history-copy-to needs the history"},
+        {{"--batch", "history", "--out", out}, "--batch history needs --domain D"},
+        {{"--batch", "history", "--domain", "a", "--out", out, "--since", "2026-02-30"},
+         "--since takes a day as YYYY-MM-DD, not 2026-02-30"},
+        {{"--batch", "history", "--domain", "a", "--out", out, "--until", "26-1-1"},
+         "--until takes a day as YYYY-MM-DD, not 26-1-1"},
+        {{"--batch", "history", "--domain", "a", "--out", out, "--since", "2026-03-02", "--until", "2026-03-01"},
+         "--since 2026-03-02 comes after --until 2026-03-01"},
+        {{"--batch", "compare", "--domain", "a", "--out", out, "--since", "2026-03-02"},
+         "--since and --until are only used with --batch history"},
+        {{"--batch", "history", "--domain", "a", "--out", out, "--no-history"},
+         "--batch history needs the history, not --no-history"},
+        {{"--batch", "history", "--domain", "a", "--out", out, "--report", "r.json"},
+         "--report is only used with --batch rank or mine"},
+        {{"--batch", "history", "--domain", "a", "--out", out, "--encoding", "utf8"},
+         "--encoding takes gbk or utf-8-bom, not utf8"},
+        {{"--encoding", "gbk"}, "--encoding is only used with --batch"},
     };
     for (const auto& [arguments, why] : cases) {
       const Result r = RunProgram(arguments);
