@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
+#include <tuple>
 
 #include "AppTestSupport.h"
 #include "app/QtText.h"
@@ -253,6 +254,53 @@ class BatchTest : public QObject {
              qPrintable(o.err));
   }
 
+  // --encoding utf-8-bom, or 编码=UTF-8 in the settings, writes the same
+  // characters as the GBK export behind a byte-order mark: the rank list as
+  // CSV and through the template, and the mining lines; --encoding gbk
+  // overrides the settings.
+  void textExportsInUtf8WithAByteOrderMark() {
+    site_.UpdateOptions([](demo::Options& o) {
+      o.rankPages = 1;
+      o.rankRowsPerPage = 5;
+      o.keywordPages = 1;
+    });
+    const QString rank = Path(QStringLiteral("enc-rank.ini"));
+    Settings(rank)
+        .Set("基本参数", "域名", QStringLiteral("a.test"))
+        .Set("基本参数", "导出模式", QStringLiteral("0"))
+        .Check("转换百度链接", false);
+    const QString mine = Path(QStringLiteral("enc-mine.ini"));
+    Settings(mine).Mining(QStringLiteral("减肥"), Path(QStringLiteral("unused")), false);
+    const QString templated = Path(QStringLiteral("enc-template.ini"));
+    Settings(templated)
+        .Set("基本参数", "域名", QStringLiteral("a.test"))
+        .Set("基本参数", "导出模式", QStringLiteral("1"))
+        .Set("基本参数", "表达式", QStringLiteral("#3（#2）排名#4"))
+        .Set("导出", "编码", QStringLiteral("UTF-8"))
+        .Check("转换百度链接", false);
+    const auto run = [&](const char* kind, const QString& settings, const QString& name, const QStringList& more) {
+      const QString out = Path(name);
+      const Ran o = RunProgram(Batch(kind, settings, out) + more);
+      if (!o.finished || o.code != 0) qWarning("%s", qPrintable(o.err));
+      return ReadFileOrEmpty(out);
+    };
+    const QStringList utf8 = {QStringLiteral("--encoding"), QStringLiteral("utf-8-bom")};
+    const QStringList gbk = {QStringLiteral("--encoding"), QStringLiteral("gbk")};
+    const auto asUtf8 = [](const QByteArray& gbkText) { return "\xEF\xBB\xBF" + FromGbk(gbkText.toStdString()).toUtf8(); };
+    for (const auto& [kind, settings, name] :
+         std::vector<std::tuple<const char*, QString, QString>>{{"rank", rank, QStringLiteral("enc.csv")},
+                                                                {"mine", mine, QStringLiteral("enc-mine.csv")},
+                                                                {"mine", mine, QStringLiteral("enc-mine.txt")}}) {
+      const QByteArray plain = run(kind, settings, "gbk-" + name, {});
+      QVERIFY2(plain.size() > 100 && !plain.startsWith("\xEF\xBB\xBF"), qPrintable(name));
+      QCOMPARE(run(kind, settings, "utf8-" + name, utf8), asUtf8(plain));
+    }
+    const QByteArray fromSettings = run("rank", templated, QStringLiteral("enc-template-utf8.txt"), {});
+    const QByteArray overridden = run("rank", templated, QStringLiteral("enc-template-gbk.txt"), gbk);
+    QVERIFY(overridden.contains(Utf8TextToGbk("（a.test）排名").c_str()));
+    QCOMPARE(fromSettings, asUtf8(overridden));
+  }
+
   // A FILE ending in ".xlsx" gets a workbook of the same cells as the CSV
   // export, counts as numbers, and the usual "wrote" line with its size.
   void rankAndMiningRunsExportWorkbooks() {
@@ -389,7 +437,7 @@ class BatchTest : public QObject {
   void badArgumentsExitWithStatusTwo() {
     const QString out = Path(QStringLiteral("never.csv"));
     const std::vector<std::pair<QStringList, QString>> cases = {
-        {{QStringLiteral("--batch"), QStringLiteral("fetch"), QStringLiteral("--out"), out}, QStringLiteral("--batch takes rank, mine, compare or export")},
+        {{QStringLiteral("--batch"), QStringLiteral("fetch"), QStringLiteral("--out"), out}, QStringLiteral("--batch takes rank, mine, compare, export or history, not fetch")},
         {{QStringLiteral("--batch"), QStringLiteral("mine")}, QStringLiteral("--batch needs --out FILE")},
         {{QStringLiteral("--out"), out}, QStringLiteral("--out is only used with --batch")},
         {{QStringLiteral("--frobnicate")}, QStringLiteral("unknown argument: --frobnicate")},

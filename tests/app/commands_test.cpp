@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 
 #include "AppTestSupport.h"
 #include "TestSupport.h"
@@ -16,6 +17,8 @@
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
+#include "app/Settings.h"
+#include "store/ConfigStore.h"
 #include "app/Widgets.h"
 #include "app/ResultListModel.h"
 #include "mining/Mining.h"
@@ -40,6 +43,8 @@ class CommandsTest : public QObject {
   QStringList messages_;
   QString nextSaveName_;
   QString lastFilter_;
+  bool offeredEncoding_ = false;
+  std::optional<TextEncoding> chooseEncoding_;  // what the user picks in the dialog; none: left as offered
   std::vector<std::string> opened_;
 
   MainWindow& W() { return *app_->Window(); }
@@ -68,6 +73,8 @@ class CommandsTest : public QObject {
     });
     SetSaveFileHook([this](QWidget*, const SaveDialogSpec& spec) {
       lastFilter_ = spec.filter;
+      offeredEncoding_ = spec.encoding != nullptr;
+      if (spec.encoding && chooseEncoding_) *spec.encoding = *chooseEncoding_;
       return nextSaveName_;
     });
     SetUrlOpener([this](const std::string& address) {
@@ -231,6 +238,44 @@ class CommandsTest : public QObject {
     QCOMPARE(lines.rows[0][1], lanshu::testing::S("搜索量"));
     QCOMPARE(lines.rows[1][1], lanshu::testing::N("1234"));
     QCOMPARE(lines.rows[2][1], lanshu::testing::S("+2"));
+  }
+
+  // The dialogs offer the encoding: UTF-8 writes the same text behind a
+  // byte-order mark, is kept for the next export and saved with the
+  // settings; a workbook does not care; GBK brings back today's bytes.
+  void exportsInTheEncodingChosenInTheDialog() {
+    Fill({{"1", "a.com", "甲", "第1页第2位", "1,234", "20", "t,1", "u1"}});
+    W().组合框导出模式->setCurrentIndex(0);
+    const QByteArray gbk = Gbk("序号,域名,关键字,排名,搜索量,收录量,网页标题,链接\r\n1,a.com,甲,第1页第2位,\"1,234\",20,\"t,1\",u1");
+    const QByteArray bom = "\xEF\xBB\xBF";
+    nextSaveName_ = dir_.path() + QStringLiteral("/enc.csv");
+    chooseEncoding_ = TextEncoding::kUtf8Bom;
+    W().按钮导出->click();
+    QVERIFY(offeredEncoding_);
+    QCOMPARE(ReadFile(nextSaveName_), bom + FromGbk(gbk.toStdString()).toUtf8());
+    chooseEncoding_.reset();
+    W().编辑框结果关键词->setPlainText(QStringLiteral("乙,\"5,678\"\n"));
+    app_->Mining().state.csvHeader = Utf8TextToGbk("关键词,搜索量");
+    nextSaveName_ = dir_.path() + QStringLiteral("/enc-m.csv");
+    W().按钮1->click();
+    QCOMPARE(ReadFile(nextSaveName_), bom + QStringLiteral("关键词,搜索量\r\n乙,\"5,678\"\r\n").toUtf8());
+    nextSaveName_ = dir_.path() + QStringLiteral("/enc.xlsx");
+    W().按钮导出->click();
+    const lanshu::testing::XlsxBook book = lanshu::testing::ReadXlsx(nextSaveName_.toStdString());
+    QVERIFY2(book.error.empty(), book.error.c_str());
+    QCOMPARE(book.rows.at(1).at(2), lanshu::testing::S("甲"));
+
+    SaveSettings(app_->Store(), W());
+    QCOMPARE(app_->Store().ReadValue(G("导出"), G("编码"), ""), std::string("UTF-8"));
+    W().exportEncoding = TextEncoding::kGbk;
+    LoadSettings(app_->Store(), W());
+    QCOMPARE(W().exportEncoding, TextEncoding::kUtf8Bom);
+
+    chooseEncoding_ = TextEncoding::kGbk;
+    nextSaveName_ = dir_.path() + QStringLiteral("/enc-gbk.csv");
+    W().按钮导出->click();
+    QCOMPARE(ReadFile(nextSaveName_), gbk);
+    chooseEncoding_.reset();
   }
 
   void popupMenuCommands() {
