@@ -73,7 +73,10 @@ echo "Calc did not settle within two minutes" >&2
 exit 1
 GRAB
 
-xvfb-run -a -s "-screen 0 ${W}x${H}x24" bash "$work/grab.sh" "$work" "$copy"
+# A display number picked at random, not the lowest free one: a run started
+# right after another once could not open its display, most likely because the
+# last server was still shutting down on that number.
+xvfb-run -a -n $((100 + RANDOM % 900)) -s "-screen 0 ${W}x${H}x24" bash "$work/grab.sh" "$work" "$copy"
 
 mkdir -p "$(dirname "$out")"
 # A settled screen can still be a dialog in front of an empty desktop; the

@@ -230,6 +230,17 @@ class HistoryWindowTest : public QObject {
     QCOMPARE(lanshu::testing::CellsDifferFromCsv(book, records), std::string());
     QCOMPARE(book.sheets, std::vector<std::string>{"排名变化"});
 
+    // The domain's whole history: one line per run and keyword, the older
+    // run first.
+    saveTo_ = Path(QStringLiteral("history.csv"));
+    QTest::mouseClick(Child<QPushButton>(w, "按钮导出全部历史"), Qt::LeftButton);
+    const QStringList long_ = FromGbk(ReadFile(saveTo_).toStdString()).split(QStringLiteral("\r\n"));
+    QCOMPARE(long_.value(0), QStringLiteral("日期,域名,关键字,排名,位置,搜索量,收录量,网页标题,链接"));
+    QCOMPARE(long_.size(), 1 + int(before.size() + after.size()));
+    QCOMPARE(long_.value(1).section(QLatin1Char(','), 2, 2), FromGbk(firstKeywords.front()));
+    QCOMPARE(Child<QLabel>(w, "标签历史提示")->text(),
+             QStringLiteral("已导出 %1 行").arg(before.size() + after.size()));
+
     // The first run back in the rank list exports as it did when fresh.
     runs->setCurrentItem(runs->topLevelItem(1));
     QTest::mouseClick(Child<QPushButton>(w, "按钮载入到排名列表"), Qt::LeftButton);
