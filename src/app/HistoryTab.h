@@ -2,9 +2,9 @@
 // The history tab "历史记录": the kept runs, a chart of one domain over its
 // runs, the comparison of two of its runs (sorted, exported), the domain's
 // whole history in one file, and a stored rank run put back into the rank
-// list. Thin: the texts and the
-// table model come from src/history. It reads the store only when shown, and
-// again after a run once the tab has been opened.
+// list. Thin: the texts and the table model come from src/history. It reads
+// the store only when shown, and again after a run once the tab has been
+// opened.
 #include <QObject>
 #include <QPointer>
 #include <cstdint>
