@@ -155,10 +155,10 @@ QString IsoNow() { return QDateTime::currentDateTime().toString(Qt::ISODate); }
 
 // FILE, then the report; the exit status. report: the report as written
 // (or as it would be, when no --report is given), for the end's notice.
-int WriteBatchFiles(const CommandLine& options, ExportContent content, const BatchReporter& reporter,
-                    const QString& started, std::string& report) {
+int WriteBatchFiles(const CommandLine& options, ConfigStore& settings, ExportContent content,
+                    const BatchReporter& reporter, const QString& started, std::string& report) {
   const QString out = QString::fromStdString(options.outFile);
-  content.encoding = BatchEncoding(options);
+  content.encoding = ChosenEncoding(options, settings);
   std::uintmax_t bytes = 0;
   if (!WriteExport(ToGbk(out), content, nullptr, nullptr, &bytes)) {
     Say(QStringLiteral("lanshu-collector: cannot write %1").arg(out));
@@ -263,7 +263,7 @@ std::optional<int> GoOnInBatch(Application& app, const CommandLine& options, Run
   }
   const ExportContent content = StoredRunExport(*run, ToGbk(QString::fromStdString(options.outFile)));
   std::string report;
-  const int status = WriteBatchFiles(options, content, reporter, started, report);
+  const int status = WriteBatchFiles(options, app.Store(), content, reporter, started, report);
   app.Notify().BatchEnd(kind, reporter, report);
   app.History().Drain();
   Say(QString::fromStdString(reporter.SummaryLine()));
@@ -324,7 +324,7 @@ int RunBatch(Application& app, const CommandLine& options) {
     content = MiningExportContent(app.BatchMiningUi()->results.Text(), app.Mining().state.csvHeader, ToGbk(out));
   }
   std::string report;
-  const int status = WriteBatchFiles(options, content, reporter, started, report);
+  const int status = WriteBatchFiles(options, app.Store(), content, reporter, started, report);
   // The end's notice, then what the history could not store, are told
   // before the summary, which stays the last line. The notice's rank changes
   // are read from the history, so it goes first.

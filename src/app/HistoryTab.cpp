@@ -33,6 +33,9 @@
 namespace lanshu {
 namespace {
 
+// The two exports of the tab: a CSV file or a workbook.
+const QString kCsvOrWorkbook = QStringLiteral("csv文件|*.csv|Excel 工作簿|*.xlsx|全部文件|*.*");
+
 template <typename T>
 T* Named(T* widget, const char* name) {
   widget->setObjectName(QString::fromUtf8(name));
@@ -288,7 +291,7 @@ void HistoryTab::Compare() {
 void HistoryTab::ExportComparison() {
   SaveDialogSpec spec;
   spec.title = QStringLiteral("导出比较");
-  spec.filter = QStringLiteral("csv文件|*.csv|Excel 工作簿|*.xlsx|全部文件|*.*");
+  spec.filter = kCsvOrWorkbook;
   spec.defaultSuffix = QStringLiteral("csv");
   spec.encoding = &window_.exportEncoding;
   const QString file = AskSaveFileName(&window_, spec);
@@ -309,7 +312,7 @@ void HistoryTab::ExportDomainHistory() {
   const std::string domain = ToGbk(domains_->currentText());
   SaveDialogSpec spec;
   spec.title = QStringLiteral("导出全部历史");
-  spec.filter = QStringLiteral("csv文件|*.csv|Excel 工作簿|*.xlsx|全部文件|*.*");
+  spec.filter = kCsvOrWorkbook;
   spec.defaultSuffix = QStringLiteral("csv");
   spec.encoding = &window_.exportEncoding;
   const QDate today = QDate::currentDate();

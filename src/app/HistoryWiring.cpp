@@ -88,10 +88,14 @@ HistorySettings HistorySettingsOf(const CommandLine& options) {
   return ChosenHistory(options, store);
 }
 
-TextEncoding BatchEncoding(const CommandLine& options) {
+TextEncoding ChosenEncoding(const CommandLine& options, ConfigStore& store) {
   if (const auto named = EncodingFromOptionName(options.encoding)) return *named;
-  ConfigStore store = CommandSettings(options);
   return LoadExportEncoding(store);
+}
+
+TextEncoding BatchEncoding(const CommandLine& options) {
+  ConfigStore store = CommandSettings(options);
+  return ChosenEncoding(options, store);
 }
 
 HistoryWiring::HistoryWiring(const CommandLine& options, ConfigStore& settings, MainWindow* window,

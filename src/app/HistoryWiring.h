@@ -50,7 +50,9 @@ HistorySettings ChosenHistory(const CommandLine& options, ConfigStore& store);
 // The same for a command without a window: of the settings file named, else
 // the one beside the program, read in memory only.
 HistorySettings HistorySettingsOf(const CommandLine& options);
-// The encoding of a batch's text files: --encoding, else the settings'.
+// The encoding of a batch's text files: --encoding, else the settings'; the
+// same for a command without a window, from its settings file.
+TextEncoding ChosenEncoding(const CommandLine& options, ConfigStore& store);
 TextEncoding BatchEncoding(const CommandLine& options);
 
 // Keeps every rank query and mining run in the chosen store, opened when it

@@ -33,20 +33,12 @@ std::string DomainHistoryCell(const DomainHistoryRow& r, int column) {
 }
 
 std::string DomainHistoryCsv(const std::vector<DomainHistoryRow>& rows) {
-  std::string out;
-  for (const std::string& title : DomainHistoryTitles()) {
-    if (!out.empty()) out += ',';
-    out += title;
-  }
-  out += "\r\n";
-  bool first = true;
-  for (const DomainHistoryRow& r : rows) {
-    if (!first) out += "\r\n";
-    first = false;
-    for (int c = 0; c < kHistColumns; ++c) {
-      if (c) out += ',';
-      out += CsvCell(DomainHistoryCell(r, c));
-    }
+  std::string out = CsvLine(DomainHistoryTitles()) + "\r\n";
+  std::vector<std::string> cells(kHistColumns);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (int c = 0; c < kHistColumns; ++c) cells[c] = DomainHistoryCell(rows[i], c);
+    if (i) out += "\r\n";
+    out += CsvLine(cells);
   }
   return out;
 }

@@ -138,15 +138,14 @@ std::string RowText(const ResultTable& list, int row) {
   return text;
 }
 
+bool HasExtension(const std::string& fileName, const std::string& extension) {
+  return fileName.size() >= extension.size() &&
+         GbkToLowerAscii(fileName.substr(fileName.size() - extension.size())) == extension;
+}
+
 std::string MiningExportText(const std::string& resultText, const std::string& csvHeader,
                              const std::string& fileName) {
-  bool csv = fileName.size() >= 4;
-  for (std::size_t i = 0; csv && i < 4; ++i) {
-    char c = fileName[fileName.size() - 4 + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    csv = c == ".csv"[i];
-  }
-  return csv ? csvHeader + "\r\n" + resultText : resultText;
+  return HasExtension(fileName, ".csv") ? csvHeader + "\r\n" + resultText : resultText;
 }
 
 bool WriteFileAtomically(const std::string& gbkPath, const std::string& bytes, int* error) {
@@ -170,21 +169,13 @@ const char* EncodingSettingName(TextEncoding encoding) {
   return encoding == TextEncoding::kUtf8Bom ? "UTF-8" : "GBK";
 }
 
-namespace {
-std::string Lowered(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-}  // namespace
-
 TextEncoding EncodingFromSettingName(const std::string& name) {
-  const std::string n = Lowered(name);
+  const std::string n = GbkToLowerAscii(name);
   return n == "utf-8" || n == "utf8" ? TextEncoding::kUtf8Bom : TextEncoding::kGbk;
 }
 
 std::optional<TextEncoding> EncodingFromOptionName(const std::string& name) {
-  const std::string n = Lowered(name);
+  const std::string n = GbkToLowerAscii(name);
   if (n == "gbk") return TextEncoding::kGbk;
   if (n == "utf-8-bom") return TextEncoding::kUtf8Bom;
   return std::nullopt;

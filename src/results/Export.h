@@ -38,6 +38,10 @@ std::string BuildRankExport(const ResultTable& list, int exportMode, const std::
 // empty. Empty for a row out of range (no row selected).
 std::string RowText(const ResultTable& list, int row);
 
+// True when the file name ends in extension (lower case, with its dot) in
+// any letter case.
+bool HasExtension(const std::string& fileName, const std::string& extension);
+
 // The mining lines, with csvHeader and "\r\n" in front when the file name
 // ends in ".csv" in any letter case.
 std::string MiningExportText(const std::string& resultText, const std::string& csvHeader,

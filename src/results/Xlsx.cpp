@@ -194,17 +194,7 @@ std::string RankSheetName() { return Utf8TextToGbk("排名"); }
 std::string MiningSheetName() { return Utf8TextToGbk("挖掘"); }
 std::string ComparisonSheetName() { return Utf8TextToGbk("排名变化"); }
 
-bool IsXlsxFileName(const std::string& fileName) {
-  static const char kExt[] = ".xlsx";
-  const std::size_t n = sizeof kExt - 1;
-  if (fileName.size() < n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    char c = fileName[fileName.size() - n + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kExt[i]) return false;
-  }
-  return true;
-}
+bool IsXlsxFileName(const std::string& fileName) { return HasExtension(fileName, ".xlsx"); }
 
 std::string XlsxSheetName(const std::string& name) {
   std::string out;
